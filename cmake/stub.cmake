@@ -1,0 +1,55 @@
+# The setup stub: a 32-bit GUI executable without the C runtime's start-up.
+set(LZMA_PREFIX ${CMAKE_SOURCE_DIR}/build/mingw-lzma CACHE PATH "cross-built liblzma")
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(STUB_COMPILE_OPTIONS -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fno-threadsafe-statics -fno-stack-protector -march=i686 -mtune=generic -Wall -Wextra -Wno-cast-function-type
+  -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
+
+# Import libraries that bind by ordinal (the functions have no name export on
+# some Windows versions).
+set(ORDINAL_LIBS)
+foreach(lib shell32 comctl32 shlwapi)
+  set(out ${CMAKE_BINARY_DIR}/lib${lib}_ordinals.a)
+  add_custom_command(OUTPUT ${out}
+    COMMAND i686-w64-mingw32-dlltool -k -d ${CMAKE_SOURCE_DIR}/resources/${lib}_ordinals.def -l ${out}
+    DEPENDS ${CMAKE_SOURCE_DIR}/resources/${lib}_ordinals.def)
+  list(APPEND ORDINAL_LIBS ${out})
+endforeach()
+add_custom_target(ordinal_libs DEPENDS ${ORDINAL_LIBS})
+
+# Generated resources: dialog template and icon, drawn by scripts.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dialog1.bin
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_BINARY_DIR}/dialog1.bin
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_dialog.py)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/setup.ico
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${CMAKE_BINARY_DIR}/setup.ico
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py)
+set(STUB_RC ${CMAKE_SOURCE_DIR}/resources/stub.rc)
+set_source_files_properties(${STUB_RC} PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_SOURCE_DIR}/resources/stub.manifest")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_SOURCE_DIR}")
+enable_language(RC)
+
+add_executable(setup WIN32 ${CORE_SOURCES} ${WIN32_SOURCES} ${STUB_RC})
+add_dependencies(setup ordinal_libs)
+target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA_PREFIX}/include)
+target_compile_options(setup PRIVATE ${STUB_COMPILE_OPTIONS})
+target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
+  -Wl,--entry,_ProcessEntry@0 -Wl,--subsystem,windows:5.01
+  -Wl,--major-os-version,5 -Wl,--minor-os-version,1 -Wl,--dynamicbase -Wl,--nxcompat
+  -Wl,--no-seh -Wl,--gc-sections -Wl,--enable-stdcall-fixup)
+target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
+  kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)
+set_target_properties(setup PROPERTIES OUTPUT_NAME setup-stub SUFFIX .exe)
+
+# Small Windows programs the tests and benchmarks use (fake product, probes).
+file(GLOB HELPER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/*.cpp)
+foreach(src ${HELPER_SOURCES})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA_PREFIX}/include)
+  target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE -DLZMA_API_STATIC -municode)
+  target_link_options(${name} PRIVATE -static -municode)
+  target_link_libraries(${name} PRIVATE ${LZMA_PREFIX}/lib/liblzma.a ole32 oleaut32 uuid shell32 shlwapi comctl32 user32 gdi32 advapi32)
+endforeach()

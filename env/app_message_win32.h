@@ -1,0 +1,12 @@
+// Message boxes worded by the package and captioned with ProductName.
+#pragma once
+#include <windows.h>
+
+#include "env/wide_text.h"
+
+// Formats format with the one text argument (may be null) into 512
+// characters and shows it; returns MessageBoxW's result unchanged.
+int ShowAppMessage(HWND owner, UINT type, const WChar* format, const WChar* argument);
+
+inline LPCWSTR W(const WChar* text) { return reinterpret_cast<LPCWSTR>(text); }
+inline LPWSTR W(WChar* text) { return reinterpret_cast<LPWSTR>(text); }

@@ -1,0 +1,21 @@
+// Language choice and the package's user-interface texts.
+#pragma once
+#include <stdint.h>
+
+#include "env/wide_text.h"
+#include "package/package_loader.h"
+
+extern uint32_t ChosenLanguage;
+
+// Portable choice over the package's languages (see ChooseLanguage).
+uint32_t ChooseLanguageIndex(const LanguageEntry* languages, uint32_t count, uint16_t userLangId);
+
+// Win32: chooses from GetUserDefaultLangID; called once at start-up.
+void ChooseLanguage();
+// The chosen language's text for id (0..22); never null.
+const WChar* GetText(int id);
+
+// ProductName, one blank, ProductVersion; cut to capacity.
+void FormatNameVersion(WChar* dest, uint32_t capacity);
+// TXT_TITLE_FMT with FormatNameVersion's text, into 260 characters.
+void FormatWindowTitle(WChar* dest);

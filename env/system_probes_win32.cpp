@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include "env/system_probes.h"
+
+namespace {
+
+FARPROC Kernel32Function(const char* name) {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+}
+
+typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
+typedef BOOL(WINAPI* RedirectionFn)(PVOID*);
+typedef BOOL(WINAPI* RevertFn)(PVOID);
+
+}  // namespace
+
+uint32_t GetOsClass() {
+  OSVERSIONINFOW info;
+  ZeroMemory(&info, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;  // 276: the plain structure
+  GetVersionExW(&info);
+  return ClassifyOsVersion(info.dwMajorVersion, info.dwMinorVersion);
+}
+
+uint32_t GetArchClass() {
+  IsWow64Process2Fn isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(Kernel32Function("IsWow64Process2"));
+  if (isWow64Process2) {
+    USHORT processMachine = 0, nativeMachine = 0;
+    if (isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine))
+      return ClassifyNativeMachine(nativeMachine);
+  }
+  SYSTEM_INFO info;
+  ZeroMemory(&info, sizeof info);
+  GetNativeSystemInfo(&info);
+  return ClassifyProcessorArchitecture(info.wProcessorArchitecture);
+}
+
+int DisableFsRedirection(void** oldValue) {
+  RedirectionFn disable = reinterpret_cast<RedirectionFn>(Kernel32Function("Wow64DisableWow64FsRedirection"));
+  return disable ? disable(oldValue) : 0;
+}
+
+int RevertFsRedirection(void* oldValue) {
+  RevertFn revert = reinterpret_cast<RevertFn>(Kernel32Function("Wow64RevertWow64FsRedirection"));
+  return revert ? revert(oldValue) : 0;
+}

@@ -1,0 +1,11 @@
+// Writing the files, then shortcuts, registration and configure command.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "env/wide_text.h"
+
+extern int InstallFinished;
+
+// Returns 0 for success, 1 for failure. window is the wizard or null.
+int RunInstall(HWND window, WChar* pathBuffer, uint32_t namePosition, int desktopShortcut);

@@ -1,0 +1,5 @@
+#pragma once
+#include "env/wide_text.h"
+
+// Desktop (when asked) and start-menu shortcuts of a fresh installation.
+void CreateShortcuts(const WChar* installDir, int desktop);

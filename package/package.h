@@ -1,0 +1,13 @@
+// The stub's one LoadedPackage and its Win32 loader.
+#pragma once
+#include "package/package_loader.h"
+
+extern LoadedPackage Package;
+
+// Probes the system (ArchClass, then OsClass), opens the stub's own file and
+// loads the package into Package. False means a damaged or missing package.
+// The setup file's read handle stays open until the process exits.
+bool LoadPackage();
+
+// ConfigString i of the package, or null when absent.
+inline const WChar* Config(int index) { return Package.Config[index]; }

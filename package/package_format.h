@@ -1,0 +1,110 @@
+// Byte layout of the package appended to the setup stub. Shared by the stub,
+// the packer and the tests; every record is little-endian and unaligned.
+#pragma once
+#include <stdint.h>
+
+enum : uint32_t { TRAILER_MAGIC = 0xEFAB514Cu };
+enum : uint32_t { TRAILER_SIZE = 20, TRAILER_WINDOW = 36, MAX_SLACK = 16 };
+
+// FileEntry flags.
+enum : uint32_t {
+  FE_ARCH_MASK = 0xFu,
+  FE_OS_MASK = 0xFFFF0u,
+  FE_NO_EXTRACT = 0x400000u,
+  FE_REPLACE_LOCKED = 0x800000u,
+};
+
+// PackageHeader flags.
+enum : uint8_t { PH_REGISTRY_64 = 0x01 };
+
+enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
+
+#pragma pack(push, 1)
+struct PackageTrailer {
+  uint32_t Checksum;
+  uint32_t UnpackedSize;
+  uint32_t PackedSize;
+  uint32_t ExtraSize;
+  uint32_t Magic;
+};
+
+struct PackageHeader {
+  uint32_t FileCount;
+  uint16_t OsMask;
+  uint16_t LicenseEntry;
+  uint8_t LanguageCount;
+  uint8_t ArchMask;
+  uint8_t Flags;
+  uint8_t Reserved;
+};
+
+struct FileEntry {
+  uint32_t LastWriteTimeLow;
+  uint32_t LastWriteTimeHigh;
+  uint32_t Flags;
+  uint32_t Reserved;
+  uint32_t DataSize;
+  uint32_t NameOffset;
+  uint32_t DataOffset;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(PackageTrailer) == 20, "trailer layout");
+static_assert(sizeof(PackageHeader) == 12, "header layout");
+static_assert(sizeof(FileEntry) == 28, "entry layout");
+
+// Index of each of the twelve configuration strings.
+enum ConfigIndex {
+  CFG_PRODUCT_NAME,
+  CFG_PRODUCT_VERSION,
+  CFG_MAIN_PROGRAM,
+  CFG_LAUNCH_COMMAND,
+  CFG_RUNNING_MUTEX,
+  CFG_RUNNING_WINDOW_CLASS,
+  CFG_RUNNING_WINDOW_TITLE,
+  CFG_PUBLISHER_NAME,
+  CFG_DEFAULT_INSTALL_DIR,
+  CFG_CONFIGURE_ARGS,
+  CFG_UNINSTALL_ARGS,
+  CFG_UNSUPPORTED_OS_TARGET,
+  CFG_COUNT
+};
+
+// User-interface texts; a language record holds its own name, then these.
+enum TextId {
+  TXT_TITLE_FMT,
+  TXT_BACK,
+  TXT_NEXT,
+  TXT_INSTALL,
+  TXT_CANCEL,
+  TXT_LICENSE_TITLE,
+  TXT_LICENSE_SUBTITLE,
+  TXT_ACCEPT,
+  TXT_DEST_TITLE,
+  TXT_DEST_SUBTITLE_FMT,
+  TXT_BROWSE,
+  TXT_INSTALLING_TITLE,
+  TXT_INSTALLING_SUBTITLE_FMT,
+  TXT_DONE_TITLE,
+  TXT_FAILED_TITLE,
+  TXT_FINISH_SUBTITLE,
+  TXT_FINISH,
+  TXT_LAUNCH_FMT,
+  TXT_BROWSE_PROMPT,
+  TXT_DESKTOP_SHORTCUT,
+  TXT_FOLDER_EXISTS_FMT,
+  TXT_NEED_ADMIN,
+  TXT_APP_RUNNING_FMT,
+  TXT_COUNT
+};
+
+enum : uint32_t { LANGUAGE_STRINGS = TXT_COUNT + 1 };
+
+// ProductName must fit the 128-byte uninstall key path after its 52-byte prefix.
+enum : uint32_t { MAX_PRODUCT_NAME = 75 };
+
+// Sum of all bytes of the unpacked block, wrapping at 32 bits.
+uint32_t PackageChecksum(const uint8_t* data, uint32_t size);
+
+// Splits the LZMA properties byte; false for values above 224.
+bool ParseLzmaProperties(uint8_t props, uint32_t* lc, uint32_t* lp, uint32_t* pb);

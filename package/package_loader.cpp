@@ -1,0 +1,258 @@
+#include "package/package_loader.h"
+
+#include <lzma.h>
+#include <string.h>
+
+#include "package/platform_memory.h"
+
+namespace {
+
+uint32_t ReadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void* LzmaAlloc(void*, size_t count, size_t size) {
+  uint64_t total = static_cast<uint64_t>(count) * size;
+  if (total > 0xFFFFFFFFu) return nullptr;
+  return PlatformAlloc(static_cast<uint32_t>(total));
+}
+
+void LzmaFree(void*, void* block) {
+  if (block) PlatformFree(block);
+}
+
+// Decodes the raw LZMA1 stream after the five property bytes into out.
+// Returns the number of bytes produced; 0 after invalid properties or any
+// decoder error, so that a bad stream can never look partly good.
+uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t outSize) {
+  if (packedSize < 5) return 0;
+  uint32_t lc, lp, pb;
+  if (!ParseLzmaProperties(packed[0], &lc, &lp, &pb)) return 0;
+  lzma_options_lzma options;
+  memset(&options, 0, sizeof options);
+  options.dict_size = ReadU32(packed + 1);
+  if (options.dict_size == 0) options.dict_size = 1;
+  // liblzma refuses dictionaries below 4 KiB; a smaller one decodes the same
+  // stream when given more room.
+  if (options.dict_size < LZMA_DICT_SIZE_MIN) options.dict_size = LZMA_DICT_SIZE_MIN;
+  options.lc = lc;
+  options.lp = lp;
+  options.pb = pb;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_allocator allocator = {LzmaAlloc, LzmaFree, nullptr};
+  lzma_stream stream = LZMA_STREAM_INIT;
+  stream.allocator = &allocator;
+  if (lzma_raw_decoder(&stream, filters) != LZMA_OK) {
+    lzma_end(&stream);
+    return 0;
+  }
+  stream.next_in = packed + 5;
+  stream.avail_in = packedSize - 5;
+  stream.next_out = out;
+  stream.avail_out = outSize;
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK && stream.avail_out > 0) {
+    size_t before = stream.avail_in + stream.avail_out;
+    ret = lzma_code(&stream, LZMA_RUN);
+    if (ret == LZMA_OK && stream.avail_in + stream.avail_out == before) break;  // input used up
+  }
+  uint32_t produced = outSize - static_cast<uint32_t>(stream.avail_out);
+  lzma_end(&stream);
+  if (ret != LZMA_OK && ret != LZMA_STREAM_END) return 0;
+  return produced;
+}
+
+// Pointer to the UTF-16 string at offset, or null when it is not terminated
+// inside the block. Advances offset past the terminator.
+const WChar* TakeString(const LoadedPackage* p, uint32_t* offset) {
+  uint32_t at = *offset;
+  if (at % 2 != 0) return nullptr;
+  const uint8_t* block = p->Block;
+  for (uint32_t i = at; i + 1 < p->BlockSize; i += 2) {
+    if (block[i] == 0 && block[i + 1] == 0) {
+      *offset = i + 2;
+      return reinterpret_cast<const WChar*>(block + at);
+    }
+  }
+  return nullptr;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
+  if (p->BlockSize < sizeof(PackageHeader)) return false;
+  p->Header = reinterpret_cast<PackageHeader*>(p->Block);
+  const PackageHeader* h = p->Header;
+  uint64_t tableEnd = sizeof(PackageHeader) + static_cast<uint64_t>(h->FileCount) * sizeof(FileEntry);
+  if (tableEnd > p->BlockSize) return false;
+  if (h->LanguageCount < 1) return false;
+  if (h->LicenseEntry != NO_LICENSE_ENTRY && h->LicenseEntry >= h->FileCount) return false;
+  p->Entries = reinterpret_cast<FileEntry*>(p->Block + sizeof(PackageHeader));
+
+  p->Languages = static_cast<LanguageEntry*>(PlatformAlloc(h->LanguageCount * sizeof(LanguageEntry)));
+  if (!p->Languages) return false;
+  uint32_t offset = static_cast<uint32_t>(tableEnd);
+  for (uint32_t l = 0; l < h->LanguageCount; ++l) {
+    if (offset + 2 > p->BlockSize) return false;
+    p->Languages[l].LangId = static_cast<uint16_t>(p->Block[offset] | p->Block[offset + 1] << 8);
+    offset += 2;
+    for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) {
+      p->Languages[l].Strings[s] = TakeString(p, &offset);
+      if (!p->Languages[l].Strings[s]) return false;
+    }
+  }
+
+  p->RegistryView = 0;
+  if (archClass & 6) p->RegistryView = (h->Flags & PH_REGISTRY_64) ? KEY_WOW64_64KEY_VIEW : KEY_WOW64_32KEY_VIEW;
+
+  for (uint32_t c = 0; c < CFG_COUNT; ++c) {
+    const WChar* s = TakeString(p, &offset);
+    if (!s) return false;
+    p->Config[c] = s[0] ? s : nullptr;
+  }
+  if (!p->Config[CFG_PRODUCT_NAME] || !p->Config[CFG_PRODUCT_VERSION] || !p->Config[CFG_PUBLISHER_NAME])
+    return false;
+  if (WideLength(p->Config[CFG_PRODUCT_NAME]) > MAX_PRODUCT_NAME) return false;
+  p->NamesArea = reinterpret_cast<const char*>(p->Block + offset);
+  uint32_t namesStart = offset;
+
+  if (!p->Config[CFG_MAIN_PROGRAM]) {
+    // ProductName is at most 75 characters, so the default always fits.
+    WChar program[260];
+    WideCopy(program, 260, p->Config[CFG_PRODUCT_NAME]);
+    WideAppend(program, 260, u".exe");
+    uint32_t bytes = (WideLength(program) + 1) * sizeof(WChar);
+    WChar* copy = static_cast<WChar*>(PlatformAlloc(bytes));
+    if (!copy) return false;
+    memcpy(copy, program, bytes);
+    p->Config[CFG_MAIN_PROGRAM] = copy;
+  }
+
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < h->FileCount; ++i) {
+    FileEntry* e = &p->Entries[i];
+    uint64_t nameAt = static_cast<uint64_t>(namesStart) + e->NameOffset;
+    if (nameAt >= p->BlockSize) return false;
+    const char* name = reinterpret_cast<const char*>(p->Block + nameAt);
+    if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return false;
+    if (!IsSafeRelativeName(name)) return false;
+    if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return false;
+    e->Flags = NormaliseEntryFlags(e->Flags);
+    if (IsFlagsApplicable(e->Flags, osClass, archClass)) total += e->DataSize;
+  }
+  p->ApplicableTotal = total ? total : 1;
+  return true;
+}
+
+}  // namespace
+
+uint32_t NormaliseEntryFlags(uint32_t f) {
+  if ((f & FE_ARCH_MASK) == 0) f |= FE_ARCH_MASK;
+  if ((f & FE_OS_MASK) == 0) f |= FE_OS_MASK;
+  return f;
+}
+
+bool IsFlagsApplicable(uint32_t f, uint32_t osClass, uint32_t archClass) {
+  return ((f >> 4) & osClass & 0xFFFFu) != 0 && (f & archClass & FE_ARCH_MASK) != 0;
+}
+
+bool IsSafeRelativeName(const char* name) {
+  if (name[0] == 0 || IsSeparator(name[0])) return false;
+  const char* component = name;
+  for (const char* c = name;; ++c) {
+    if (*c == ':') return false;  // drive letters and alternate data streams
+    if (*c == 0 || IsSeparator(*c)) {
+      size_t n = static_cast<size_t>(c - component);
+      if ((n == 1 && component[0] == '.') || (n == 2 && component[0] == '.' && component[1] == '.'))
+        return false;
+      if (*c == 0) return true;
+      component = c + 1;
+    }
+  }
+}
+
+int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]) {
+  for (int32_t n = 32; n >= 0; --n) {
+    if (window[n] == 0x4C && ReadU32(window + n) == TRAILER_MAGIC) return n;
+  }
+  return -1;
+}
+
+bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offset) {
+  if (size < 0x40 || headers[0] != 'M' || headers[1] != 'Z') return false;
+  uint32_t pe = ReadU32(headers + 0x3C);
+  if (pe > size || size - pe < 24 || ReadU32(headers + pe) != 0x00004550u) return false;
+  uint32_t optional = pe + 24;
+  if (size - optional < 2) return false;
+  uint16_t magic = static_cast<uint16_t>(headers[optional] | headers[optional + 1] << 8);
+  // Data directories start at 96 (PE32) or 112 (PE32+); entry 4 is 32 bytes in.
+  uint32_t directory = optional + (magic == 0x20B ? 112u : 96u) + 4u * 8u;
+  if (directory + 8 > size) return false;
+  *offset = ReadU32(headers + directory);
+  return true;
+}
+
+LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out) {
+  memset(out, 0, sizeof *out);
+  uint32_t end = source->CertificateOffset ? source->CertificateOffset : source->FileSize;
+  if (end < TRAILER_WINDOW || end > source->FileSize) return LOAD_NO_TRAILER;
+  uint8_t window[TRAILER_WINDOW];
+  if (source->Read(source->Context, end - TRAILER_WINDOW, window, TRAILER_WINDOW) != TRAILER_WINDOW)
+    return LOAD_NO_TRAILER;
+  int32_t n = FindTrailerMagic(window);
+  if (n < 0) return LOAD_NO_TRAILER;
+  // A magic this early would put the trailer's start before the window.
+  if (n < static_cast<int32_t>(TRAILER_SIZE - 4)) return LOAD_BAD_TRAILER;
+  PackageTrailer trailer;
+  memcpy(&trailer, window + n - 16, sizeof trailer);
+  uint32_t trailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - 16;
+  if (trailer.PackedSize > trailerAt || trailer.UnpackedSize < sizeof(PackageHeader))
+    return LOAD_BAD_TRAILER;
+
+  out->Block = static_cast<uint8_t*>(PlatformAlloc(trailer.UnpackedSize));
+  out->Scratch = static_cast<uint8_t*>(PlatformAlloc(SCRATCH_SIZE));
+  uint8_t* packed = static_cast<uint8_t*>(PlatformAlloc(trailer.PackedSize));
+  if (!out->Block || !out->Scratch || !packed) {
+    if (packed) PlatformFree(packed);
+    FreeLoadedPackage(out);
+    return LOAD_NO_MEMORY;
+  }
+  out->BlockSize = trailer.UnpackedSize;
+  uint32_t got = source->Read(source->Context, trailerAt - trailer.PackedSize, packed, trailer.PackedSize);
+  uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize);
+  PlatformFree(packed);
+  if (produced != out->BlockSize || PackageChecksum(out->Block, produced) != trailer.Checksum) {
+    FreeLoadedPackage(out);
+    return LOAD_BAD_DATA;
+  }
+  if (!IndexBlock(out, osClass, archClass)) {
+    FreeLoadedPackage(out);
+    return LOAD_BAD_CONTENT;
+  }
+  return LOAD_OK;
+}
+
+void FreeLoadedPackage(LoadedPackage* p) {
+  if (p->Config[CFG_MAIN_PROGRAM] &&
+      (reinterpret_cast<const uint8_t*>(p->Config[CFG_MAIN_PROGRAM]) < p->Block ||
+       reinterpret_cast<const uint8_t*>(p->Config[CFG_MAIN_PROGRAM]) >= p->Block + p->BlockSize))
+    PlatformFree(const_cast<WChar*>(p->Config[CFG_MAIN_PROGRAM]));
+  if (p->Languages) PlatformFree(p->Languages);
+  if (p->Scratch) PlatformFree(p->Scratch);
+  if (p->Block) PlatformFree(p->Block);
+  memset(p, 0, sizeof *p);
+}
+
+const char* LoadResultText(LoadResult result) {
+  switch (result) {
+    case LOAD_OK: return "valid package";
+    case LOAD_NO_TRAILER: return "no package trailer found";
+    case LOAD_BAD_TRAILER: return "the package trailer is invalid";
+    case LOAD_NO_MEMORY: return "not enough memory for the package";
+    case LOAD_BAD_DATA: return "the package data is damaged (decode or checksum)";
+    case LOAD_BAD_CONTENT: return "the package breaks its own layout rules";
+  }
+  return "unknown";
+}

@@ -1,0 +1,71 @@
+// Finds, decodes, verifies and indexes the package at the end of a setup file.
+// Portable: the file is reached only through PackageSource, so the same code
+// runs in the stub, in the packer's inspect command and under the fuzzer.
+#pragma once
+#include <stdint.h>
+
+#include "env/wide_text.h"
+#include "package/package_format.h"
+
+struct PackageSource {
+  // Offset of the Authenticode certificate table, 0 for an unsigned file.
+  uint32_t CertificateOffset;
+  uint32_t FileSize;
+  // Reads up to size bytes at offset; returns how many were read.
+  uint32_t (*Read)(void* context, uint32_t offset, void* buffer, uint32_t size);
+  void* Context;
+};
+
+struct LanguageEntry {
+  uint16_t LangId;
+  const WChar* Strings[LANGUAGE_STRINGS];  // 0: own name, 1 + TextId: texts
+};
+
+struct LoadedPackage {
+  uint8_t* Block;
+  uint32_t BlockSize;
+  PackageHeader* Header;
+  FileEntry* Entries;
+  LanguageEntry* Languages;
+  const WChar* Config[CFG_COUNT];  // null when absent
+  const char* NamesArea;
+  uint64_t ApplicableTotal;
+  uint32_t RegistryView;
+  uint8_t* Scratch;  // 64 KB, reused by the licence display
+};
+
+enum LoadResult {
+  LOAD_OK,
+  LOAD_NO_TRAILER,    // no magic in the window: the file holds no package
+  LOAD_BAD_TRAILER,   // magic present, but the trailer cannot be right
+  LOAD_NO_MEMORY,
+  LOAD_BAD_DATA,      // decode short or failed, or checksum mismatch
+  LOAD_BAD_CONTENT,   // checksum matched, but the block breaks an invariant
+};
+
+enum : uint32_t { SCRATCH_SIZE = 65536 };
+enum : uint32_t { KEY_WOW64_64KEY_VIEW = 0x100, KEY_WOW64_32KEY_VIEW = 0x200 };
+
+// Locates the trailer in the 36 bytes before end; returns the window
+// position of its magic, or -1. The nearest match to the end wins.
+int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]);
+
+// Certificate-table offset from a PE image's headers; false when the bytes
+// are not an MZ image with a PE signature.
+bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offset);
+
+// Runs the whole load. osClass and archClass decide applicability and the
+// registry view. On LOAD_OK, out holds the package; its memory lives until
+// FreeLoadedPackage (the stub never frees it).
+LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out);
+void FreeLoadedPackage(LoadedPackage* package);
+
+// Entry flags after normalisation; applicability on the given system.
+uint32_t NormaliseEntryFlags(uint32_t flags);
+bool IsFlagsApplicable(uint32_t normalisedFlags, uint32_t osClass, uint32_t archClass);
+
+// A relative name that stays inside the installation directory.
+bool IsSafeRelativeName(const char* name);
+
+const char* LoadResultText(LoadResult result);

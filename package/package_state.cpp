@@ -1,0 +1,3 @@
+#include "package/package.h"
+
+LoadedPackage Package;

@@ -1,0 +1,51 @@
+// Win32 side of the loader: the stub's own image and file.
+#include <windows.h>
+
+#include "env/system_probes.h"
+#include "package/package.h"
+#include "package/platform_memory.h"
+
+void* PlatformAlloc(uint32_t size) { return LocalAlloc(LMEM_FIXED, size); }
+void PlatformFree(void* block) { LocalFree(block); }
+
+namespace {
+
+HANDLE SetupFile = INVALID_HANDLE_VALUE;
+
+uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
+  HANDLE file = static_cast<HANDLE>(context);
+  // Offsets are 32-bit signed for SetFilePointer: the package ends below 2 GiB.
+  if (offset > 0x7FFFFFFFu) return 0;
+  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return 0;
+  DWORD got = 0;
+  if (!ReadFile(file, buffer, size, &got, nullptr)) return 0;
+  return got;
+}
+
+}  // namespace
+
+bool LoadPackage() {
+  const uint8_t* image = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+  if (!image || image[0] != 'M' || image[1] != 'Z') return false;
+  ArchClass = GetArchClass();
+  OsClass = GetOsClass();
+  // The headers of a mapped image fill at least its first page.
+  uint32_t certificateOffset = 0;
+  if (!ReadCertificateOffset(image, 4096, &certificateOffset)) return false;
+
+  WCHAR path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (SetupFile == INVALID_HANDLE_VALUE) return false;
+  PackageSource source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
+  LoadResult result = LoadPackageFrom(&source, OsClass, ArchClass, &Package);
+  if (result == LOAD_NO_TRAILER) {
+    CloseHandle(SetupFile);
+    SetupFile = INVALID_HANDLE_VALUE;
+  }
+  RegistryView = Package.RegistryView;
+  return result == LOAD_OK;
+}

@@ -1,0 +1,127 @@
+#include "packer/content_rules.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include "env/wide_text.h"
+#include "package/package_loader.h"
+
+namespace {
+
+const char kInvalidInFileName[] = "<>:\"/\\|?*";
+
+// Formatted length as the stub's FormatText computes it, with room to spare
+// so that a text over the limit shows as such instead of being cut.
+uint32_t FormattedLength(const std::u16string& format, const std::u16string& argument) {
+  std::vector<WChar> out(format.size() + argument.size() + 4096);
+  FormatArg arg = TextArg(argument.c_str());
+  return FormatText(out.data(), static_cast<uint32_t>(out.size()), format.c_str(), &arg, 1);
+}
+
+std::string TooLong(uint32_t length, uint32_t limit, const char* with) {
+  return "is " + std::to_string(length) + " characters long when formatted with " + with +
+         "; at most " + std::to_string(limit) + " fit";
+}
+
+}  // namespace
+
+std::string CheckInstalledName(const std::string& name) {
+  if (name.empty()) return "the installed name is empty";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c > 0x7E)
+      return "the installed name \"" + name +
+             "\" holds a character other than printable ASCII; only printable ASCII is "
+             "allowed, so that the name reads the same in every ANSI code page";
+  }
+  for (char c : name) {
+    if (c == ':') return "the installed name \"" + name + "\" contains ':' (a drive or a stream)";
+    if (c != '\\' && c != '/' && strchr(kInvalidInFileName, c))
+      return "the installed name \"" + name + "\" contains '" + c + "', which Windows does not allow";
+  }
+  if (!IsSafeRelativeName(name.c_str()))
+    return "the installed name \"" + name +
+           "\" leaves the installation folder (leading separator, '.' or '..' component)";
+  char last = name.back();
+  if (last == '\\' || last == '/' || name.find("\\\\") != std::string::npos ||
+      name.find("//") != std::string::npos || name.find("\\/") != std::string::npos ||
+      name.find("/\\") != std::string::npos)
+    return "the installed name \"" + name + "\" has an empty component";
+  // A Windows path holds 259 characters and the folder takes at least "C:\".
+  if (name.size() > 256) return "the installed name is longer than 256 characters";
+  return "";
+}
+
+std::string CheckProductName(const std::u16string& name) {
+  if (name.empty()) return "must not be empty";
+  if (name.size() > MAX_PRODUCT_NAME)
+    return "is " + std::to_string(name.size()) + " characters long; at most " +
+           std::to_string(MAX_PRODUCT_NAME) + " fit the uninstall key";
+  for (char16_t c : name) {
+    // The name becomes a folder name and, cut to 8 bits per character, part
+    // of a registry key path.
+    char16_t low = c & 0xFF;
+    if (c < 0x20 || (c < 0x80 && strchr(kInvalidInFileName, static_cast<char>(c))))
+      return "contains a character that a folder name cannot hold";
+    if (low < 0x20 || low == '\\')
+    {
+      char code[8];
+      snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
+      return std::string("contains the character U+") + code +
+             ", whose low 8 bits would break the uninstall key path";
+    }
+  }
+  return "";
+}
+
+std::string CheckNameVersion(const std::u16string& name, const std::u16string& version) {
+  if (name.size() + version.size() > 126)
+    return "the product name and version together are " + std::to_string(name.size() + version.size()) +
+           " characters long; at most 126 fit the window title";
+  return "";
+}
+
+std::string CheckNoNul(const std::u16string& text) {
+  if (text.find(u'\0') != std::u16string::npos) return "must not contain NUL characters";
+  return "";
+}
+
+std::string CheckLanguageText(TextId id, const std::u16string& text, const std::u16string& productName,
+                              const std::u16string& productVersion) {
+  std::string nul = CheckNoNul(text);
+  if (!nul.empty()) return nul;
+  uint32_t length;
+  switch (id) {
+    case TXT_TITLE_FMT:
+      length = FormattedLength(text, productName + u" " + productVersion);
+      if (length > 259) return TooLong(length, 259, "the product name and version");
+      break;
+    case TXT_LICENSE_SUBTITLE:
+    case TXT_DEST_SUBTITLE_FMT:
+    case TXT_INSTALLING_SUBTITLE_FMT:
+    case TXT_FINISH_SUBTITLE:
+      length = FormattedLength(text, productName);
+      if (length > 255) return TooLong(length, 255, "the product name");
+      break;
+    case TXT_LAUNCH_FMT:
+      length = FormattedLength(text, productName);
+      if (length > 127) return TooLong(length, 127, "the product name");
+      break;
+    case TXT_FOLDER_EXISTS_FMT:
+      length = FormattedLength(text, std::u16string(MAX_DIRECTORY_ARGUMENT, u'W'));
+      if (length > 511) return TooLong(length, 511, "a folder path of 259 characters");
+      break;
+    case TXT_APP_RUNNING_FMT:
+      length = FormattedLength(text, productName);
+      if (length > 511) return TooLong(length, 511, "the product name");
+      break;
+    case TXT_NEED_ADMIN:
+      if (text.size() > 511)
+        return "is " + std::to_string(text.size()) + " characters long; at most 511 fit a message";
+      break;
+    default:
+      break;
+  }
+  return "";
+}

@@ -1,0 +1,75 @@
+#include "packer/lzma_encode.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+
+#include "package/package_format.h"
+#include "packer/packer_error.h"
+
+namespace {
+
+void ThrowLzma(const char* what, lzma_ret ret) {
+  throw PackerError("lzma", "", std::string(what) + " failed (liblzma code " + std::to_string(ret) + ")");
+}
+
+}  // namespace
+
+bool IsEncodableProperties(uint8_t properties) {
+  uint32_t lc, lp, pb;
+  return ParseLzmaProperties(properties, &lc, &lp, &pb) && lc + lp <= LZMA_LCLP_MAX &&
+         pb <= LZMA_PB_MAX;
+}
+
+std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaSettings& settings) {
+  uint8_t encodeWith = IsEncodableProperties(settings.Properties) ? settings.Properties : 0x5D;
+  uint32_t lc, lp, pb;
+  ParseLzmaProperties(encodeWith, &lc, &lp, &pb);
+
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, 6)) ThrowLzma("lzma_lzma_preset", LZMA_OPTIONS_ERROR);
+  options.lc = lc;
+  options.lp = lp;
+  options.pb = pb;
+  // The dictionary field is written as requested; the encoder only needs to
+  // stay within it and within what liblzma accepts. A reader takes anything
+  // below 4 KiB as 4 KiB, so encoding with that is still readable.
+  // A dictionary larger than the data gains nothing and only costs memory.
+  const uint64_t encoderMax = (1u << 30) + (1u << 29);
+  uint64_t dictionary = std::clamp<uint64_t>(settings.Dictionary, LZMA_DICT_SIZE_MIN, encoderMax);
+  dictionary = std::min<uint64_t>(dictionary, std::max<uint64_t>(size, LZMA_DICT_SIZE_MIN));
+  options.dict_size = static_cast<uint32_t>(dictionary);
+
+  lzma_filter filters[2];
+  if (settings.EndMarker) {
+    filters[0] = {LZMA_FILTER_LZMA1, &options};
+  } else {
+    // LZMA1EXT without LZMA_LZMA1EXT_ALLOW_EOPM writes no end marker; the
+    // reader stops at UnpackedSize.
+    options.ext_flags = 0;
+    lzma_set_ext_size(options, static_cast<uint64_t>(size));
+    filters[0] = {LZMA_FILTER_LZMA1EXT, &options};
+  }
+  filters[1] = {LZMA_VLI_UNKNOWN, nullptr};
+
+  lzma_stream stream = LZMA_STREAM_INIT;
+  lzma_ret ret = lzma_raw_encoder(&stream, filters);
+  if (ret != LZMA_OK) ThrowLzma("lzma_raw_encoder", ret);
+
+  std::vector<uint8_t> out(5);
+  out[0] = settings.Properties;
+  for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<uint8_t>(settings.Dictionary >> (8 * i));
+
+  stream.next_in = data;
+  stream.avail_in = size;
+  std::vector<uint8_t> chunk(1 << 20);
+  do {
+    stream.next_out = chunk.data();
+    stream.avail_out = chunk.size();
+    ret = lzma_code(&stream, LZMA_FINISH);
+    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - stream.avail_out));
+  } while (ret == LZMA_OK);
+  lzma_end(&stream);
+  if (ret != LZMA_STREAM_END) ThrowLzma("lzma_code", ret);
+  return out;
+}

@@ -1,0 +1,368 @@
+#include "packer/manifest.h"
+
+#include <toml++/toml.h>
+
+#include <initializer_list>
+#include <optional>
+
+#include "packer/content_rules.h"
+#include "packer/default_texts.h"
+#include "packer/packer_error.h"
+#include "packer/product_files.h"
+#include "packer/utf16.h"
+
+namespace {
+
+struct NamedBit {
+  const char* Name;
+  uint32_t Bit;
+};
+
+const NamedBit kOsNames[] = {{"win2000", 1}, {"xp", 2},     {"vista", 4},   {"win7", 8},
+                             {"win8", 16},   {"win10", 32}, {"win11+", 64}};
+const NamedBit kArchNames[] = {{"x86", 1}, {"x64", 2}, {"arm64", 4}};
+
+template <size_t N>
+std::string NameList(const NamedBit (&names)[N]) {
+  std::string list;
+  for (const NamedBit& n : names) list += std::string(list.empty() ? "" : ", ") + n.Name;
+  return list;
+}
+
+// The manifest being read: where errors point and how keys are named.
+class Reader {
+ public:
+  explicit Reader(std::string file) : file_(std::move(file)) {}
+
+  [[noreturn]] void Fail(const toml::node* at, const std::string& key, const std::string& problem) const {
+    int line = at ? static_cast<int>(at->source().begin.line) : 0;
+    throw PackerError(file_, line, key, problem);
+  }
+
+  void OnlyKeys(const toml::table& table, const std::string& prefix,
+                std::initializer_list<const char*> allowed) const {
+    for (auto&& [key, value] : table) {
+      bool known = false;
+      for (const char* name : allowed) known = known || key.str() == name;
+      if (!known) {
+        std::string all;
+        for (const char* name : allowed) all += std::string(all.empty() ? "" : ", ") + name;
+        Fail(&value, Join(prefix, std::string(key.str())), "unknown key (known: " + all + ")");
+      }
+    }
+  }
+
+  static std::string Join(const std::string& prefix, const std::string& name) {
+    return prefix.empty() ? name : prefix + "." + name;
+  }
+
+  const toml::table* Table(const toml::table& parent, const std::string& prefix, const char* name) const {
+    const toml::node* node = parent.get(name);
+    if (!node) return nullptr;
+    if (!node->is_table()) Fail(node, Join(prefix, name), "must be a table");
+    return node->as_table();
+  }
+
+  const toml::array* TableArray(const toml::table& parent, const char* name) const {
+    const toml::node* node = parent.get(name);
+    if (!node) return nullptr;
+    if (!node->is_array_of_tables()) Fail(node, name, "must be an array of tables ([[" + std::string(name) + "]])");
+    return node->as_array();
+  }
+
+  std::optional<std::u16string> String(const toml::table& table, const std::string& prefix,
+                                       const char* name) const {
+    const toml::node* node = table.get(name);
+    if (!node) return std::nullopt;
+    if (!node->is_string()) Fail(node, Join(prefix, name), "must be a string");
+    std::u16string text = Utf8ToUtf16(node->as_string()->get());
+    std::string problem = CheckNoNul(text);
+    if (!problem.empty()) Fail(node, Join(prefix, name), problem);
+    return text;
+  }
+
+  std::u16string RequiredString(const toml::table& table, const std::string& prefix, const char* name) const {
+    std::optional<std::u16string> text = String(table, prefix, name);
+    if (!text) Fail(&table, Join(prefix, name), "required key is missing");
+    if (text->empty()) Fail(table.get(name), Join(prefix, name), "must not be empty");
+    return *text;
+  }
+
+  std::optional<std::string> NarrowString(const toml::table& table, const std::string& prefix,
+                                          const char* name) const {
+    const toml::node* node = table.get(name);
+    if (!node) return std::nullopt;
+    if (!node->is_string()) Fail(node, Join(prefix, name), "must be a string");
+    return node->as_string()->get();
+  }
+
+  std::optional<uint64_t> Integer(const toml::table& table, const std::string& prefix, const char* name,
+                                  uint64_t max) const {
+    const toml::node* node = table.get(name);
+    if (!node) return std::nullopt;
+    if (!node->is_integer() || node->as_integer()->get() < 0 ||
+        static_cast<uint64_t>(node->as_integer()->get()) > max)
+      Fail(node, Join(prefix, name), "must be an integer from 0 to " + std::to_string(max));
+    return static_cast<uint64_t>(node->as_integer()->get());
+  }
+
+  bool Boolean(const toml::table& table, const std::string& prefix, const char* name) const {
+    const toml::node* node = table.get(name);
+    if (!node) return false;
+    if (!node->is_boolean()) Fail(node, Join(prefix, name), "must be true or false");
+    return node->as_boolean()->get();
+  }
+
+  // A list of names or an integer of at most max; 0 (all) when absent.
+  template <size_t N>
+  uint32_t Mask(const toml::table& table, const std::string& prefix, const char* name,
+                const NamedBit (&names)[N], uint32_t max) const {
+    const toml::node* node = table.get(name);
+    if (!node) return 0;
+    std::string key = Join(prefix, name);
+    if (node->is_integer()) return static_cast<uint32_t>(*Integer(table, prefix, name, max));
+    if (!node->is_array()) Fail(node, key, "must be a list of names (" + NameList(names) + ") or an integer");
+    uint32_t mask = 0;
+    for (const toml::node& item : *node->as_array()) {
+      const NamedBit* found = nullptr;
+      if (item.is_string()) {
+        for (const NamedBit& n : names) {
+          if (item.as_string()->get() == n.Name) found = &n;
+        }
+      }
+      if (!found) Fail(&item, key, "unknown name; known names: " + NameList(names));
+      mask |= found->Bit;
+    }
+    return mask;
+  }
+
+  const std::string& File() const { return file_; }
+
+ private:
+  std::string file_;
+};
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// A TOML date-time (without offset: taken as UTC) or an integer FILETIME.
+uint64_t ReadTime(const Reader& r, const toml::node& node, const std::string& key) {
+  if (node.is_integer() && node.as_integer()->get() >= 0) return static_cast<uint64_t>(node.as_integer()->get());
+  if (!node.is_date_time())
+    r.Fail(&node, key, "must be a date-time such as 2020-01-02T03:04:05Z or an integer FILETIME");
+  const toml::date_time& t = node.as_date_time()->get();
+  int64_t seconds = DaysFromCivil(t.date.year, t.date.month, t.date.day) * 86400 + t.time.hour * 3600 +
+                    t.time.minute * 60 + t.time.second;
+  if (t.offset) seconds -= int64_t{t.offset->minutes} * 60;
+  if (seconds < -11644473600) r.Fail(&node, key, "lies before 1601");
+  return UnixTimeToFileTime(seconds, t.time.nanosecond);
+}
+
+// A source path must stay inside the product folder.
+bool IsInsideFolder(const std::string& source) {
+  if (source.empty() || source[0] == '/') return false;
+  size_t start = 0;
+  while (start <= source.size()) {
+    size_t end = source.find('/', start);
+    if (end == std::string::npos) end = source.size();
+    if (source.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string DefaultInstalledName(std::string source) {
+  for (char& c : source) {
+    if (c == '/') c = '\\';
+  }
+  return source;
+}
+
+struct PlannedFile {
+  std::string SourcePath;
+  uint64_t Size;
+};
+
+void ReadProduct(const Reader& r, const toml::table& root, PackageContents& c) {
+  const toml::table* product = r.Table(root, "", "product");
+  if (!product) r.Fail(nullptr, "product", "required table [product] is missing");
+  r.OnlyKeys(*product, "product",
+             {"name", "version", "publisher", "main_program", "launch_command", "default_install_dir",
+              "configure_args", "uninstall_args", "unsupported_os_target"});
+  c.Config[CFG_PRODUCT_NAME] = r.RequiredString(*product, "product", "name");
+  std::string problem = CheckProductName(c.Config[CFG_PRODUCT_NAME]);
+  if (!problem.empty()) r.Fail(product->get("name"), "product.name", problem);
+  c.Config[CFG_PRODUCT_VERSION] = r.RequiredString(*product, "product", "version");
+  problem = CheckNameVersion(c.Config[CFG_PRODUCT_NAME], c.Config[CFG_PRODUCT_VERSION]);
+  if (!problem.empty()) r.Fail(product->get("version"), "product.version", problem);
+  c.Config[CFG_PUBLISHER_NAME] = r.RequiredString(*product, "product", "publisher");
+
+  const std::pair<const char*, ConfigIndex> optional[] = {
+      {"main_program", CFG_MAIN_PROGRAM},
+      {"launch_command", CFG_LAUNCH_COMMAND},
+      {"default_install_dir", CFG_DEFAULT_INSTALL_DIR},
+      {"configure_args", CFG_CONFIGURE_ARGS},
+      {"uninstall_args", CFG_UNINSTALL_ARGS},
+      {"unsupported_os_target", CFG_UNSUPPORTED_OS_TARGET},
+  };
+  for (const auto& [name, index] : optional) c.Config[index] = r.String(*product, "product", name).value_or(u"");
+
+  if (const toml::table* running = r.Table(root, "", "running")) {
+    r.OnlyKeys(*running, "running", {"mutex", "window_class", "window_title"});
+    c.Config[CFG_RUNNING_MUTEX] = r.String(*running, "running", "mutex").value_or(u"");
+    c.Config[CFG_RUNNING_WINDOW_CLASS] = r.String(*running, "running", "window_class").value_or(u"");
+    c.Config[CFG_RUNNING_WINDOW_TITLE] = r.String(*running, "running", "window_title").value_or(u"");
+  }
+}
+
+void ReadCompression(const Reader& r, const toml::table& root, LzmaSettings& lzma) {
+  const toml::table* compression = r.Table(root, "", "compression");
+  if (!compression) return;
+  r.OnlyKeys(*compression, "compression", {"properties", "dictionary", "end_marker"});
+  lzma.Properties = static_cast<uint8_t>(r.Integer(*compression, "compression", "properties", 255).value_or(0x5D));
+  lzma.Dictionary = static_cast<uint32_t>(
+      r.Integer(*compression, "compression", "dictionary", 0xFFFFFFFFu).value_or(lzma.Dictionary));
+  lzma.EndMarker = r.Boolean(*compression, "compression", "end_marker");
+}
+
+std::vector<PlannedFile> ReadFiles(const Reader& r, const toml::table& root, const std::string& productDir,
+                                   PackageContents& c) {
+  std::vector<PlannedFile> planned;
+  const toml::array* files = r.TableArray(root, "file");
+  if (!files) {
+    // No list: the whole folder, for every system.
+    for (const std::string& source : ListProductFiles(productDir)) {
+      PackageFileEntry entry;
+      entry.Name = DefaultInstalledName(source);
+      std::string problem = CheckInstalledName(entry.Name);
+      if (!problem.empty()) r.Fail(nullptr, "file", problem + " (from " + productDir + "/" + source + ")");
+      SourceFileInfo info = StatSourceFile(productDir + "/" + source);
+      entry.LastWriteTime = info.LastWriteTime;
+      c.Files.push_back(entry);
+      planned.push_back({productDir + "/" + source, info.Size});
+    }
+    return planned;
+  }
+  for (size_t i = 0; i < files->size(); ++i) {
+    const toml::table& file = *(*files)[i].as_table();
+    std::string prefix = "file[" + std::to_string(i) + "]";
+    r.OnlyKeys(file, prefix, {"source", "name", "os", "arch", "no_extract", "replace_locked", "time"});
+    std::optional<std::string> source = r.NarrowString(file, prefix, "source");
+    if (!source) r.Fail(&file, prefix + ".source", "required key is missing");
+    if (!IsInsideFolder(*source))
+      r.Fail(file.get("source"), prefix + ".source", "must be a relative path inside the product folder");
+    std::string path = productDir + "/" + *source;
+    SourceFileInfo info = StatSourceFile(path);
+    if (!info.Exists) r.Fail(file.get("source"), prefix + ".source", "source file not found: " + path);
+
+    PackageFileEntry entry;
+    entry.Name = r.NarrowString(file, prefix, "name").value_or(DefaultInstalledName(*source));
+    std::string problem = CheckInstalledName(entry.Name);
+    if (!problem.empty()) r.Fail(file.get("name") ? file.get("name") : file.get("source"), prefix + ".name", problem);
+    entry.Flags = r.Mask(file, prefix, "arch", kArchNames, 0xF) |
+                  r.Mask(file, prefix, "os", kOsNames, 0xFFFF) << 4;
+    if (r.Boolean(file, prefix, "no_extract")) entry.Flags |= FE_NO_EXTRACT;
+    if (r.Boolean(file, prefix, "replace_locked")) entry.Flags |= FE_REPLACE_LOCKED;
+    const toml::node* time = file.get("time");
+    entry.LastWriteTime = time ? ReadTime(r, *time, prefix + ".time") : info.LastWriteTime;
+    c.Files.push_back(entry);
+    planned.push_back({path, info.Size});
+  }
+  return planned;
+}
+
+void ReadPackageTable(const Reader& r, const toml::table& root, PackageContents& c) {
+  c.LicenseEntry = NO_LICENSE_ENTRY;
+  const toml::table* package = r.Table(root, "", "package");
+  if (!package) return;
+  r.OnlyKeys(*package, "package", {"os", "arch", "registry_64", "license"});
+  c.OsMask = static_cast<uint16_t>(r.Mask(*package, "package", "os", kOsNames, 0xFFFF));
+  c.ArchMask = static_cast<uint8_t>(r.Mask(*package, "package", "arch", kArchNames, 0xFF));
+  if (r.Boolean(*package, "package", "registry_64")) c.HeaderFlags |= PH_REGISTRY_64;
+  std::optional<std::string> license = r.NarrowString(*package, "package", "license");
+  if (!license) return;
+  for (size_t i = 0; i < c.Files.size(); ++i) {
+    if (c.Files[i].Name != *license) continue;
+    if (i >= NO_LICENSE_ENTRY)
+      r.Fail(package->get("license"), "package.license", "the licence must be among the first 65535 files");
+    c.LicenseEntry = static_cast<uint16_t>(i);
+    return;
+  }
+  r.Fail(package->get("license"), "package.license", "names no installed file of the package: \"" + *license + "\"");
+}
+
+void ReadLanguages(const Reader& r, const toml::table& root, PackageContents& c) {
+  const toml::array* languages = r.TableArray(root, "language");
+  if (!languages) {
+    c.Languages.push_back(EnglishLanguage());
+    return;
+  }
+  if (languages->size() > 255) r.Fail(&(*languages)[255], "language", "more than 255 languages");
+  const PackageLanguage english = EnglishLanguage();
+  for (size_t i = 0; i < languages->size(); ++i) {
+    const toml::table& table = *(*languages)[i].as_table();
+    std::string prefix = "language[" + std::to_string(i) + "]";
+    r.OnlyKeys(table, prefix, {"id", "name", "texts"});
+    PackageLanguage language = english;
+    std::optional<uint64_t> id = r.Integer(table, prefix, "id", 0xFFFF);
+    if (!id) r.Fail(&table, prefix + ".id", "required key is missing");
+    language.LangId = static_cast<uint16_t>(*id);
+    language.Strings[0] = r.String(table, prefix, "name").value_or(u"");
+    const toml::table* texts = r.Table(table, prefix, "texts");
+    for (int t = 0; t < TXT_COUNT; ++t) {
+      TextId textId = static_cast<TextId>(t);
+      const toml::node* at = &table;
+      std::string key = prefix + ".texts." + TextIdName(textId);
+      if (texts && texts->get(TextIdName(textId))) {
+        at = texts->get(TextIdName(textId));
+        language.Strings[1 + t] = *r.String(*texts, prefix + ".texts", TextIdName(textId));
+      }
+      std::string problem = CheckLanguageText(textId, language.Strings[1 + t], c.Config[CFG_PRODUCT_NAME],
+                                              c.Config[CFG_PRODUCT_VERSION]);
+      if (!problem.empty()) r.Fail(at, key, problem);
+    }
+    if (texts) {
+      for (auto&& [key, value] : *texts) {
+        if (TextIdFromName(std::string(key.str())) == TXT_COUNT)
+          r.Fail(&value, prefix + ".texts." + std::string(key.str()), "unknown text name");
+      }
+    }
+    c.Languages.push_back(std::move(language));
+  }
+}
+
+}  // namespace
+
+Manifest ReadManifest(const std::string& manifestPath, const std::string& productDir) {
+  Reader r(manifestPath);
+  toml::table root;
+  try {
+    root = toml::parse_file(manifestPath);
+  } catch (const toml::parse_error& error) {
+    throw PackerError(manifestPath, static_cast<int>(error.source().begin.line), "",
+                      std::string(error.description()));
+  }
+  r.OnlyKeys(root, "", {"product", "running", "package", "compression", "file", "language"});
+
+  Manifest m;
+  ReadProduct(r, root, m.Contents);
+  ReadCompression(r, root, m.Lzma);
+  std::vector<PlannedFile> planned = ReadFiles(r, root, productDir, m.Contents);
+  ReadPackageTable(r, root, m.Contents);
+  ReadLanguages(r, root, m.Contents);
+
+  // Sizes first, so that an oversized product fails before it is read.
+  uint64_t total = 0;
+  for (const PlannedFile& f : planned) total += f.Size + 28;
+  if (total > MAX_BLOCK_SIZE)
+    r.Fail(nullptr, "file", std::to_string(planned.size()) + " files of " + std::to_string(total) +
+                                " bytes: a package holds at most 2 GiB");
+  for (size_t i = 0; i < planned.size(); ++i) m.Contents.Files[i].Data = ReadWholeFile(planned[i].SourcePath);
+  return m;
+}

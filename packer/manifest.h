@@ -1,0 +1,18 @@
+// Reads a TOML manifest and the product folder it names into the contents
+// of a package.
+#pragma once
+#include <string>
+
+#include "packer/lzma_encode.h"
+#include "packer/package_writer.h"
+
+struct Manifest {
+  PackageContents Contents;  // file data loaded
+  LzmaSettings Lzma;         // from [compression], defaults otherwise
+};
+
+// Validates every key of manifestPath and every rule a package must meet
+// (names the stub can install, text limits, the licence entry, sizes), then
+// loads the files from productDir. Throws PackerError naming the manifest,
+// the line and the key of the first problem.
+Manifest ReadManifest(const std::string& manifestPath, const std::string& productDir);

@@ -1,0 +1,53 @@
+#include "packer/product_files.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "packer/packer_error.h"
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> ListProductFiles(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code error;
+  if (!fs::is_directory(dir, error)) throw PackerError(dir, "", "the product folder does not exist");
+  fs::recursive_directory_iterator it(dir, fs::directory_options::follow_directory_symlink, error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_regular_file(error)) files.push_back(fs::relative(it->path(), dir, error).generic_string());
+  }
+  if (error) throw PackerError(dir, "", "cannot list the product folder: " + error.message());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+SourceFileInfo StatSourceFile(const std::string& path) {
+  SourceFileInfo info;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return info;
+  info.Exists = true;
+  info.Size = static_cast<uint64_t>(st.st_size);
+  info.LastWriteTime = UnixTimeToFileTime(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+  return info;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw PackerError(path, "", std::string("cannot open: ") + strerror(errno));
+  std::streamoff size = in.tellg();
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(data.data()), size)) throw PackerError(path, "", "cannot read");
+  return data;
+}
+
+uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds) {
+  const int64_t kEpochDifference = 11644473600;  // 1601-01-01 to 1970-01-01
+  int64_t since1601 = seconds + kEpochDifference;
+  if (since1601 < 0) return 0;
+  return static_cast<uint64_t>(since1601) * 10000000u + nanoseconds / 100u;
+}

@@ -1,0 +1,43 @@
+#include "startup/dll_safety_win32.h"
+
+namespace {
+
+const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+
+bool IsVista() {
+  OSVERSIONINFOW info;
+  ZeroMemory(&info, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  GetVersionExW(&info);
+  return info.dwMajorVersion == 6 && info.dwMinorVersion == 0;
+}
+
+}  // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  WCHAR path[MAX_PATH];
+  UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return nullptr;
+  if (path[n - 1] != L'\\') path[n++] = L'\\';
+  for (const wchar_t* c = name; *c; ++c) {
+    if (n + 1 >= MAX_PATH) return nullptr;
+    path[n++] = *c;
+  }
+  path[n] = 0;
+  return LoadLibraryW(path);
+}
+
+void RestrictDllSearch() {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  SetDefaultDllDirectoriesFn setDefault =
+      kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel32, "SetDefaultDllDirectories"))
+               : nullptr;
+  // On Vista the restriction breaks creating the ShellLink object.
+  if (setDefault && !IsVista() && setDefault(kSearchSystem32)) return;
+  static const wchar_t* const kPreload[] = {
+      L"uxtheme.dll", L"userenv.dll", L"setupapi.dll", L"apphelp.dll", L"propsys.dll",
+      L"dwmapi.dll",  L"cryptbase.dll", L"oleacc.dll", L"clbcatq.dll", L"ntmarta.dll",
+      L"version.dll", L"profapi.dll", L"sspicli.dll", L"windowscodecs.dll"};
+  for (const wchar_t* name : kPreload) LoadSystemLibrary(name);
+}

@@ -1,0 +1,271 @@
+"""Runs the cross-built stub and helper programs under Wine for the tests.
+
+Each test gets its own Wine prefix, copied from a template that is made once
+per build (wineboot is slow), and the whole test process shares one Xvfb
+display. Message-box texts come from WINEDEBUG=+msgbox.
+"""
+import fcntl
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+NATIVE_BUILD = Path(os.environ.get("NATIVE_BUILD_DIR", ROOT / "build" / "native"))
+WIN_BUILD = Path(os.environ.get("WIN_BUILD_DIR", ROOT / "build" / "win"))
+PACKER = NATIVE_BUILD / "packer"
+STUB = WIN_BUILD / "setup-stub.exe"
+WORK = Path(os.environ.get("WINE_TEST_DIR", ROOT / "build" / "wine-tests"))
+
+
+def helper(name):
+    """Path of a Windows helper program from tests/helpers."""
+    return WIN_BUILD / f"{name}.exe"
+
+
+# --- display ---------------------------------------------------------------
+
+_display = None
+
+
+def display():
+    """Starts one Xvfb for this process and returns its DISPLAY value."""
+    global _display
+    if _display:
+        return _display[0]
+    for n in range(100, 400):
+        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(50):
+                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                    break
+                time.sleep(0.1)
+            if proc.poll() is None:
+                _display = (f":{n}", proc)
+                import atexit
+                atexit.register(proc.terminate)
+                return _display[0]
+    raise RuntimeError("no free X display")
+
+
+# --- prefixes --------------------------------------------------------------
+
+def _base_env():
+    env = dict(os.environ)
+    env["DISPLAY"] = display()
+    env["WINEDEBUG"] = "-all"
+    # No Mono or Gecko installers during wineboot: there is no network.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return env
+
+
+def template(kind="win64"):
+    """A prepared Wine prefix: win64 (x64 machine), win32 (x86), each with
+    an optional -win10 suffix for a prefix that reports Windows 10."""
+    path = WORK / "templates" / kind
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(str(path) + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (path / ".ready").exists():
+            shutil.rmtree(path, ignore_errors=True)
+            env = _base_env()
+            env["WINEPREFIX"] = str(path)
+            env["WINEARCH"] = "win32" if kind.startswith("win32") else "win64"
+            subprocess.run(["wineboot", "-i"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            if kind.endswith("-win10"):
+                subprocess.run(["wine", "winecfg", "/v", "win10"], env=env, check=True,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+            (path / ".ready").touch()
+    return path
+
+
+class Result:
+    def __init__(self, code, stderr, stdout=""):
+        self.code = code
+        self.stderr = stderr
+        self.stdout = stdout
+        self.msgboxes = parse_msgboxes(stderr)
+
+
+def _unescape(text):
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n in "nrt\\\"":
+                out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}[n])
+                i += 2
+                continue
+            m = re.match(r"x([0-9a-fA-F]{2,4})", text[i + 1:])
+            if m:
+                out.append(chr(int(m.group(1), 16)))
+                i += 1 + len(m.group(0))
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def parse_msgboxes(stderr):
+    """Texts of every message box shown, in order, from WINEDEBUG=+msgbox."""
+    texts = []
+    for line in stderr.splitlines():
+        m = re.search(r'trace:msgbox:MSGBOX_OnInit L"(.*)"$', line)
+        if m:
+            texts.append(_unescape(m.group(1)))
+    return texts
+
+
+class Prefix:
+    """A private copy of a template prefix for one test."""
+
+    def __init__(self, kind="win64", name="run"):
+        self.kind = kind
+        WORK.mkdir(parents=True, exist_ok=True)
+        self.path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=WORK))
+        shutil.rmtree(self.path)
+        subprocess.run(["cp", "-a", str(template(kind)), str(self.path)], check=True)
+        self.env = _base_env()
+        self.env["WINEPREFIX"] = str(self.path)
+
+    # paths
+    @property
+    def drive_c(self):
+        return self.path / "drive_c"
+
+    def host(self, win_path):
+        """Host path of a C:\\ path inside this prefix."""
+        assert win_path[1:3] == ":\\" and win_path[0].upper() == "C", win_path
+        return self.drive_c.joinpath(*[p for p in win_path[3:].split("\\") if p])
+
+    @staticmethod
+    def win(host_path):
+        """Windows path (Z:) of any host path."""
+        return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
+
+    def program_files(self):
+        return "C:\\Program Files" if self.kind.startswith("win64") else "C:\\Program Files"
+
+    # processes
+    def start(self, exe, *args, msgbox=True, cwd=None):
+        env = dict(self.env)
+        if msgbox:
+            env["WINEDEBUG"] = "-all,+msgbox"
+        err = tempfile.TemporaryFile(mode="w+")
+        out = tempfile.TemporaryFile(mode="w+")
+        proc = subprocess.Popen(["wine", str(exe), *map(str, args)], env=env, stdout=out,
+                                stderr=err, cwd=cwd)
+        proc._err, proc._out = err, out
+        return proc
+
+    def finish(self, proc, timeout=120):
+        try:
+            code = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            proc.wait(timeout=30)
+            raise
+        proc._err.seek(0)
+        proc._out.seek(0)
+        return Result(code, proc._err.read(), proc._out.read())
+
+    def run(self, exe, *args, timeout=120, msgbox=True, cwd=None):
+        return self.finish(self.start(exe, *args, msgbox=msgbox, cwd=cwd), timeout)
+
+    def tool(self, name, *args, timeout=60):
+        """Runs a helper program and returns its Result (stdout decoded)."""
+        return self.run(helper(name), *args, timeout=timeout, msgbox=False)
+
+    def answer(self, caption, button, timeout_ms=30000):
+        """Clicks a button of the dialog titled caption once it appears.
+        Returns the box's text, or None when no such dialog appeared."""
+        r = self.tool("dialog_answer", caption, button, timeout_ms, timeout=timeout_ms / 1000 + 30)
+        return r.stdout if r.code == 0 else None
+
+    # registry
+    def reg_query(self, view, key, *values):
+        """{value: (type, size, data)} with None for absent values; None when the key is missing."""
+        r = self.tool("reg_probe", "query", view, key, *values)
+        if r.stdout.startswith("nokey"):
+            return None
+        found = {}
+        for line in r.stdout.splitlines():
+            parts = line.split("\t")
+            if len(parts) == 2:
+                found[parts[0]] = None
+            elif len(parts) >= 4:
+                found[parts[0]] = (int(parts[1]), int(parts[2]), "\t".join(parts[3:]))
+        return found
+
+    def reg_set(self, view, key, value, kind, data, size=None):
+        args = ["set", view, key, value, kind, data] + ([str(size)] if size is not None else [])
+        r = self.tool("reg_probe", *args)
+        assert r.code == 0, r.stderr
+
+    def kill(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+    def close(self):
+        self.kill()
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+        if not os.environ.get("KEEP_WINE_PREFIX"):
+            shutil.rmtree(self.path, ignore_errors=True)
+
+
+# --- packages --------------------------------------------------------------
+
+def pack(workdir, manifest, files=None, extra_args=(), stub=None, output="setup.exe"):
+    """Writes files {relative path: bytes} into workdir/product, the manifest
+    text into workdir/manifest.toml, and runs the packer. Returns the setup
+    file's path; raises with the packer's message when it refuses."""
+    workdir = Path(workdir)
+    product = workdir / "product"
+    product.mkdir(parents=True, exist_ok=True)
+    for rel, data in (files or {}).items():
+        target = product / rel
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data if isinstance(data, bytes) else Path(data).read_bytes())
+    (workdir / "manifest.toml").write_text(manifest)
+    out = workdir / output
+    r = subprocess.run([str(PACKER), "build", "--manifest", str(workdir / "manifest.toml"),
+                        "--product-dir", str(product), "--stub", str(stub or STUB),
+                        "--output", str(out), *map(str, extra_args)],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        raise RuntimeError(f"packer failed: {r.stderr}")
+    return out
+
+
+def fake_product():
+    return helper("fake_product").read_bytes()
+
+
+class WineTestCase(unittest.TestCase):
+    """Gives each test a scratch folder; prefixes are made on demand and
+    closed after the test."""
+
+    def setUp(self):
+        WORK.mkdir(parents=True, exist_ok=True)
+        self.tmp = Path(tempfile.mkdtemp(prefix=f"{self.id().split('.')[-1]}-", dir=WORK))
+        self._prefixes = []
+
+    def tearDown(self):
+        for p in self._prefixes:
+            p.close()
+        if not os.environ.get("KEEP_WINE_PREFIX"):
+            shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def prefix(self, kind="win64"):
+        p = Prefix(kind, name=self.id().split(".")[-1])
+        self._prefixes.append(p)
+        return p

@@ -1,0 +1,11 @@
+// The installation log: lines appended to the wizard's rich text pane.
+#pragma once
+#include <windows.h>
+
+#include "env/wide_text.h"
+
+extern HWND LogPane;  // null in a silent installation
+
+// Formats one line (at most 255 characters) and appends it to LogPane.
+void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount);
+inline void AppendLog(const WChar* format) { AppendLog(format, nullptr, 0); }

@@ -1,0 +1,2 @@
+#include "ui/wizard.h"
+INT_PTR CALLBACK WizardDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }  // TEMPORARY
