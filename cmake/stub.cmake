@@ -53,3 +53,9 @@ foreach(src ${HELPER_SOURCES})
   target_link_options(${name} PRIVATE -static -municode)
   target_link_libraries(${name} PRIVATE ${LZMA_PREFIX}/lib/liblzma.a ole32 oleaut32 uuid shell32 shlwapi comctl32 user32 gdi32 advapi32)
 endforeach()
+
+# The sample product's main program, staged into the sample setup file.
+add_executable(sample_app WIN32 ${CMAKE_SOURCE_DIR}/sample/app/sample_app.cpp)
+target_compile_options(sample_app PRIVATE -O2 -DUNICODE -D_UNICODE -municode)
+target_link_options(sample_app PRIVATE -static -municode)
+target_link_libraries(sample_app PRIVATE advapi32 user32)

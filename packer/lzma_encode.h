@@ -1,6 +1,7 @@
 // Raw LZMA1 compression of the unpacked block into the package's compressed
 // block: five property bytes, then the stream.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>

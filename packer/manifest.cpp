@@ -7,27 +7,12 @@
 
 #include "packer/content_rules.h"
 #include "packer/default_texts.h"
+#include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
 #include "packer/utf16.h"
 
 namespace {
-
-struct NamedBit {
-  const char* Name;
-  uint32_t Bit;
-};
-
-const NamedBit kOsNames[] = {{"win2000", 1}, {"xp", 2},     {"vista", 4},   {"win7", 8},
-                             {"win8", 16},   {"win10", 32}, {"win11+", 64}};
-const NamedBit kArchNames[] = {{"x86", 1}, {"x64", 2}, {"arm64", 4}};
-
-template <size_t N>
-std::string NameList(const NamedBit (&names)[N]) {
-  std::string list;
-  for (const NamedBit& n : names) list += std::string(list.empty() ? "" : ", ") + n.Name;
-  return list;
-}
 
 // The manifest being read: where errors point and how keys are named.
 class Reader {

@@ -13,15 +13,12 @@ void PutU16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 void PutWide(std::vector<uint8_t>& out, const std::u16string& text) {
   for (char16_t c : text) PutU16(out, c);
   PutU16(out, 0);
 }
 
+// Records are written in host order; the packer runs on little-endian hosts.
 template <typename Record>
 void PutRecord(std::vector<uint8_t>& out, const Record& record) {
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);

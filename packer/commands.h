@@ -1,0 +1,32 @@
+// The packer's command line: "build" and "inspect". Lives in the library so
+// that tests run exactly what the executable runs.
+#pragma once
+#include <stdint.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct BuildRequest {
+  std::string Manifest, ProductDir, Stub, Output;
+  // Command-line values override the manifest's [compression].
+  bool EndMarker = false;
+  std::optional<uint8_t> Properties;
+  std::optional<uint32_t> Dictionary;
+  uint32_t ExtraSize = 0;
+  uint32_t Slack = 0;
+  bool CorruptChecksum = false;
+};
+
+// Parses the arguments after "build"; throws PackerError on a bad option.
+BuildRequest ParseBuildArguments(const std::vector<std::string>& args);
+
+// Builds the setup file. Writes a temporary file next to the output and
+// renames it at the end, so that no output exists after an error. Throws
+// PackerError.
+void RunBuild(const BuildRequest& request);
+
+// The whole command line (args without the program name). Returns the exit
+// code: 0 done, 1 inspect found no valid package, 2 error or bad usage.
+int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

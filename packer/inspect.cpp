@@ -1,0 +1,164 @@
+#include "packer/inspect.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "package/package_loader.h"
+#include "packer/default_texts.h"
+#include "packer/mask_names.h"
+#include "packer/setup_file_source.h"
+#include "packer/utf16.h"
+
+namespace {
+
+const char* const kConfigNames[CFG_COUNT] = {
+    "ProductName",       "ProductVersion",     "MainProgram",   "LaunchCommand",
+    "RunningMutex",      "RunningWindowClass", "RunningWindowTitle", "PublisherName",
+    "DefaultInstallDir", "ConfigureArgs",      "UninstallArgs", "UnsupportedOsTarget",
+};
+
+std::string Hex(uint32_t value, int digits) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+// Quoted, with control characters escaped so that one value stays one line.
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else if (c == '"' || c == '\\') out += std::string("\\") + static_cast<char>(c);
+    else if (c < 0x20 || c == 0x7F) out += "\\x" + Hex(c, 2).substr(2);
+    else out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+std::string QuoteWide(const WChar* text) { return Quote(Utf16ToUtf8(std::u16string(text))); }
+
+void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
+}
+
+// The trailer as the loader found it; the loader keeps no copy.
+bool FindTrailer(const PackageSource& s, PackageTrailer* trailer, uint32_t* at) {
+  uint32_t end = s.CertificateOffset ? s.CertificateOffset : s.FileSize;
+  uint8_t window[TRAILER_WINDOW];
+  if (end < TRAILER_WINDOW || end > s.FileSize ||
+      s.Read(s.Context, end - TRAILER_WINDOW, window, TRAILER_WINDOW) != TRAILER_WINDOW)
+    return false;
+  int32_t n = FindTrailerMagic(window);
+  if (n < 16) return false;
+  memcpy(trailer, window + n - 16, sizeof *trailer);
+  *at = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - 16;
+  return true;
+}
+
+void PrintPackage(const LoadedPackage& p, const PackageSource& source, std::ostream& out) {
+  PackageTrailer trailer;
+  uint32_t trailerAt;
+  if (FindTrailer(source, &trailer, &trailerAt)) {
+    out << "trailer: offset " << trailerAt << ", checksum " << Hex(trailer.Checksum, 8) << ", unpacked "
+        << trailer.UnpackedSize << ", packed " << trailer.PackedSize << ", extra " << trailer.ExtraSize
+        << ", slack " << (source.CertificateOffset ? source.CertificateOffset : source.FileSize) - trailerAt - TRAILER_SIZE
+        << "\n";
+  }
+  out << "certificate table: " << (source.CertificateOffset ? std::to_string(source.CertificateOffset) : "none")
+      << "\n";
+
+  const PackageHeader& h = *p.Header;
+  out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
+      << DescribeOsMask(h.OsMask, 0xFFFF) << " (" << Hex(h.OsMask, 4) << "), arch "
+      << DescribeArchMask(h.ArchMask, 0xFF) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
+      << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ", licence ";
+  if (h.LicenseEntry == NO_LICENSE_ENTRY) out << "none\n";
+  else out << "entry " << h.LicenseEntry << "\n";
+  out << "applicable total: " << p.ApplicableTotal << "\n";
+
+  out << "entries:\n";
+  for (uint32_t i = 0; i < h.FileCount; ++i) {
+    const FileEntry& e = p.Entries[i];
+    uint64_t time = uint64_t{e.LastWriteTimeHigh} << 32 | e.LastWriteTimeLow;
+    out << "  " << i << ": " << Quote(p.NamesArea + e.NameOffset) << " flags " << Hex(e.Flags, 8) << " "
+        << DescribeEntryFlags(e.Flags) << ", size " << e.DataSize << ", offset " << e.DataOffset << ", time "
+        << FormatFileTime(time) << "\n";
+  }
+
+  out << "languages:\n";
+  for (uint32_t l = 0; l < h.LanguageCount; ++l) {
+    const LanguageEntry& language = p.Languages[l];
+    out << "  " << l << ": " << Hex(language.LangId, 4) << " " << QuoteWide(language.Strings[0]) << "\n";
+    for (int t = 0; t < TXT_COUNT; ++t)
+      out << "    " << TextIdName(static_cast<TextId>(t)) << " = " << QuoteWide(language.Strings[1 + t]) << "\n";
+  }
+
+  out << "config:\n";
+  for (int c = 0; c < CFG_COUNT; ++c) {
+    out << "  " << kConfigNames[c] << " = ";
+    const WChar* value = p.Config[c];
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(value);
+    if (!value) out << "(absent)\n";
+    else if (at < p.Block || at >= p.Block + p.BlockSize) out << QuoteWide(value) << " (default)\n";
+    else out << QuoteWide(value) << "\n";
+  }
+}
+
+}  // namespace
+
+std::string DescribeEntryFlags(uint32_t flags) {
+  std::string text = "os=" + DescribeOsMask((flags & FE_OS_MASK) >> 4, 0xFFFF) +
+                     " arch=" + DescribeArchMask(flags & FE_ARCH_MASK, FE_ARCH_MASK);
+  if (flags & FE_NO_EXTRACT) text += " no_extract";
+  if (flags & FE_REPLACE_LOCKED) text += " replace_locked";
+  uint32_t other = flags & ~(FE_OS_MASK | FE_ARCH_MASK | FE_NO_EXTRACT | FE_REPLACE_LOCKED);
+  if (other) text += " other=" + Hex(other, 8);
+  return text;
+}
+
+std::string FormatFileTime(uint64_t fileTime) {
+  const int64_t kEpochDifference = 11644473600;
+  int64_t seconds = static_cast<int64_t>(fileTime / 10000000u) - kEpochDifference;
+  uint32_t fraction = static_cast<uint32_t>(fileTime % 10000000u);
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t rest = seconds - days * 86400;
+  int64_t year;
+  unsigned month, day;
+  CivilFromDays(days, &year, &month, &day);
+  char text[64];
+  snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02u", static_cast<long long>(year), month, day,
+           static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
+           static_cast<unsigned>(rest % 60));
+  std::string out = text;
+  if (fraction) {
+    snprintf(text, sizeof text, ".%07u", fraction);
+    out += text;
+  }
+  return out + "Z";
+}
+
+int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err) {
+  SetupFileSource file(path);
+  LoadedPackage package;
+  // Every class bit set: the loader then counts every entry as applicable.
+  LoadResult result = LoadPackageFrom(&file.Source(), 0xFFFF, FE_ARCH_MASK, &package);
+  if (result != LOAD_OK) {
+    err << path << ": no valid package: " << LoadResultText(result) << "\n";
+    return 1;
+  }
+  out << "setup file: " << path << " (" << file.Source().FileSize << " bytes"
+      << (file.IsPeImage() ? ", PE image" : ", not a PE image") << ")\n";
+  PrintPackage(package, file.Source(), out);
+  FreeLoadedPackage(&package);
+  return 0;
+}

@@ -1,0 +1,32 @@
+#include "packer/mask_names.h"
+
+#include <stdio.h>
+
+const NamedBit kOsNames[7] = {{"win2000", 1}, {"xp", 2},     {"vista", 4},   {"win7", 8},
+                              {"win8", 16},   {"win10", 32}, {"win11+", 64}};
+const NamedBit kArchNames[3] = {{"x86", 1}, {"x64", 2}, {"arm64", 4}};
+
+namespace {
+
+template <size_t N>
+std::string Describe(uint32_t mask, uint32_t allBits, const NamedBit (&names)[N]) {
+  if (mask == 0 || (mask & allBits) == allBits) return "all";
+  std::string text;
+  for (const NamedBit& n : names) {
+    if (mask & n.Bit) {
+      text += std::string(text.empty() ? "" : ",") + n.Name;
+      mask &= ~n.Bit;
+    }
+  }
+  if (mask) {
+    char rest[16];
+    snprintf(rest, sizeof rest, "0x%X", mask);
+    text += std::string(text.empty() ? "" : ",") + rest;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeOsMask(uint32_t mask, uint32_t allBits) { return Describe(mask, allBits, kOsNames); }
+std::string DescribeArchMask(uint32_t mask, uint32_t allBits) { return Describe(mask, allBits, kArchNames); }

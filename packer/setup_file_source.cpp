@@ -1,0 +1,36 @@
+#include "packer/setup_file_source.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/types.h>
+
+#include "packer/packer_error.h"
+
+SetupFileSource::SetupFileSource(const std::string& path) {
+  file_ = fopen(path.c_str(), "rb");
+  if (!file_) throw PackerError(path, "", std::string("cannot open: ") + strerror(errno));
+  if (fseeko(file_, 0, SEEK_END) != 0) {
+    fclose(file_);
+    throw PackerError(path, "", "cannot read");
+  }
+  off_t size = ftello(file_);
+  if (size < 0 || size > 0xFFFFFFFFll) {
+    fclose(file_);
+    throw PackerError(path, "", "too large to be a setup file");
+  }
+  source_.FileSize = static_cast<uint32_t>(size);
+  source_.Read = &SetupFileSource::Read;
+  source_.Context = file_;
+  uint8_t headers[4096];
+  uint32_t got = Read(file_, 0, headers, sizeof headers);
+  isPe_ = ReadCertificateOffset(headers, got, &source_.CertificateOffset);
+  if (!isPe_) source_.CertificateOffset = 0;
+}
+
+SetupFileSource::~SetupFileSource() { fclose(file_); }
+
+uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uint32_t size) {
+  FILE* file = static_cast<FILE*>(context);
+  if (fseeko(file, offset, SEEK_SET) != 0) return 0;
+  return static_cast<uint32_t>(fread(buffer, 1, size, file));
+}

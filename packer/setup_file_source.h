@@ -1,0 +1,30 @@
+// A setup file on disk as the loader's PackageSource.
+#pragma once
+#include <stdio.h>
+
+#include <string>
+
+#include "package/package_loader.h"
+
+class SetupFileSource {
+ public:
+  // Opens path; throws PackerError when it cannot be read or is 4 GiB or
+  // more (a setup file is below 2 GiB).
+  explicit SetupFileSource(const std::string& path);
+  ~SetupFileSource();
+  SetupFileSource(const SetupFileSource&) = delete;
+  SetupFileSource& operator=(const SetupFileSource&) = delete;
+
+  // The certificate offset comes from the PE headers in the first 4096
+  // bytes, as the stub takes it from its own image; 0 when the file is not
+  // a PE image.
+  const PackageSource& Source() const { return source_; }
+  bool IsPeImage() const { return isPe_; }
+
+ private:
+  static uint32_t Read(void* context, uint32_t offset, void* buffer, uint32_t size);
+
+  FILE* file_ = nullptr;
+  PackageSource source_ = {};
+  bool isPe_ = false;
+};
