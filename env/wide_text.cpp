@@ -125,6 +125,13 @@ uint32_t FormatText(WChar* dest, uint32_t capacity, const WChar* format,
     while (*p == u'l' || *p == u'h' || *p == u'w') ++p;
     WChar type = *p;
     if (type == 0) break;
+    bool known = type == u's' || type == u'S' || type == u'c' || type == u'C' || type == u'd' ||
+                 type == u'i' || type == u'u' || type == u'x' || type == u'X';
+    if (!known) {
+      // Unknown conversion: wsprintf copies the character itself.
+      Put(&out, type);
+      continue;
+    }
     const FormatArg* arg = next < argCount ? &args[next] : nullptr;
     if (arg == nullptr) continue;  // no argument: the conversion prints nothing
     ++next;
@@ -159,14 +166,9 @@ uint32_t FormatText(WChar* dest, uint32_t capacity, const WChar* format,
         digitCount = Digits(value, 10, false, digits);
       } else if (type == u'u') {
         digitCount = Digits(value, 10, false, digits);
-      } else if (type == u'x' || type == u'X') {
+      } else {
         digitCount = Digits(value, 16, type == u'X', digits);
         if (prefix && value) prefixText = type == u'X' ? u"0X" : u"0x";
-      } else {
-        // Unknown conversion: wsprintf copies the character itself.
-        --next;
-        Put(&out, type);
-        continue;
       }
       if (precision > static_cast<int32_t>(digitCount)) {
         int32_t extra = precision - static_cast<int32_t>(digitCount);

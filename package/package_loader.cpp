@@ -36,6 +36,11 @@ uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, u
   // liblzma refuses dictionaries below 4 KiB; a smaller one decodes the same
   // stream when given more room.
   if (options.dict_size < LZMA_DICT_SIZE_MIN) options.dict_size = LZMA_DICT_SIZE_MIN;
+  // liblzma allocates the whole dictionary up front, but no match can reach
+  // further back than the output produced so far: a dictionary the size of
+  // the block decodes the same stream, and a huge dictionary field cannot
+  // make the stub allocate gigabytes for a small package.
+  if (options.dict_size > outSize) options.dict_size = outSize < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : outSize;
   options.lc = lc;
   options.lp = lp;
   options.pb = pb;

@@ -10,7 +10,8 @@ void PlatformFree(void* block) { LocalFree(block); }
 
 namespace {
 
-HANDLE SetupFile = INVALID_HANDLE_VALUE;
+// Stays open for reading until the process ends, unless no package is found.
+HANDLE SetupFile;
 
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
   HANDLE file = static_cast<HANDLE>(context);
@@ -44,7 +45,7 @@ bool LoadPackage() {
   LoadResult result = LoadPackageFrom(&source, OsClass, ArchClass, &Package);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
-    SetupFile = INVALID_HANDLE_VALUE;
+    SetupFile = nullptr;
   }
   RegistryView = Package.RegistryView;
   return result == LOAD_OK;

@@ -62,7 +62,7 @@ std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaS
 
   stream.next_in = data;
   stream.avail_in = size;
-  std::vector<uint8_t> chunk(1 << 20);
+  std::vector<uint8_t> chunk(1 << 16);
   do {
     stream.next_out = chunk.data();
     stream.avail_out = chunk.size();

@@ -1,153 +1,16 @@
 #include "packer/manifest.h"
 
-#include <toml++/toml.h>
-
-#include <initializer_list>
 #include <optional>
 
 #include "packer/content_rules.h"
 #include "packer/default_texts.h"
+#include "packer/manifest_reader.h"
 #include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
 #include "packer/utf16.h"
 
 namespace {
-
-// The manifest being read: where errors point and how keys are named.
-class Reader {
- public:
-  explicit Reader(std::string file) : file_(std::move(file)) {}
-
-  [[noreturn]] void Fail(const toml::node* at, const std::string& key, const std::string& problem) const {
-    int line = at ? static_cast<int>(at->source().begin.line) : 0;
-    throw PackerError(file_, line, key, problem);
-  }
-
-  void OnlyKeys(const toml::table& table, const std::string& prefix,
-                std::initializer_list<const char*> allowed) const {
-    for (auto&& [key, value] : table) {
-      bool known = false;
-      for (const char* name : allowed) known = known || key.str() == name;
-      if (!known) {
-        std::string all;
-        for (const char* name : allowed) all += std::string(all.empty() ? "" : ", ") + name;
-        Fail(&value, Join(prefix, std::string(key.str())), "unknown key (known: " + all + ")");
-      }
-    }
-  }
-
-  static std::string Join(const std::string& prefix, const std::string& name) {
-    return prefix.empty() ? name : prefix + "." + name;
-  }
-
-  const toml::table* Table(const toml::table& parent, const std::string& prefix, const char* name) const {
-    const toml::node* node = parent.get(name);
-    if (!node) return nullptr;
-    if (!node->is_table()) Fail(node, Join(prefix, name), "must be a table");
-    return node->as_table();
-  }
-
-  const toml::array* TableArray(const toml::table& parent, const char* name) const {
-    const toml::node* node = parent.get(name);
-    if (!node) return nullptr;
-    if (!node->is_array_of_tables()) Fail(node, name, "must be an array of tables ([[" + std::string(name) + "]])");
-    return node->as_array();
-  }
-
-  std::optional<std::u16string> String(const toml::table& table, const std::string& prefix,
-                                       const char* name) const {
-    const toml::node* node = table.get(name);
-    if (!node) return std::nullopt;
-    if (!node->is_string()) Fail(node, Join(prefix, name), "must be a string");
-    std::u16string text = Utf8ToUtf16(node->as_string()->get());
-    std::string problem = CheckNoNul(text);
-    if (!problem.empty()) Fail(node, Join(prefix, name), problem);
-    return text;
-  }
-
-  std::u16string RequiredString(const toml::table& table, const std::string& prefix, const char* name) const {
-    std::optional<std::u16string> text = String(table, prefix, name);
-    if (!text) Fail(&table, Join(prefix, name), "required key is missing");
-    if (text->empty()) Fail(table.get(name), Join(prefix, name), "must not be empty");
-    return *text;
-  }
-
-  std::optional<std::string> NarrowString(const toml::table& table, const std::string& prefix,
-                                          const char* name) const {
-    const toml::node* node = table.get(name);
-    if (!node) return std::nullopt;
-    if (!node->is_string()) Fail(node, Join(prefix, name), "must be a string");
-    return node->as_string()->get();
-  }
-
-  std::optional<uint64_t> Integer(const toml::table& table, const std::string& prefix, const char* name,
-                                  uint64_t max) const {
-    const toml::node* node = table.get(name);
-    if (!node) return std::nullopt;
-    if (!node->is_integer() || node->as_integer()->get() < 0 ||
-        static_cast<uint64_t>(node->as_integer()->get()) > max)
-      Fail(node, Join(prefix, name), "must be an integer from 0 to " + std::to_string(max));
-    return static_cast<uint64_t>(node->as_integer()->get());
-  }
-
-  bool Boolean(const toml::table& table, const std::string& prefix, const char* name) const {
-    const toml::node* node = table.get(name);
-    if (!node) return false;
-    if (!node->is_boolean()) Fail(node, Join(prefix, name), "must be true or false");
-    return node->as_boolean()->get();
-  }
-
-  // A list of names or an integer of at most max; 0 (all) when absent.
-  template <size_t N>
-  uint32_t Mask(const toml::table& table, const std::string& prefix, const char* name,
-                const NamedBit (&names)[N], uint32_t max) const {
-    const toml::node* node = table.get(name);
-    if (!node) return 0;
-    std::string key = Join(prefix, name);
-    if (node->is_integer()) return static_cast<uint32_t>(*Integer(table, prefix, name, max));
-    if (!node->is_array()) Fail(node, key, "must be a list of names (" + NameList(names) + ") or an integer");
-    uint32_t mask = 0;
-    for (const toml::node& item : *node->as_array()) {
-      const NamedBit* found = nullptr;
-      if (item.is_string()) {
-        for (const NamedBit& n : names) {
-          if (item.as_string()->get() == n.Name) found = &n;
-        }
-      }
-      if (!found) Fail(&item, key, "unknown name; known names: " + NameList(names));
-      mask |= found->Bit;
-    }
-    return mask;
-  }
-
-  const std::string& File() const { return file_; }
-
- private:
-  std::string file_;
-};
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-// A TOML date-time (without offset: taken as UTC) or an integer FILETIME.
-uint64_t ReadTime(const Reader& r, const toml::node& node, const std::string& key) {
-  if (node.is_integer() && node.as_integer()->get() >= 0) return static_cast<uint64_t>(node.as_integer()->get());
-  if (!node.is_date_time())
-    r.Fail(&node, key, "must be a date-time such as 2020-01-02T03:04:05Z or an integer FILETIME");
-  const toml::date_time& t = node.as_date_time()->get();
-  int64_t seconds = DaysFromCivil(t.date.year, t.date.month, t.date.day) * 86400 + t.time.hour * 3600 +
-                    t.time.minute * 60 + t.time.second;
-  if (t.offset) seconds -= int64_t{t.offset->minutes} * 60;
-  if (seconds < -11644473600) r.Fail(&node, key, "lies before 1601");
-  return UnixTimeToFileTime(seconds, t.time.nanosecond);
-}
 
 // A source path must stay inside the product folder.
 bool IsInsideFolder(const std::string& source) {
@@ -174,7 +37,7 @@ struct PlannedFile {
   uint64_t Size;
 };
 
-void ReadProduct(const Reader& r, const toml::table& root, PackageContents& c) {
+void ReadProduct(const ManifestReader& r, const toml::table& root, PackageContents& c) {
   const toml::table* product = r.Table(root, "", "product");
   if (!product) r.Fail(nullptr, "product", "required table [product] is missing");
   r.OnlyKeys(*product, "product",
@@ -206,7 +69,7 @@ void ReadProduct(const Reader& r, const toml::table& root, PackageContents& c) {
   }
 }
 
-void ReadCompression(const Reader& r, const toml::table& root, LzmaSettings& lzma) {
+void ReadCompression(const ManifestReader& r, const toml::table& root, LzmaSettings& lzma) {
   const toml::table* compression = r.Table(root, "", "compression");
   if (!compression) return;
   r.OnlyKeys(*compression, "compression", {"properties", "dictionary", "end_marker"});
@@ -216,7 +79,7 @@ void ReadCompression(const Reader& r, const toml::table& root, LzmaSettings& lzm
   lzma.EndMarker = r.Boolean(*compression, "compression", "end_marker");
 }
 
-std::vector<PlannedFile> ReadFiles(const Reader& r, const toml::table& root, const std::string& productDir,
+std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& root, const std::string& productDir,
                                    PackageContents& c) {
   std::vector<PlannedFile> planned;
   const toml::array* files = r.TableArray(root, "file");
@@ -255,14 +118,14 @@ std::vector<PlannedFile> ReadFiles(const Reader& r, const toml::table& root, con
     if (r.Boolean(file, prefix, "no_extract")) entry.Flags |= FE_NO_EXTRACT;
     if (r.Boolean(file, prefix, "replace_locked")) entry.Flags |= FE_REPLACE_LOCKED;
     const toml::node* time = file.get("time");
-    entry.LastWriteTime = time ? ReadTime(r, *time, prefix + ".time") : info.LastWriteTime;
+    entry.LastWriteTime = time ? r.FileTime(*time, prefix + ".time") : info.LastWriteTime;
     c.Files.push_back(entry);
     planned.push_back({path, info.Size});
   }
   return planned;
 }
 
-void ReadPackageTable(const Reader& r, const toml::table& root, PackageContents& c) {
+void ReadPackageTable(const ManifestReader& r, const toml::table& root, PackageContents& c) {
   c.LicenseEntry = NO_LICENSE_ENTRY;
   const toml::table* package = r.Table(root, "", "package");
   if (!package) return;
@@ -282,7 +145,7 @@ void ReadPackageTable(const Reader& r, const toml::table& root, PackageContents&
   r.Fail(package->get("license"), "package.license", "names no installed file of the package: \"" + *license + "\"");
 }
 
-void ReadLanguages(const Reader& r, const toml::table& root, PackageContents& c) {
+void ReadLanguages(const ManifestReader& r, const toml::table& root, PackageContents& c) {
   const toml::array* languages = r.TableArray(root, "language");
   if (!languages) {
     c.Languages.push_back(EnglishLanguage());
@@ -300,6 +163,12 @@ void ReadLanguages(const Reader& r, const toml::table& root, PackageContents& c)
     language.LangId = static_cast<uint16_t>(*id);
     language.Strings[0] = r.String(table, prefix, "name").value_or(u"");
     const toml::table* texts = r.Table(table, prefix, "texts");
+    if (texts) {
+      for (auto&& [key, value] : *texts) {
+        if (TextIdFromName(std::string(key.str())) == TXT_COUNT)
+          r.Fail(&value, prefix + ".texts." + std::string(key.str()), "unknown text name");
+      }
+    }
     for (int t = 0; t < TXT_COUNT; ++t) {
       TextId textId = static_cast<TextId>(t);
       const toml::node* at = &table;
@@ -312,12 +181,6 @@ void ReadLanguages(const Reader& r, const toml::table& root, PackageContents& c)
                                               c.Config[CFG_PRODUCT_VERSION]);
       if (!problem.empty()) r.Fail(at, key, problem);
     }
-    if (texts) {
-      for (auto&& [key, value] : *texts) {
-        if (TextIdFromName(std::string(key.str())) == TXT_COUNT)
-          r.Fail(&value, prefix + ".texts." + std::string(key.str()), "unknown text name");
-      }
-    }
     c.Languages.push_back(std::move(language));
   }
 }
@@ -325,7 +188,7 @@ void ReadLanguages(const Reader& r, const toml::table& root, PackageContents& c)
 }  // namespace
 
 Manifest ReadManifest(const std::string& manifestPath, const std::string& productDir) {
-  Reader r(manifestPath);
+  ManifestReader r(manifestPath);
   toml::table root;
   try {
     root = toml::parse_file(manifestPath);
@@ -343,8 +206,8 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   ReadLanguages(r, root, m.Contents);
 
   // Sizes first, so that an oversized product fails before it is read.
-  uint64_t total = 0;
-  for (const PlannedFile& f : planned) total += f.Size + 28;
+  uint64_t total = PlannedBlockSize(m.Contents);
+  for (const PlannedFile& f : planned) total += f.Size;
   if (total > MAX_BLOCK_SIZE)
     r.Fail(nullptr, "file", std::to_string(planned.size()) + " files of " + std::to_string(total) +
                                 " bytes: a package holds at most 2 GiB");

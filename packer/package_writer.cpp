@@ -25,9 +25,9 @@ void PutRecord(std::vector<uint8_t>& out, const Record& record) {
   out.insert(out.end(), bytes, bytes + sizeof record);
 }
 
-// The block's size before anything is written, so that an oversized package
-// fails before gigabytes are copied.
-uint64_t PlannedSize(const PackageContents& c) {
+}  // namespace
+
+uint64_t PlannedBlockSize(const PackageContents& c) {
   uint64_t size = sizeof(PackageHeader) + uint64_t{sizeof(FileEntry)} * c.Files.size();
   for (const PackageLanguage& l : c.Languages) {
     size += 2;
@@ -37,8 +37,6 @@ uint64_t PlannedSize(const PackageContents& c) {
   for (const PackageFileEntry& f : c.Files) size += f.Name.size() + 1 + f.Data.size();
   return size;
 }
-
-}  // namespace
 
 PackageLanguage EnglishLanguage() {
   PackageLanguage english;
@@ -53,14 +51,14 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout,
                                 const BlockOverrides& overrides) {
   if (c.Languages.size() > 255)
     throw PackerError("package", "language", "more than 255 languages");
-  if (PlannedSize(c) > MAX_BLOCK_SIZE)
+  if (PlannedBlockSize(c) > MAX_BLOCK_SIZE)
     throw PackerError("package", "file", "the package would exceed 2 GiB");
 
   BlockLayout local;
   BlockLayout& at = layout ? *layout : local;
   at = BlockLayout();
   std::vector<uint8_t> block;
-  block.reserve(static_cast<size_t>(PlannedSize(c)));
+  block.reserve(static_cast<size_t>(PlannedBlockSize(c)));
 
   PackageHeader header = {};
   header.FileCount = static_cast<uint32_t>(c.Files.size());

@@ -65,6 +65,10 @@ enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
 std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* layout = nullptr,
                                 const BlockOverrides& overrides = {});
 
+// The size BuildBlock's result will have, computed without building it, so
+// that an oversized package fails before gigabytes are copied.
+uint64_t PlannedBlockSize(const PackageContents& contents);
+
 struct SetupOptions {
   LzmaSettings Lzma;
   uint32_t ExtraSize = 0;     // zero bytes between the stub and the compressed block

@@ -16,7 +16,8 @@ std::vector<std::string> ListProductFiles(const std::string& dir) {
   std::vector<std::string> files;
   std::error_code error;
   if (!fs::is_directory(dir, error)) throw PackerError(dir, "", "the product folder does not exist");
-  fs::recursive_directory_iterator it(dir, fs::directory_options::follow_directory_symlink, error);
+  // Directory links are not followed: a link cycle would never end.
+  fs::recursive_directory_iterator it(dir, fs::directory_options::none, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (it->is_regular_file(error)) files.push_back(fs::relative(it->path(), dir, error).generic_string());
   }

@@ -4,6 +4,12 @@ namespace {
 
 const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryFn)(LPCWSTR);
+
+FARPROC Kernel32Function(const char* name) {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
+}
 
 bool IsVista() {
   OSVERSIONINFOW info;
@@ -29,12 +35,17 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
 }
 
 void RestrictDllSearch() {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
   SetDefaultDllDirectoriesFn setDefault =
-      kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel32, "SetDefaultDllDirectories"))
-               : nullptr;
+      reinterpret_cast<SetDefaultDllDirectoriesFn>(Kernel32Function("SetDefaultDllDirectories"));
   // On Vista the restriction breaks creating the ShellLink object.
   if (setDefault && !IsVista() && setDefault(kSearchSystem32)) return;
+
+  // Without it (XP, Vista, 7 without the update) the program's own folder
+  // is searched first. Take the current directory out of the search (XP SP1
+  // and later) and load from the system directory, before anything asks for
+  // them by bare name, the DLLs that system code loads late.
+  SetDllDirectoryFn setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(Kernel32Function("SetDllDirectoryW"));
+  if (setDllDirectory) setDllDirectory(L"");
   static const wchar_t* const kPreload[] = {
       L"uxtheme.dll", L"userenv.dll", L"setupapi.dll", L"apphelp.dll", L"propsys.dll",
       L"dwmapi.dll",  L"cryptbase.dll", L"oleacc.dll", L"clbcatq.dll", L"ntmarta.dll",

@@ -12,34 +12,33 @@
 #include "package/package.h"
 #include "startup/command_tail.h"
 #include "startup/dll_safety_win32.h"
+#include "startup/refusal_texts.h"
 #include "startup/silent_install.h"
 #include "ui/dialog_ids.h"
 #include "ui/wizard.h"
 
 namespace {
 
-void ShowError(const WChar* text) { MessageBoxW(nullptr, W(text), nullptr, MB_ICONERROR); }
+// Refusals before the wizard: error icon, no owner, the system's caption.
+int ShowRefusal(const WChar* text) { return MessageBoxW(nullptr, W(text), nullptr, MB_ICONERROR); }
 
 }  // namespace
 
 void ShowArchitectureMessage(uint32_t mask) {
-  WChar list[128];
-  ArchitectureList(mask, list, 128);
   WChar text[256];
-  FormatArg arg = TextArg(list);
-  FormatText(text, 256, u"This setup can only be installed on Windows %s!", &arg, 1);
-  ShowError(text);
+  FormatArchitectureMessage(mask, text, 256);
+  ShowRefusal(text);
 }
 
 int SetupMain(HINSTANCE instance, const char* commandTail) {
   if (!LoadPackage()) {
-    ShowError(u"This setup package is damaged!");
+    ShowRefusal(kDamagedText);
     return 1;
   }
   const PackageHeader* header = Package.Header;
   if (header->OsMask != 0 && (header->OsMask & OsClass) == 0) {
-    int answer = MessageBoxW(nullptr, L"This operating system is not supported!", nullptr, MB_ICONERROR);
-    if (answer == IDOK && Config(CFG_UNSUPPORTED_OS_TARGET))
+    // The box has only OK, and every way of closing it answers IDOK.
+    if (ShowRefusal(kUnsupportedOsText) == IDOK && Config(CFG_UNSUPPORTED_OS_TARGET))
       ShellExecuteW(nullptr, L"open", W(Config(CFG_UNSUPPORTED_OS_TARGET)), nullptr, nullptr, SW_SHOWNORMAL);
     return 1;
   }
@@ -48,16 +47,17 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
     return 1;
   }
   ChooseLanguage();
-  if (!IsUserAnAdmin()) {
-    ShowError(GetText(TXT_NEED_ADMIN));
+  if (!IsUserAnAdmin()) {  // shell32 ordinal 680
+    ShowRefusal(GetText(TXT_NEED_ADMIN));
     return 1;
   }
+  // Never uninitialised: the shortcuts rely on it until the process ends.
   CoInitialize(nullptr);
   if (IsSilentSwitch(commandTail)) {
     RunSilentInstall();
     return 0;
   }
-  InitCommonControls();
+  InitCommonControls();  // comctl32 ordinal 17
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
                   reinterpret_cast<LPARAM>(instance));
   return 0;

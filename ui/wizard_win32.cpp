@@ -1,2 +1,352 @@
+// The wizard dialog: initialisation, the text pane, the five pages and the
+// commands that move between them and start the installation.
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "env/app_message_win32.h"
+#include "env/localised_strings.h"
+#include "install/install_location.h"
+#include "install/install_run.h"
+#include "install/launch.h"
+#include "install/running_instances.h"
+#include "package/package.h"
+#include "startup/dll_safety_win32.h"
+#include "ui/dialog_ids.h"
+#include "ui/license_text.h"
+#include "ui/log_output.h"
 #include "ui/wizard.h"
-INT_PTR CALLBACK WizardDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }  // TEMPORARY
+
+namespace {
+
+enum : uint32_t { SUBTITLE_CAPACITY = 256, LAUNCH_TEXT_CAPACITY = 128 };
+const COLORREF kErrorBarColour = 0x000000F0;  // red 240
+// Vista's progress-bar state, absent from the XP-level headers.
+const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
+const WPARAM kProgressStateError = 2;       // PBST_ERROR
+const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+
+// The install path buffer of the wizard's run: InstallDir, then relative names.
+WChar InstallPath[PATH_CAPACITY];
+
+// DEFAULT_PITCH: asking for a fixed pitch makes the font mapper prefer any
+// monospaced face to the dialog's own.
+HFONT CreateDialogFont(int height, int weight) {
+  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg");
+}
+
+void ShowControl(HWND dialog, int id, bool show) {
+  ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE);
+}
+
+void SetControlText(HWND dialog, int id, const WChar* text) { SetDlgItemTextW(dialog, id, W(text)); }
+
+bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+// A command button counts only while the user could press it: Enter reaches
+// the dialog as IDOK and Escape as IDCANCEL whatever the buttons' state.
+bool IsUsable(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  return control && IsWindowVisible(control) && IsWindowEnabled(control);
+}
+
+void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
+  SetControlText(dialog, IDC_TITLE, GetText(titleId));
+  WChar subtitle[SUBTITLE_CAPACITY];
+  FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
+  FormatText(subtitle, SUBTITLE_CAPACITY, GetText(subtitleId), &name, 1);
+  SetControlText(dialog, IDC_SUBTITLE, subtitle);
+}
+
+HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
+  RECT frame;
+  GetWindowRect(GetDlgItem(dialog, IDC_TEXT_FRAME), &frame);
+  InflateRect(&frame, -1, -1);
+  POINT topLeft = {frame.left, frame.top};
+  POINT bottomRight = {frame.right, frame.bottom};
+  ScreenToClient(dialog, &topLeft);
+  ScreenToClient(dialog, &bottomRight);
+
+  static const wchar_t* const kLibraries[] = {L"msftedit.dll", L"riched20.dll"};
+  static const wchar_t* const kClasses[] = {L"RICHEDIT50W", L"RichEdit20W"};
+  HWND pane = nullptr;
+  for (int i = 0; i < 2 && !pane; ++i) {
+    // By full path: a DLL of the same name beside the setup file must not load.
+    if (!LoadSystemLibrary(kLibraries[i])) continue;
+    pane = CreateWindowExW(0, kClasses[i], L"", 0x50210844, topLeft.x, topLeft.y,
+                           bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, dialog,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RICHTEXT)), instance, nullptr);
+  }
+  if (!pane) return nullptr;
+  SendMessageW(pane, WM_SETFONT, reinterpret_cast<WPARAM>(CreateDialogFont(13, FW_NORMAL)), TRUE);
+  RECT text;
+  SendMessageW(pane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+  InflateRect(&text, -7, -7);
+  SendMessageW(pane, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&text));
+  return pane;
+}
+
+void ShowLicenseText() {
+  LicenseText license = PrepareLicenseText(&Package);
+  if (license.Text && LogPane) {
+    // Narrow text in the system code page. EM_SETTEXTEX, unlike WM_SETTEXT
+    // to a Unicode window class, reaches the control unconverted, so it can
+    // recognise RTF (shown formatted); other text shows plain in the pane font.
+    SETTEXTEX mode = {ST_DEFAULT, CP_ACP};
+    SendMessageW(LogPane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&mode), reinterpret_cast<LPARAM>(license.Text));
+  }
+  ReleaseLicenseText(&license);
+}
+
+void InitWizard(HWND dialog, HINSTANCE instance) {
+  HFONT titleFont = CreateDialogFont(12, FW_BOLD);
+  LogPane = CreateTextPane(dialog, instance);
+  ShowLicenseText();
+  SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);
+  // The only ways out are Cancel/Finish (or Escape), never the close box.
+  EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_GRAYED);
+
+  HWND dirEdit = GetDlgItem(dialog, IDC_DIR_EDIT);
+  SendMessageW(dirEdit, EM_LIMITTEXT, PATH_CAPACITY - 1, 0);
+  SHAutoComplete(dirEdit, SHACF_FILESYSTEM);
+
+  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
+  if (icon) {
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  }
+
+  WChar title[260];
+  FormatWindowTitle(title);
+  SetWindowTextW(dialog, W(title));
+
+  CheckDlgButton(dialog, IDC_DESKTOP_SHORTCUT, BST_CHECKED);
+  SetControlText(dialog, IDC_ACCEPT, GetText(TXT_ACCEPT));
+  SetControlText(dialog, IDC_BROWSE, GetText(TXT_BROWSE));
+  SetControlText(dialog, IDC_DESKTOP_SHORTCUT, GetText(TXT_DESKTOP_SHORTCUT));
+  SetControlText(dialog, IDC_BACK, GetText(TXT_BACK));
+  SetControlText(dialog, IDC_CANCEL, GetText(TXT_CANCEL));
+  SetPage(dialog, PAGE_LICENSE);
+
+  WChar dir[PATH_CAPACITY];
+  dir[0] = 0;
+  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY);
+  int append = 0;
+  if (FreshInstall)
+    append = GetDefaultInstallDir(dir, 1);
+  else
+    CheckDlgButton(dialog, IDC_ACCEPT, BST_CHECKED);
+  // Setting the field raises its change notification, which judges IDC_NEXT.
+  SetDirField(dir, dialog, append);
+  SetControlText(dialog, IDC_NEXT, GetText(FreshInstall ? TXT_NEXT : TXT_INSTALL));
+}
+
+void OnAcceptClicked(HWND dialog) {
+  bool accepted = IsChecked(dialog, IDC_ACCEPT);
+  if (FreshInstall) {
+    SetPage(dialog, accepted ? PAGE_DESTINATION : PAGE_LICENSE);
+    UpdateNextButton(dialog);
+  } else {
+    // The upgrade's directory was judged when the field was filled.
+    EnableWindow(GetDlgItem(dialog, IDC_NEXT), accepted);
+  }
+}
+
+void StartInstall(HWND dialog) {
+  int desktopShortcut = IsChecked(dialog, IDC_DESKTOP_SHORTCUT) ? 1 : 0;
+  uint32_t namePosition = ReadDirField(dialog, InstallPath, PATH_CAPACITY);
+  if (namePosition == 0) return;
+
+  TargetDirState target = CreateTargetDir(InstallPath);
+  if (target == TARGET_FAILED) return;
+  if (target == TARGET_EXISTS && FreshInstall &&
+      ShowAppMessage(dialog, MB_YESNO | MB_ICONQUESTION, GetText(TXT_FOLDER_EXISTS_FMT), InstallPath) == IDNO)
+    return;
+  if (!PrepareTarget(InstallPath, namePosition)) return;
+  CloseRunningInstances(dialog);
+
+  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+  SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 10000));
+  InvalidateRect(bar, nullptr, TRUE);
+  if (LogPane) SetWindowTextW(LogPane, L"");
+  SetPage(dialog, PAGE_INSTALLING);
+  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  int result = RunInstall(dialog, InstallPath, namePosition, desktopShortcut);
+  SetPage(dialog, result ? PAGE_FAILED : PAGE_DONE);
+  SetCursor(previous);
+}
+
+int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+  const WChar* start = reinterpret_cast<const WChar*>(data);
+  if (message == BFFM_INITIALIZED && start[0])
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+  return 0;
+}
+
+void FreeIdList(LPITEMIDLIST list) {
+  IMalloc* allocator = nullptr;
+  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+    allocator->Free(list);
+    allocator->Release();
+  }
+}
+
+void BrowseForInstallDir(HWND dialog) {
+  LPITEMIDLIST root = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &root)) || !root) return;
+  // The browser starts on the program-files directory, not on the field's text.
+  WChar dir[PATH_CAPACITY];
+  dir[0] = 0;
+  GetDefaultInstallDir(dir, 0);
+
+  BROWSEINFOW info;
+  ZeroMemory(&info, sizeof info);
+  info.hwndOwner = dialog;
+  info.pidlRoot = root;
+  info.lpszTitle = W(GetText(TXT_BROWSE_PROMPT));
+  info.ulFlags = kBrowseFlags;
+  info.lpfn = BrowseCallback;
+  info.lParam = reinterpret_cast<LPARAM>(dir);
+
+  HRESULT init = CoInitialize(nullptr);
+  LPITEMIDLIST picked = SHBrowseForFolderW(&info);
+  if (picked) {
+    if (SHGetPathFromIDListW(picked, W(dir)) && GetFileAttributesW(W(dir)) != INVALID_FILE_ATTRIBUTES)
+      SetDirField(dir, dialog, 1);
+    FreeIdList(picked);
+  }
+  FreeIdList(root);
+  if (SUCCEEDED(init)) CoUninitialize();
+}
+
+void OnCommand(HWND dialog, WPARAM wParam) {
+  switch (LOWORD(wParam)) {
+    case IDC_NEXT:
+      if (IsUsable(dialog, IDC_NEXT)) StartInstall(dialog);
+      break;
+    case IDC_CANCEL:
+      if (!IsUsable(dialog, IDC_CANCEL)) break;  // Escape while the run holds the button disabled
+      if (InstallFinished) LaunchAfterFinish(dialog);
+      EndDialog(dialog, 0);
+      break;
+    case IDC_BACK:
+      CheckDlgButton(dialog, IDC_ACCEPT, BST_UNCHECKED);
+      OnAcceptClicked(dialog);
+      break;
+    case IDC_BROWSE:
+      BrowseForInstallDir(dialog);
+      break;
+    case IDC_ACCEPT:
+      if (HIWORD(wParam) == BN_CLICKED) OnAcceptClicked(dialog);
+      break;
+    case IDC_DIR_EDIT:
+      UpdateNextButton(dialog);
+      break;
+    default:
+      break;
+  }
+}
+
+bool IsWhiteControl(int id) {
+  return id == IDC_HEADER_BAND || id == IDC_TITLE || id == IDC_SUBTITLE || id == IDC_HEADER_ICON ||
+         id == IDC_RICHTEXT;
+}
+
+}  // namespace
+
+void SetPage(HWND dialog, int page) {
+  switch (page) {
+    case PAGE_LICENSE:
+      SetHeaderTexts(dialog, TXT_LICENSE_TITLE, TXT_LICENSE_SUBTITLE);
+      ShowControl(dialog, IDC_ACCEPT, true);
+      ShowControl(dialog, IDC_RICHTEXT, true);
+      ShowControl(dialog, IDC_TEXT_FRAME, true);
+      ShowControl(dialog, IDC_BACK, false);
+      ShowControl(dialog, IDC_DIR_EDIT, false);
+      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, false);
+      ShowControl(dialog, IDC_BROWSE, false);
+      break;
+    case PAGE_DESTINATION:
+      SetHeaderTexts(dialog, TXT_DEST_TITLE, TXT_DEST_SUBTITLE_FMT);
+      ShowControl(dialog, IDC_ACCEPT, false);
+      ShowControl(dialog, IDC_RICHTEXT, false);
+      ShowControl(dialog, IDC_TEXT_FRAME, false);
+      ShowControl(dialog, IDC_BACK, true);
+      ShowControl(dialog, IDC_DIR_EDIT, true);
+      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, true);
+      ShowControl(dialog, IDC_BROWSE, true);
+      break;
+    case PAGE_INSTALLING:
+      SetHeaderTexts(dialog, TXT_INSTALLING_TITLE, TXT_INSTALLING_SUBTITLE_FMT);
+      ShowControl(dialog, IDC_ACCEPT, false);
+      ShowControl(dialog, IDC_BACK, false);
+      ShowControl(dialog, IDC_DIR_EDIT, false);
+      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, false);
+      ShowControl(dialog, IDC_BROWSE, false);
+      ShowControl(dialog, IDC_RICHTEXT, true);
+      ShowControl(dialog, IDC_TEXT_FRAME, true);
+      ShowControl(dialog, IDC_PROGRESS, true);
+      ShowControl(dialog, IDC_NEXT, false);
+      EnableWindow(GetDlgItem(dialog, IDC_CANCEL), FALSE);
+      break;
+    case PAGE_DONE: {
+      SetHeaderTexts(dialog, TXT_DONE_TITLE, TXT_FINISH_SUBTITLE);
+      ShowControl(dialog, IDC_RICHTEXT, false);
+      ShowControl(dialog, IDC_TEXT_FRAME, false);
+      ShowControl(dialog, IDC_PROGRESS, false);
+      SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
+      EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+      WChar launch[LAUNCH_TEXT_CAPACITY];
+      FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
+      FormatText(launch, LAUNCH_TEXT_CAPACITY, GetText(TXT_LAUNCH_FMT), &name, 1);
+      SetControlText(dialog, IDC_LAUNCH, launch);
+      CheckDlgButton(dialog, IDC_LAUNCH, BST_CHECKED);
+      ShowControl(dialog, IDC_LAUNCH, true);
+      // The pane that held the focus during the run is hidden now.
+      SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
+      break;
+    }
+    case PAGE_FAILED: {
+      SetHeaderTexts(dialog, TXT_FAILED_TITLE, TXT_FINISH_SUBTITLE);
+      HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+      SendMessageW(bar, kProgressSetState, kProgressStateError, 0);
+      SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorBarColour);
+      SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
+      EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+      SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void UpdateNextButton(HWND dialog) {
+  WChar dir[PATH_CAPACITY];
+  uint32_t length = ReadDirField(dialog, dir, PATH_CAPACITY);
+  bool enable = IsChecked(dialog, IDC_ACCEPT) && IsValidInstallDir(dir, length);
+  EnableWindow(GetDlgItem(dialog, IDC_NEXT), enable);
+}
+
+INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitWizard(dialog, reinterpret_cast<HINSTANCE>(lParam));
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(dialog, wParam);
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      if (IsWhiteControl(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}

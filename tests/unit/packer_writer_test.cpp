@@ -1,0 +1,216 @@
+// The block layout and the setup file written by the package writer, read
+// back byte by byte and through liblzma's own raw decoder.
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+#include "packer/default_texts.h"
+#include "packer/packer_error.h"
+#include "packer/package_writer.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
+
+namespace {
+
+uint16_t U16At(const std::vector<uint8_t>& bytes, size_t at) { return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8); }
+
+// Reads the UTF-16 string at *at and steps past its terminator.
+std::u16string WideAt(const std::vector<uint8_t>& bytes, uint32_t* at) {
+  std::u16string text;
+  for (;; *at += 2) {
+    char16_t c = U16At(bytes, *at);
+    if (c == 0) break;
+    text += c;
+  }
+  *at += 2;
+  return text;
+}
+
+// Decodes a compressed block (5 property bytes + stream) with liblzma.
+std::vector<uint8_t> RawDecode(const std::vector<uint8_t>& packed, size_t unpackedSize, bool* sawEnd) {
+  lzma_options_lzma options = {};
+  options.dict_size = std::max<uint32_t>(U32At(packed, 1), LZMA_DICT_SIZE_MIN);
+  options.lc = packed[0] % 9;
+  options.lp = packed[0] % 45 / 9;
+  options.pb = packed[0] / 45;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream stream = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_raw_decoder(&stream, filters), LZMA_OK);
+  // Room for one byte more than expected: a stream that goes on is caught.
+  std::vector<uint8_t> out(unpackedSize + 1);
+  stream.next_in = packed.data() + 5;
+  stream.avail_in = packed.size() - 5;
+  stream.next_out = out.data();
+  stream.avail_out = out.size();
+  lzma_ret ret = lzma_code(&stream, LZMA_RUN);
+  *sawEnd = ret == LZMA_STREAM_END;
+  out.resize(out.size() - stream.avail_out);
+  EXPECT_EQ(stream.avail_in, 0u) << "the stream has trailing bytes";
+  lzma_end(&stream);
+  return out;
+}
+
+TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
+  PackageContents c = SmallContents();
+  c.OsMask = 0x30;
+  c.ArchMask = 0x6;
+  c.HeaderFlags = PH_REGISTRY_64;
+  c.Config[CFG_LAUNCH_COMMAND] = u"launch";
+  c.Languages.push_back(EnglishLanguage());
+  c.Languages[1].LangId = 0x407;
+  c.Languages[1].Strings[1 + TXT_CANCEL] = u"Abbrechen";
+  BlockLayout at;
+  std::vector<uint8_t> block = BuildBlock(c, &at);
+
+  EXPECT_EQ(U32At(block, 0), 3u);       // FileCount
+  EXPECT_EQ(U16At(block, 4), 0x30);     // OsMask
+  EXPECT_EQ(U16At(block, 6), 1);        // LicenseEntry
+  EXPECT_EQ(block[8], 2);               // LanguageCount
+  EXPECT_EQ(block[9], 0x6);             // ArchMask
+  EXPECT_EQ(block[10], PH_REGISTRY_64); // Flags
+  EXPECT_EQ(block[11], 0);              // Reserved
+
+  ASSERT_EQ(at.LanguagesAt, 12u + 28u * 3u);
+  uint32_t offset = at.LanguagesAt;
+  const uint16_t ids[] = {0x409, 0x407};
+  for (int l = 0; l < 2; ++l) {
+    EXPECT_EQ(U16At(block, offset), ids[l]);
+    offset += 2;
+    EXPECT_EQ(WideAt(block, &offset), u"English");
+    for (int t = 0; t < TXT_COUNT; ++t) EXPECT_EQ(WideAt(block, &offset), c.Languages[l].Strings[1 + t]) << t;
+  }
+  EXPECT_EQ(offset, at.ConfigAt);
+  for (int i = 0; i < CFG_COUNT; ++i) EXPECT_EQ(WideAt(block, &offset), c.Config[i]) << i;
+  EXPECT_EQ(offset, at.NamesAt);
+
+  uint32_t expectedData = at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1);
+  EXPECT_EQ(at.DataAt, expectedData);
+  for (uint32_t i = 0; i < 3; ++i) {
+    size_t entry = 12 + 28 * i;
+    const PackageFileEntry& f = c.Files[i];
+    EXPECT_EQ(U32At(block, entry + 0), static_cast<uint32_t>(f.LastWriteTime));
+    EXPECT_EQ(U32At(block, entry + 4), static_cast<uint32_t>(f.LastWriteTime >> 32));
+    EXPECT_EQ(U32At(block, entry + 8), f.Flags);
+    EXPECT_EQ(U32At(block, entry + 12), 0u);
+    EXPECT_EQ(U32At(block, entry + 16), f.Data.size());
+    uint32_t name = at.NamesAt + U32At(block, entry + 20);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&block[name]), f.Name.c_str());
+    uint32_t data = U32At(block, entry + 24);
+    EXPECT_EQ(data, expectedData);
+    EXPECT_TRUE(std::equal(f.Data.begin(), f.Data.end(), block.begin() + data));
+    expectedData += static_cast<uint32_t>(f.Data.size());
+  }
+  EXPECT_EQ(expectedData, block.size()) << "data runs to the end of the block";
+}
+
+TEST(PackerWriter, StoresIdenticalContentsTwice) {
+  PackageContents c = SmallContents();
+  c.Files[1].Data = c.Files[0].Data;
+  BlockLayout at;
+  std::vector<uint8_t> block = BuildBlock(c, &at);
+  EXPECT_EQ(at.DataOffsets[1], at.DataOffsets[0] + c.Files[0].Data.size());
+}
+
+TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
+  std::vector<uint8_t> stub = FakePeStub();
+  std::vector<uint8_t> block = BuildBlock(SmallContents());
+  struct Case {
+    uint32_t Extra, Slack;
+    bool EndMarker, Corrupt;
+  } cases[] = {{0, 0, false, false}, {100, 2, false, false}, {0, 16, true, false}, {7, 0, true, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "extra " << k.Extra << " slack " << k.Slack << " end " << k.EndMarker);
+    SetupOptions options;
+    options.ExtraSize = k.Extra;
+    options.Slack = k.Slack;
+    options.Lzma.EndMarker = k.EndMarker;
+    options.CorruptChecksum = k.Corrupt;
+    std::vector<uint8_t> image = MakeSetupImage(stub, block, options);
+
+    ASSERT_TRUE(std::equal(stub.begin(), stub.end(), image.begin()));
+    size_t trailer = image.size() - k.Slack - TRAILER_SIZE;
+    EXPECT_EQ(U32At(image, trailer + 16), TRAILER_MAGIC);
+    EXPECT_EQ(U32At(image, trailer + 4), block.size());
+    uint32_t packedSize = U32At(image, trailer + 8);
+    EXPECT_EQ(U32At(image, trailer + 12), k.Extra);
+    EXPECT_EQ(stub.size() + k.Extra + packedSize, trailer) << "the compressed block ends at the trailer";
+    uint32_t sum = 0;
+    for (uint8_t b : block) sum += b;
+    EXPECT_EQ(U32At(image, trailer) == sum, !k.Corrupt);
+    for (size_t i = 0; i < k.Extra; ++i) EXPECT_EQ(image[stub.size() + i], 0);
+    for (size_t i = 0; i < k.Slack; ++i) EXPECT_EQ(image[image.size() - 1 - i], 0);
+
+    std::vector<uint8_t> packed(image.begin() + stub.size() + k.Extra, image.begin() + trailer);
+    EXPECT_EQ(packed[0], 0x5D);
+    EXPECT_EQ(U32At(packed, 1), 1u << 23);
+    bool sawEnd = false;
+    EXPECT_EQ(RawDecode(packed, block.size(), &sawEnd), block);
+    EXPECT_EQ(sawEnd, k.EndMarker) << "end marker only on request";
+  }
+}
+
+TEST(PackerWriter, WritesRequestedPropertiesAndDictionary) {
+  std::vector<uint8_t> block = BuildBlock(SmallContents());
+  struct Case {
+    uint8_t Properties;
+    uint32_t Dictionary;
+    bool Encodable;  // liblzma encodes lc + lp <= 4 only
+  } cases[] = {{0x5D, 1u << 23, true}, {0, 0, true},   {4, 4096, true}, {0x12, 1, true},
+               {180, 65536, true},     {224, 1u << 20, false}, {0x08, 1u << 16, false}, {225, 1u << 20, false}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(int{k.Properties});
+    LzmaSettings settings;
+    settings.Properties = k.Properties;
+    settings.Dictionary = k.Dictionary;
+    std::vector<uint8_t> packed = CompressBlock(block.data(), block.size(), settings);
+    EXPECT_EQ(packed[0], k.Properties);
+    EXPECT_EQ(U32At(packed, 1), k.Dictionary);
+    EXPECT_EQ(IsEncodableProperties(k.Properties), k.Encodable);
+    if (k.Encodable) {
+      bool sawEnd;
+      EXPECT_EQ(RawDecode(packed, block.size(), &sawEnd), block);
+    } else {
+      // The stream itself is a 0x5D stream behind the requested byte.
+      packed[0] = 0x5D;
+      bool sawEnd;
+      EXPECT_EQ(RawDecode(packed, block.size(), &sawEnd), block);
+    }
+  }
+}
+
+TEST(PackerWriter, OverridesReplaceRawFields) {
+  PackageContents c = SmallContents();
+  BlockOverrides overrides;
+  PackageHeader header = {};
+  header.FileCount = 9;
+  header.LicenseEntry = 7;
+  overrides.Header = header;
+  FileEntry entry = {};
+  entry.DataOffset = 0xFFFFFFF0u;
+  overrides.Entries[2] = entry;
+  overrides.TruncateAt = 200;
+  std::vector<uint8_t> block = BuildBlock(c, nullptr, overrides);
+  EXPECT_EQ(block.size(), 200u);
+  EXPECT_EQ(U32At(block, 0), 9u);
+  EXPECT_EQ(U16At(block, 6), 7);
+  EXPECT_EQ(U32At(block, 12 + 2 * 28 + 24), 0xFFFFFFF0u);
+  EXPECT_EQ(U32At(block, 12 + 1 * 28 + 16), c.Files[1].Data.size()) << "other entries stay computed";
+}
+
+TEST(PackerWriter, RefusesMoreThan255Languages) {
+  PackageContents c = SmallContents();
+  c.Languages.assign(256, EnglishLanguage());
+  EXPECT_THROW(BuildBlock(c), PackerError);
+  c.Languages.resize(255);
+  EXPECT_EQ(BuildBlock(c)[8], 255);
+}
+
+TEST(PackerWriter, DefaultTextsCarryCrLfAndTheirNames) {
+  EXPECT_STREQ(TextIdName(TXT_APP_RUNNING_FMT), "TXT_APP_RUNNING_FMT");
+  EXPECT_EQ(TextIdFromName("TXT_BROWSE_PROMPT"), TXT_BROWSE_PROMPT);
+  EXPECT_EQ(TextIdFromName("TXT_NOPE"), TXT_COUNT);
+  EXPECT_NE(std::string(DefaultEnglishText(TXT_FOLDER_EXISTS_FMT)).find("\r\n\r\n%s\r\n\r\n"), std::string::npos);
+  for (int t = 0; t < TXT_COUNT; ++t) EXPECT_EQ(TextIdFromName(TextIdName(static_cast<TextId>(t))), t);
+}
+
+}  // namespace

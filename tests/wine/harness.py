@@ -92,6 +92,8 @@ class Result:
         self.stderr = stderr
         self.stdout = stdout
         self.msgboxes = parse_msgboxes(stderr)
+        # Filled only when the run traced +cursor (start(..., debug="+cursor")).
+        self.msgbox_icons = parse_msgbox_icons(stderr)
 
 
 def _unescape(text):
@@ -125,6 +127,28 @@ def parse_msgboxes(stderr):
     return texts
 
 
+# Standard icons that a message box loads for its MB_ICON* style.
+MSGBOX_ICONS = {0x7F01: "error", 0x7F02: "question", 0x7F03: "warning", 0x7F04: "information"}
+
+
+def parse_msgbox_icons(stderr):
+    """For each message box, in order, the standard icon it showed ("error",
+    "question", "warning", "information") or None; needs the +cursor channel.
+    A box loads its icon right after MSGBOX_OnInit, on the same thread."""
+    icons = []
+    waiting = {}  # thread id -> index into icons
+    for line in stderr.splitlines():
+        m = re.match(r"([0-9a-f]+):trace:msgbox:MSGBOX_OnInit ", line)
+        if m:
+            waiting[m.group(1)] = len(icons)
+            icons.append(None)
+            continue
+        m = re.match(r"([0-9a-f]+):trace:cursor:LoadIconW [0-9a-fA-F]+, #([0-9a-fA-F]+)", line)
+        if m and m.group(1) in waiting:
+            icons[waiting.pop(m.group(1))] = MSGBOX_ICONS.get(int(m.group(2), 16), m.group(2))
+    return icons
+
+
 class Prefix:
     """A private copy of a template prefix for one test."""
 
@@ -156,10 +180,13 @@ class Prefix:
         return "C:\\Program Files" if self.kind.startswith("win64") else "C:\\Program Files"
 
     # processes
-    def start(self, exe, *args, msgbox=True, cwd=None):
+    def start(self, exe, *args, msgbox=True, cwd=None, debug=None):
+        """debug: further WINEDEBUG channels, e.g. "+cursor" for msgbox_icons."""
         env = dict(self.env)
         if msgbox:
             env["WINEDEBUG"] = "-all,+msgbox"
+        if debug:
+            env["WINEDEBUG"] += "," + debug
         err = tempfile.TemporaryFile(mode="w+")
         out = tempfile.TemporaryFile(mode="w+")
         proc = subprocess.Popen(["wine", str(exe), *map(str, args)], env=env, stdout=out,
@@ -176,10 +203,13 @@ class Prefix:
             raise
         proc._err.seek(0)
         proc._out.seek(0)
-        return Result(code, proc._err.read(), proc._out.read())
+        result = Result(code, proc._err.read(), proc._out.read())
+        proc._err.close()
+        proc._out.close()
+        return result
 
-    def run(self, exe, *args, timeout=120, msgbox=True, cwd=None):
-        return self.finish(self.start(exe, *args, msgbox=msgbox, cwd=cwd), timeout)
+    def run(self, exe, *args, timeout=120, msgbox=True, cwd=None, debug=None):
+        return self.finish(self.start(exe, *args, msgbox=msgbox, cwd=cwd, debug=debug), timeout)
 
     def tool(self, name, *args, timeout=60):
         """Runs a helper program and returns its Result (stdout decoded)."""
@@ -250,6 +280,25 @@ def fake_product():
     return helper("fake_product").read_bytes()
 
 
+def sign(setup, workdir):
+    """Signs a setup file with osslsigncode and a self-signed test certificate
+    made in workdir; returns the signed file's path (beside the input)."""
+    workdir = Path(workdir)
+    key, cert = workdir / "test-key.pem", workdir / "test-cert.pem"
+    if not cert.exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=Setup Test Signer", "-keyout", str(key), "-out", str(cert)],
+                       check=True, capture_output=True)
+    setup = Path(setup)
+    signed = setup.with_name(setup.stem + "-signed" + setup.suffix)
+    r = subprocess.run(["osslsigncode", "sign", "-certs", str(cert), "-key", str(key), "-h", "sha256",
+                        "-n", "Setup Test", "-in", str(setup), "-out", str(signed)],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        raise RuntimeError(f"osslsigncode failed: {r.stdout}{r.stderr}")
+    return signed
+
+
 class WineTestCase(unittest.TestCase):
     """Gives each test a scratch folder; prefixes are made on demand and
     closed after the test."""
@@ -269,3 +318,71 @@ class WineTestCase(unittest.TestCase):
         p = Prefix(kind, name=self.id().split(".")[-1])
         self._prefixes.append(p)
         return p
+
+
+# --- installation checks ---------------------------------------------------
+
+UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+FILETIME_EPOCH = 116444736000000000  # 1970-01-01 as a FILETIME
+
+
+def filetime_ns(filetime):
+    """Unix nanoseconds of a FILETIME (100 ns units since 1601)."""
+    return (filetime - FILETIME_EPOCH) * 100
+
+
+def isolate_shell_folders(prefix):
+    """Turns the user's shell folders that a template prefix links to the
+    host's home (Desktop, Documents, ...) into folders inside the prefix, and
+    keeps Wine from mirroring shortcuts into the host's menus, so that an
+    installation that makes shortcuts writes nothing outside the prefix."""
+    for user in (prefix.drive_c / "users").iterdir():
+        if not user.is_dir() or user.is_symlink():
+            continue
+        for entry in user.iterdir():
+            if entry.is_symlink():
+                entry.unlink()
+                entry.mkdir()
+    overrides = prefix.env.get("WINEDLLOVERRIDES", "")
+    prefix.env["WINEDLLOVERRIDES"] = (overrides + ";" if overrides else "") + "winemenubuilder.exe=d"
+    return prefix
+
+
+def desktop_dir(prefix):
+    """Host path of the desktop folder of the user the setup runs as."""
+    users = [u for u in (prefix.drive_c / "users").iterdir() if u.name != "Public" and u.is_dir()]
+    assert len(users) == 1, users
+    return users[0] / "Desktop"
+
+
+def common_programs_dir(prefix):
+    return prefix.drive_c / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
+
+
+def read_link(prefix, host_path):
+    """{target, arguments, workdir, icon, icon_index} of a .lnk read back
+    through IShellLinkW; None when it cannot be loaded."""
+    r = prefix.tool("lnk_probe", Prefix.win(host_path))
+    if r.code != 0:
+        return None
+    fields = {}
+    for line in r.stdout.splitlines():
+        parts = line.split("\t")
+        if parts[0] == "icon":
+            fields["icon"], fields["icon_index"] = parts[1], int(parts[2])
+        elif len(parts) == 2:
+            fields[parts[0]] = parts[1]
+    return fields
+
+
+def reg_delete(prefix, view, key):
+    prefix.tool("reg_probe", "delete", view, key)
+
+
+def wait_for_file(path, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if Path(path).exists():
+            return True
+        time.sleep(0.1)
+    return False

@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Builds the benchmark's installers from the payload folder.
+
+    make_installers.py --work build/bench --packer PACKER --stub setup-stub.exe
+
+Writes into WORK:
+  setup-ours.exe    the stub with the payload package (packer, 0x5D, 8 MiB)
+  setup-tiny.exe    the stub with a one-file package (memory baseline)
+  setup-nsis.exe    NSIS, SetCompressor /SOLID lzma, 8 MiB dictionary
+  empty-nsis.exe    NSIS with one empty section, same settings
+  installers.json   sizes and the inputs they were built from
+
+Packing 150 MB takes minutes, so the package (everything after the stub) is
+kept in package.bin and reused while the payload and the manifest stay the
+same; a rebuilt stub is then joined to it, which yields the file the packer
+would write (the packer appends to the stub without changing it).
+"""
+import argparse
+import hashlib
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import bench_lib  # noqa: E402
+
+PRODUCT = "BenchPayload"
+TARGET = "C:\\bench\\target"
+PROPERTIES = 0x5D
+DICTIONARY = 8 << 20
+
+
+def toml_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def manifest_text(files):
+    lines = [
+        "[product]",
+        f"name = {toml_string(PRODUCT)}",
+        'version = "1.0"',
+        'publisher = "Bench"',
+        f"default_install_dir = {toml_string(TARGET)}",
+        "",
+        "[compression]",
+        f"properties = 0x{PROPERTIES:02X}",
+        f"dictionary = {DICTIONARY}",
+        "",
+    ]
+    for rel in files:
+        lines += ["[[file]]", f"source = {toml_string(rel)}", f"name = {toml_string(rel.replace('/', chr(92)))}", ""]
+    return "\n".join(lines)
+
+
+def nsis_text(out_file, tree):
+    header = [
+        "Unicode true",
+        "SetCompressor /SOLID lzma",
+        "SetCompressorDictSize 8",
+        "RequestExecutionLevel admin",
+        f'Name "{PRODUCT}"',
+        f'OutFile "{out_file}"',
+        f'InstallDir "{TARGET}"',
+        "",
+    ]
+    if tree is None:
+        return "\n".join(header + ['Section ""', "SectionEnd", ""])
+    return "\n".join(header + ['Section ""', '  SetOutPath "$INSTDIR"', f'  File /r "{tree}/*"',
+                               "SectionEnd", ""])
+
+
+def sha256_bytes(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def run(cmd, **kw):
+    result = subprocess.run(cmd, capture_output=True, text=True, **kw)
+    if result.returncode != 0:
+        sys.exit(f"failed: {' '.join(map(str, cmd))}\n{result.stdout}\n{result.stderr}")
+    return result
+
+
+def pack(work, packer, stub, manifest, product_dir, output, cache_key):
+    """The stub with its package; the package is reused while cache_key holds."""
+    package = work / (output.stem + ".package.bin")
+    key_file = work / (output.stem + ".package.key")
+    stub_bytes = stub.read_bytes()
+    if not (package.exists() and key_file.exists() and key_file.read_text() == cache_key):
+        tmp = work / (output.name + ".tmp")
+        run([packer, "build", "--manifest", manifest, "--product-dir", product_dir, "--stub", stub,
+             "--output", tmp, "--properties", str(PROPERTIES), "--dictionary", str(DICTIONARY)])
+        image = tmp.read_bytes()
+        assert image[:len(stub_bytes)] == stub_bytes, "the packer changed the stub"
+        package.write_bytes(image[len(stub_bytes):])
+        key_file.write_text(cache_key)
+        tmp.unlink()
+    output.write_bytes(stub_bytes + package.read_bytes())
+    run([packer, "inspect", output])
+
+
+def makensis(script_path, text, output, cache_key):
+    key_file = output.with_suffix(".key")
+    if output.exists() and key_file.exists() and key_file.read_text() == cache_key:
+        return
+    script_path.write_text(text)
+    run(["makensis", "-V2", "-NOCD", script_path])
+    key_file.write_text(cache_key)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--work", required=True, type=Path)
+    ap.add_argument("--packer", required=True, type=Path)
+    ap.add_argument("--stub", required=True, type=Path)
+    args = ap.parse_args()
+    work = args.work.resolve()
+    payload = json.loads((work / "payload" / "payload.json").read_text())
+    tree = work / "payload" / "tree"
+    files = [entry[0] for entry in payload["selection"]]
+
+    manifest = work / "payload.toml"
+    manifest_body = manifest_text(files)
+    manifest.write_text(manifest_body)
+    packer_hash = bench_lib.file_sha256(args.packer)
+    key = json.dumps({"payload": payload["digest"], "manifest": sha256_bytes(manifest_body.encode()),
+                      "packer": packer_hash})
+    pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key)
+
+    tiny_dir = work / "tiny"
+    tiny_dir.mkdir(exist_ok=True)
+    (tiny_dir / "readme.txt").write_text("benchmark baseline\n")
+    os.utime(tiny_dir / "readme.txt", (1700000000, 1700000000))
+    tiny_manifest = work / "tiny.toml"
+    tiny_body = manifest_text(["readme.txt"]).replace(TARGET.replace("\\", "\\\\"), "C:\\\\bench\\\\tiny")
+    tiny_manifest.write_text(tiny_body)
+    tiny_key = json.dumps({"manifest": sha256_bytes(tiny_body.encode()), "packer": packer_hash})
+    pack(work, args.packer, args.stub, tiny_manifest, tiny_dir, work / "setup-tiny.exe", tiny_key)
+
+    nsis_key = json.dumps({"payload": payload["digest"], "makensis": run(["makensis", "-VERSION"]).stdout})
+    makensis(work / "payload.nsi", nsis_text(work / "setup-nsis.exe", tree), work / "setup-nsis.exe", nsis_key)
+    makensis(work / "empty.nsi", nsis_text(work / "empty-nsis.exe", None), work / "empty-nsis.exe", nsis_key)
+
+    info = {
+        "stub": {"path": str(args.stub), "bytes": args.stub.stat().st_size},
+        "ours": {"bytes": (work / "setup-ours.exe").stat().st_size},
+        "nsis": {"bytes": (work / "setup-nsis.exe").stat().st_size},
+        "nsis_empty": {"bytes": (work / "empty-nsis.exe").stat().st_size},
+        "target": TARGET,
+        "product": PRODUCT,
+        "properties": PROPERTIES,
+        "dictionary": DICTIONARY,
+    }
+    # The trailer's sizes, for the memory bound.
+    image = (work / "setup-ours.exe").read_bytes()
+    import struct
+    for n in range(len(image) - 4, len(image) - 40, -1):
+        if struct.unpack_from("<I", image, n)[0] == 0xEFAB514C:
+            checksum, unpacked, packed, extra, _ = struct.unpack_from("<5I", image, n - 16)
+            info["ours"].update({"packed": packed, "unpacked": unpacked, "extra": extra})
+            break
+    (work / "installers.json").write_text(json.dumps(info, indent=1) + "\n")
+    print(json.dumps(info))
+
+
+if __name__ == "__main__":
+    main()

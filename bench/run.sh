@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The install-speed benchmark in one command (after scripts/bootstrap.sh):
+# builds the stub, the packer and the limit probe in their own build folders,
+# the payload and both installers, then times the installations under Wine
+# and writes build/bench/report.md and build/bench/report.json.
+#
+#   bench/run.sh [--runs N] [--profile]
+# Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
+# build/bench-win and build/bench-native), BENCH_WORK (default build/bench).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win=${BENCH_WIN_BUILD:-$root/build/bench-win}
+native=${BENCH_NATIVE_BUILD:-$root/build/bench-native}
+work=${BENCH_WORK:-$root/build/bench}
+cd "$root"
+
+cmake --preset win -B "$win" >/dev/null
+cmake --build "$win" -j2 --target setup limit_probe
+cmake --preset native -B "$native" -DWIN_BUILD_DIR="$win" >/dev/null
+cmake --build "$native" -j2 --target packer
+
+mkdir -p "$work"
+python3 bench/make_payload.py "$work/payload"
+python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe"
+python3 bench/run_bench.py --work "$work" --win-build "$win" "$@"

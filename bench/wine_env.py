@@ -1,0 +1,161 @@
+"""A warm Wine prefix for the benchmark: one Xvfb display, one persistent
+wineserver, processes timed from start to exit."""
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+
+def start_xvfb():
+    """(display, process) of a new Xvfb on a free display number."""
+    for n in range(500, 700):
+        if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
+            continue
+        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(50):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                return f":{n}", proc
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        if proc.poll() is None:
+            proc.terminate()
+            proc.wait()
+    raise RuntimeError("no free X display")
+
+
+def read_hwm_kib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def cmdline(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().replace(b"\0", b" ").decode(errors="replace")
+    except OSError:
+        return ""
+
+
+class MemoryPoller(threading.Thread):
+    """Polls VmHWM of the process whose command line names exe_name: the
+    started process itself once Wine has turned into the program, else a
+    process found among its descendants."""
+
+    def __init__(self, proc, exe_name, interval=0.003):
+        super().__init__(daemon=True)
+        self.proc = proc
+        self.exe_name = exe_name.lower()
+        self.interval = interval
+        self.peak_kib = None
+        self.pid = None
+        self.samples = 0
+
+    def _find(self):
+        if self.exe_name in cmdline(self.proc.pid).lower():
+            return self.proc.pid
+        for entry in os.listdir("/proc"):
+            if entry.isdigit() and self.exe_name in cmdline(entry).lower() and "wine" in cmdline(entry).lower():
+                return int(entry)
+        return None
+
+    def run(self):
+        last_scan = 0.0
+        while self.proc.poll() is None:
+            if self.pid is None and time.monotonic() - last_scan > 0.02:
+                last_scan = time.monotonic()
+                self.pid = self._find()
+            if self.pid is not None:
+                hwm = read_hwm_kib(self.pid)
+                if hwm is not None:
+                    self.samples += 1
+                    self.peak_kib = max(self.peak_kib or 0, hwm)
+            time.sleep(self.interval)
+
+
+class WinePrefix:
+    def __init__(self, path, display):
+        self.path = Path(path).resolve()
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": str(self.path),
+            "WINEARCH": "win32",
+            "WINEDEBUG": "-all",
+            "DISPLAY": display,
+            # No Mono or Gecko prompts; no desktop-menu integration for the
+            # shortcuts the stub creates (a Wine artefact, not installer work).
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+        })
+        self.server_started = False
+
+    def ensure(self):
+        if not (self.path / ".ready").exists():
+            shutil.rmtree(self.path, ignore_errors=True)
+            subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=600,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
+            (self.path / ".ready").touch()
+
+    def start_server(self):
+        # A persistent server keeps the prefix warm: every timed process
+        # starts against a running wineserver and services.
+        # A server left behind by an interrupted run of ours would refuse -p.
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=60)
+        self.server_started = True
+        self.run(["wineboot"], timeout=300)
+
+    def stop_server(self):
+        if self.server_started:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+            self.server_started = False
+
+    def host(self, win_path):
+        assert win_path[1:3] == ":\\" and win_path[0].upper() == "C", win_path
+        return self.path / "drive_c" / Path(*[p for p in win_path[3:].split("\\") if p])
+
+    @staticmethod
+    def win(host_path):
+        return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
+
+    def run(self, args, timeout=600, memory_of=None):
+        """Runs wine ARGS; returns a dict with code, seconds (wall time from
+        start to exit), stdout, stderr and, with memory_of, peak_kib."""
+        # Files, not pipes: a process may leave Wine's services running with
+        # inherited handles, and a pipe would then never reach its end.
+        poller = None
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            t0 = time.perf_counter()
+            proc = subprocess.Popen(["wine", *map(str, args)], env=self.env, stdout=out, stderr=err,
+                                    stdin=subprocess.DEVNULL)
+            if memory_of:
+                poller = MemoryPoller(proc, memory_of)
+                poller.start()
+            try:
+                proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise
+            seconds = time.perf_counter() - t0
+            out.seek(0)
+            err.seek(0)
+            result = {"code": proc.returncode, "seconds": seconds,
+                      "stdout": out.read().decode(errors="replace"), "stderr": err.read().decode(errors="replace")}
+        if poller:
+            poller.join()
+            result["peak_kib"] = poller.peak_kib
+            result["samples"] = poller.samples
+        return result

@@ -1,0 +1,107 @@
+#include "install/install_location.h"
+
+#include "env/app_message_win32.h"
+#include "env/system_probes.h"
+#include "install/registry_value_win32.h"
+#include "package/package.h"
+#include "ui/dialog_ids.h"
+
+int FreshInstall;
+WChar PreviousVersion[VERSION_CAPACITY];
+int CustomLaunch;
+
+namespace {
+
+// The defaulted launch command, InstallDir + MainProgram; lives until exit.
+WChar DefaultLaunch[PATH_CAPACITY];
+
+}  // namespace
+
+int FindPreviousInstall(WChar* dir, uint32_t capacity) {
+  char keyPath[UNINSTALL_KEY_CAPACITY];
+  if (!BuildUninstallKeyPath(keyPath, UNINSTALL_KEY_CAPACITY, Config(CFG_PRODUCT_NAME))) return 1;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ | RegistryView, &key) != ERROR_SUCCESS) return 1;
+  // Only a DisplayVersion makes it an earlier installation, and only then is
+  // its location taken: a stray InstallLocation must not become the default.
+  DWORD bytes = 0;
+  bool found = ReadStringValue(key, L"DisplayVersion", PreviousVersion, VERSION_CAPACITY, &bytes) && bytes > 0;
+  if (!found) {
+    PreviousVersion[0] = 0;
+  } else if (!ReadStringValue(key, L"InstallLocation", dir, capacity, &bytes)) {
+    if (capacity) dir[0] = 0;
+  }
+  RegCloseKey(key);
+  return found ? 0 : 1;
+}
+
+int GetDefaultInstallDir(WChar* dir, int usePackageSetting) {
+  const WChar* packageDir = Config(CFG_DEFAULT_INSTALL_DIR);
+  if (usePackageSetting && packageDir) {
+    DWORD n = ExpandEnvironmentStringsW(W(packageDir), W(dir), PATH_CAPACITY);
+    if (n == 0 || n > PATH_CAPACITY || WideLengthBounded(dir, PATH_CAPACITY) == PATH_CAPACITY) dir[0] = 0;
+    return 0;
+  }
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_READ | RegistryView, &key) != ERROR_SUCCESS) {
+    dir[0] = 0;
+    return 0;
+  }
+  DWORD bytes = 0;
+  bool read = ReadStringValue(key, L"ProgramFilesDir", dir, PATH_CAPACITY, &bytes) && dir[0];
+  RegCloseKey(key);
+  if (!read) {
+    // Without it the product folder alone would be a relative path.
+    dir[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+void SetDirField(WChar* path, HWND dialog, int append) {
+  if (append) AppendProductFolder(path, PATH_CAPACITY, Config(CFG_PRODUCT_NAME));
+  SetDlgItemTextW(dialog, IDC_DIR_EDIT, W(path));
+}
+
+uint32_t ReadDirField(HWND dialog, WChar* buffer, uint32_t capacity) {
+  if (capacity == 0) return 0;
+  buffer[0] = 0;
+  // A text that GetDlgItemTextW would cut is refused rather than shortened.
+  int total = GetWindowTextLengthW(GetDlgItem(dialog, IDC_DIR_EDIT));
+  if (total <= 0 || static_cast<uint32_t>(total) >= capacity) return 0;
+  int n = GetDlgItemTextW(dialog, IDC_DIR_EDIT, W(buffer), static_cast<int>(capacity));
+  if (n <= 0) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return NormaliseDirText(buffer, capacity);
+}
+
+TargetDirState CreateTargetDir(const WChar* installDir) {
+  DWORD attributes = GetFileAttributesW(W(installDir));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TARGET_EXISTS;
+  return CreateDirectoryW(W(installDir), nullptr) ? TARGET_CREATED : TARGET_FAILED;
+}
+
+bool ProgramPathFits(uint32_t namePosition) {
+  const WChar* program = Config(CFG_MAIN_PROGRAM);
+  if (!program || namePosition >= PATH_CAPACITY) return false;
+  return WideLength(program) < PATH_CAPACITY - namePosition;
+}
+
+bool PrepareTarget(WChar* buffer, uint32_t namePosition) {
+  if (!ProgramPathFits(namePosition)) return false;
+  if (Config(CFG_LAUNCH_COMMAND)) {
+    CustomLaunch = 1;
+    return true;
+  }
+  WideCopy(buffer + namePosition, PATH_CAPACITY - namePosition, Config(CFG_MAIN_PROGRAM));
+  WideCopy(DefaultLaunch, PATH_CAPACITY, buffer);
+  return true;
+}
+
+const WChar* LaunchCommand() {
+  if (Config(CFG_LAUNCH_COMMAND)) return Config(CFG_LAUNCH_COMMAND);
+  return DefaultLaunch[0] ? DefaultLaunch : nullptr;
+}

@@ -1,0 +1,178 @@
+#include "install/install_run.h"
+
+#include <commctrl.h>
+
+#include "env/app_message_win32.h"
+#include "env/system_probes.h"
+#include "install/install_location.h"
+#include "install/progress.h"
+#include "install/registration.h"
+#include "install/shortcuts.h"
+#include "package/package.h"
+#include "ui/dialog_ids.h"
+#include "ui/log_output.h"
+
+int InstallFinished;
+
+namespace {
+
+void AdvanceProgress(ProgressState* state, uint32_t count) {
+  uint32_t position = AddWritten(state, count);
+  if (state->Bar) SendMessageW(static_cast<HWND>(state->Bar), PBM_SETPOS, position, 0);
+}
+
+VOID CALLBACK ProgressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
+  HWND bar = GetDlgItem(window, IDC_PROGRESS);
+  uint32_t position = static_cast<uint32_t>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+  uint32_t next = CreepPosition(position);
+  if (next != position) SendMessageW(bar, PBM_SETPOS, next, 0);
+}
+
+void LogFailure(const WChar* path, DWORD code) {
+  FormatArg args[2] = {TextArg(path), NumberArg(static_cast<int32_t>(code))};
+  AppendLog(u"Failed to write file: %s, code: %d\r\n", args, 2);
+}
+
+// Writes straight from the unpacked block in chunks of 64 KiB. A failed or
+// short write ends it with the error, so that a truncated file is never
+// taken for a written one.
+bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HANDLE file, DWORD* error) {
+  while (size > 0) {
+    uint32_t chunk = NextChunk(size);
+    DWORD count = 0;
+    BOOL ok = WriteFile(file, data, chunk, &count, nullptr);
+    DWORD lastError = ok ? 0 : GetLastError();
+    AdvanceProgress(state, count);
+    if (!ok || count != chunk) {
+      // A short write that reports success is a full disk.
+      *error = ok || lastError == 0 ? ERROR_DISK_FULL : lastError;
+      return false;
+    }
+    data += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+// Makes the directories of the relative name, outermost first.
+void CreateParentDirs(WChar* path, uint32_t namePosition) {
+  if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) return;
+  for (WChar* p = path + namePosition; *p; ++p) {
+    if (*p != u'\\') continue;
+    *p = 0;
+    CreateDirectoryW(W(path), nullptr);
+    *p = u'\\';
+  }
+}
+
+// Moves a locked file to name.tmpa (or the first free or deletable letter,
+// z when none is) and schedules it for deletion at restart. False when the
+// candidate name would not fit the path buffer.
+bool MoveLockedFileAside(const WChar* path) {
+  WChar candidate[PATH_CAPACITY];
+  if (!BuildRenameCandidate(candidate, PATH_CAPACITY, path, u'a')) return false;
+  uint32_t letterAt = WideLength(candidate) - 1;
+  for (WChar letter = u'a';; ++letter) {
+    candidate[letterAt] = letter;
+    if (GetFileAttributesW(W(candidate)) == INVALID_FILE_ATTRIBUTES) break;
+    if (DeleteFileW(W(candidate))) break;
+    if (letter == u'z') break;
+  }
+  MoveFileW(W(path), W(candidate));
+  MoveFileExW(W(candidate), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return true;
+}
+
+HANDLE OpenTarget(const WChar* path) {
+  return CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+// For the failure line of a name that does not fit: the path as far as it
+// fits, with non-ASCII bytes shown as '?'. Only ever logged, never opened.
+void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
+  uint32_t i = namePosition;
+  for (; *name && i + 1 < PATH_CAPACITY; ++name, ++i) {
+    unsigned char c = static_cast<unsigned char>(*name);
+    path[i] = c < 0x80 ? c : u'?';
+  }
+  path[i] = 0;
+}
+
+struct Redirection {
+  bool Disabled;
+  void* Token;
+};
+
+int FailRun(Redirection* redirection) {
+  if (redirection->Disabled) RevertFsRedirection(redirection->Token);
+  return 1;
+}
+
+}  // namespace
+
+int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
+  Redirection redirection = {false, nullptr};
+  redirection.Disabled = DisableFsRedirection(&redirection.Token) == 1;
+  Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
+  Progress.Written = 0;
+  Progress.Total = Package.ApplicableTotal ? Package.ApplicableTotal : 1;
+  if (namePosition >= PATH_CAPACITY) return FailRun(&redirection);
+
+  for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
+    const FileEntry* entry = &Package.Entries[i];
+    if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
+    const char* name = Package.NamesArea + entry->NameOffset;
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, W(path + namePosition),
+                             static_cast<int>(PATH_CAPACITY - namePosition))) {
+      ShowCutName(path, namePosition, name);
+      LogFailure(path, ERROR_FILENAME_EXCED_RANGE);
+      return FailRun(&redirection);
+    }
+    FormatArg arg = TextArg(path);
+    AppendLog(u"Copy %s\r\n", &arg, 1);
+    CreateParentDirs(path, namePosition);
+    if (entry->Flags & FE_NO_EXTRACT) continue;
+
+    HANDLE file = OpenTarget(path);
+    if (file == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      if ((entry->Flags & FE_REPLACE_LOCKED) && error == ERROR_SHARING_VIOLATION) {
+        if (!MoveLockedFileAside(path)) {
+          error = ERROR_FILENAME_EXCED_RANGE;
+        } else {
+          file = OpenTarget(path);
+          error = GetLastError();
+        }
+      }
+      if (file == INVALID_HANDLE_VALUE) {
+        LogFailure(path, error);
+        return FailRun(&redirection);
+      }
+    }
+    if (entry->DataSize > 0) {
+      DWORD error = 0;
+      if (!WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
+        CloseHandle(file);
+        LogFailure(path, error);
+        return FailRun(&redirection);
+      }
+    }
+    FILETIME lastWrite = {entry->LastWriteTimeLow, entry->LastWriteTimeHigh};
+    SetFileTime(file, nullptr, nullptr, &lastWrite);
+    CloseHandle(file);
+  }
+
+  // In silent mode there is no window to own the timer, and nothing to show.
+  if (window) SetTimer(window, PROGRESS_TIMER_ID, PROGRESS_TIMER_MS, ProgressTimerProc);
+  if (FreshInstall == 1) {
+    path[namePosition] = 0;
+    CreateShortcuts(path, desktopShortcut);
+  }
+  RegisterUninstall(path, namePosition, window);
+  if (window) KillTimer(window, PROGRESS_TIMER_ID);
+  if (Progress.Bar) SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, PROGRESS_END, 0);
+  AppendLog(u"End");
+  if (redirection.Disabled) RevertFsRedirection(redirection.Token);
+  InstallFinished = 1;
+  return 0;
+}

@@ -1,0 +1,22 @@
+#include "install/progress.h"
+
+ProgressState Progress;
+
+uint32_t FilePhasePosition(uint64_t written, uint64_t total) {
+  if (total == 0 || written >= total) return PROGRESS_FILES_END;
+  // The package sizes are 32-bit, so written * 5000 overflows only for an
+  // absurd number of entries; scale the divisor down instead.
+  if (written > UINT64_MAX / PROGRESS_FILES_END) return static_cast<uint32_t>(written / (total / PROGRESS_FILES_END));
+  return static_cast<uint32_t>(written * PROGRESS_FILES_END / total);
+}
+
+uint32_t AddWritten(ProgressState* state, uint32_t count) {
+  state->Written += count;
+  return FilePhasePosition(state->Written, state->Total);
+}
+
+uint32_t NextChunk(uint32_t remaining) { return remaining >= WRITE_CHUNK ? WRITE_CHUNK : remaining; }
+
+uint32_t CreepPosition(uint32_t position) {
+  return position < PROGRESS_CREEP_LIMIT ? position + PROGRESS_CREEP_STEP : position;
+}

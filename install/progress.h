@@ -1,0 +1,32 @@
+// Progress of the install run on a bar of 0..10000: the file phase moves it
+// to 5000 in proportion to the bytes written, a timer then creeps towards
+// 9000 while the configure command runs, and the end sets 10000.
+#pragma once
+#include <stdint.h>
+
+enum : uint32_t {
+  PROGRESS_FILES_END = 5000,
+  PROGRESS_CREEP_LIMIT = 9000,
+  PROGRESS_CREEP_STEP = 300,
+  PROGRESS_END = 10000,
+  PROGRESS_TIMER_ID = 255,
+  PROGRESS_TIMER_MS = 30,
+  WRITE_CHUNK = 65536,
+};
+
+struct ProgressState {
+  void* Bar;         // the wizard's progress bar, null in silent mode
+  uint64_t Written;  // bytes written in this run
+  uint64_t Total;    // ApplicableTotal, never 0
+};
+
+extern ProgressState Progress;
+
+// Adds count to Written and returns the bar position for it.
+uint32_t AddWritten(ProgressState* state, uint32_t count);
+// written * 5000 / total, truncated; 5000 at most.
+uint32_t FilePhasePosition(uint64_t written, uint64_t total);
+// The size of the next write when remaining bytes are left.
+uint32_t NextChunk(uint32_t remaining);
+// The position after one timer tick.
+uint32_t CreepPosition(uint32_t position);

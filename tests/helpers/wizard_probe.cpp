@@ -1,0 +1,366 @@
+// Looks at and drives the wizard of a running setup for the Wine tests, the
+// way a user would: buttons that are hidden or disabled cannot be clicked.
+// Output is UTF-8, one record a line, fields separated by tabs; texts escape
+// backslash, tab, CR and LF as \\ \t \r \n.
+//   wizard_probe find [TIMEOUT_MS]     dialog<TAB>hwnd<TAB>caption   (exit 1: none)
+//   wizard_probe state                 dialog, then one line per control:
+//       control<TAB>id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
+//     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel
+//   wizard_probe click ID              BM_CLICK, returning once the wizard has
+//                                      handled it (exit 3 and "refused" when the
+//                                      control is hidden or disabled)
+//   wizard_probe post-click ID         the same, returning at once (for clicks
+//                                      that open a modal box)
+//   wizard_probe type ID TEXT          replaces the edit's text keystroke by keystroke
+//   wizard_probe command ID [CODE]     WM_COMMAND to the dialog, as Enter (IDOK) or
+//                                      Escape (IDCANCEL) would send it
+//   wizard_probe pane                  the rich text pane's text
+//   wizard_probe charformat START END  the pane's character format of a range:
+//       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips
+//   wizard_probe rect ID               screen rectangle: rect<TAB>l<TAB>t<TAB>r<TAB>b
+//   wizard_probe browse-open [TIMEOUT_MS]  exit 0 once the folder browser is open,
+//                                      1 when it is not (after TIMEOUT_MS, default 10 s)
+//   wizard_probe browse-select PATH    selects PATH in the open folder browser
+//   wizard_probe browse-ok             presses OK in the open folder browser
+//   wizard_probe browse-cancel         presses Cancel in the open folder browser
+//   wizard_probe loadlib NAME          LoadLibraryW(NAME) in this process:
+//       loaded<TAB>module path, or notloaded (exit 1)
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <wchar.h>
+
+static const int kFrameId = 24, kProgressId = 22, kPaneId = 200;
+
+// GetWindowTextW does not ask a control of another process for its text.
+static void ControlText(HWND w, wchar_t* text, int capacity) {
+  text[0] = 0;
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(w, WM_GETTEXT, capacity, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &ignored);
+  text[capacity - 1] = 0;
+}
+
+static void WriteUtf8(const wchar_t* text) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return;
+  char* buffer = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, bytes, nullptr, nullptr);
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), buffer, bytes - 1, &written, nullptr);
+  HeapFree(GetProcessHeap(), 0, buffer);
+}
+
+static void WriteEscaped(const wchar_t* text) {
+  wchar_t chunk[512];
+  int n = 0;
+  for (const wchar_t* p = text; *p; ++p) {
+    if (n > 500) {
+      chunk[n] = 0;
+      WriteUtf8(chunk);
+      n = 0;
+    }
+    switch (*p) {
+      case L'\\': chunk[n++] = L'\\'; chunk[n++] = L'\\'; break;
+      case L'\t': chunk[n++] = L'\\'; chunk[n++] = L't'; break;
+      case L'\r': chunk[n++] = L'\\'; chunk[n++] = L'r'; break;
+      case L'\n': chunk[n++] = L'\\'; chunk[n++] = L'n'; break;
+      default: chunk[n++] = *p;
+    }
+  }
+  chunk[n] = 0;
+  WriteUtf8(chunk);
+}
+
+static void Line(const wchar_t* format, ...) {
+  wchar_t text[1024];
+  va_list args;
+  va_start(args, format);
+  _vsnwprintf(text, 1023, format, args);
+  va_end(args);
+  text[1023] = 0;
+  WriteUtf8(text);
+}
+
+static bool HasClass(HWND w, const wchar_t* name) {
+  wchar_t cls[64] = L"";
+  GetClassNameW(w, cls, 64);
+  return !_wcsicmp(cls, name);
+}
+
+static BOOL CALLBACK FindWizard(HWND w, LPARAM lp) {
+  if (IsWindowVisible(w) && HasClass(w, L"#32770")) {
+    HWND frame = GetDlgItem(w, kFrameId), bar = GetDlgItem(w, kProgressId);
+    if (frame && bar && HasClass(bar, L"msctls_progress32")) {
+      *reinterpret_cast<HWND*>(lp) = w;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+static HWND Wizard(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND found = nullptr;
+    EnumWindows(FindWizard, reinterpret_cast<LPARAM>(&found));
+    if (found || GetTickCount() - start >= timeoutMs) return found;
+    Sleep(100);
+  }
+}
+
+static HWND g_browser;
+static BOOL CALLBACK FindBrowser(HWND w, LPARAM owner) {
+  if (IsWindowVisible(w) && HasClass(w, L"#32770") && GetWindow(w, GW_OWNER) == reinterpret_cast<HWND>(owner)) {
+    g_browser = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static void PrintDialog(HWND dialog) {
+  wchar_t caption[512] = L"";
+  GetWindowTextW(dialog, caption, 512);
+  Line(L"dialog\t%p\t", dialog);
+  WriteEscaped(caption);
+  WriteUtf8(L"\n");
+}
+
+static BOOL CALLBACK PrintControl(HWND w, LPARAM lp) {
+  HWND dialog = reinterpret_cast<HWND>(lp);
+  if (GetParent(w) != dialog) return TRUE;
+  wchar_t cls[64] = L"";
+  GetClassNameW(w, cls, 64);
+  int id = GetDlgCtrlID(w);
+  LRESULT checked = 0;
+  if (!_wcsicmp(cls, L"Button")) checked = SendMessageW(w, BM_GETCHECK, 0, 0);
+  static wchar_t text[1024];
+  text[0] = 0;
+  // The pane's text can be long; "pane" reads it whole.
+  if (id != kPaneId) ControlText(w, text, 1024);
+  Line(L"control\t%d\t%ls\t%d\t%d\t%d\t", id, cls, IsWindowVisible(w) ? 1 : 0, IsWindowEnabled(w) ? 1 : 0,
+       static_cast<int>(checked));
+  WriteEscaped(text);
+  WriteUtf8(L"\n");
+  return TRUE;
+}
+
+// Focus of the wizard's thread, read through its GUI thread information.
+static int FocusId(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus) return 0;
+  return GetDlgCtrlID(info.hwndFocus);
+}
+
+static void PrintProgress(HWND dialog) {
+  HWND bar = GetDlgItem(dialog, kProgressId);
+  LRESULT pos = SendMessageW(bar, PBM_GETPOS, 0, 0);
+  // Limits as return values: a PBRANGE pointer would not cross the process.
+  LRESULT low = SendMessageW(bar, PBM_GETRANGE, TRUE, 0);
+  LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+  LRESULT colour = SendMessageW(bar, WM_USER + 15, 0, 0);  // PBM_GETBARCOLOR
+  COLORREF pixel = CLR_INVALID;
+  RECT r;
+  if (IsWindowVisible(bar) && GetWindowRect(bar, &r)) {
+    // A pixel inside the filled part, near its start.
+    HDC screen = GetDC(nullptr);
+    pixel = GetPixel(screen, r.left + 4, (r.top + r.bottom) / 2);
+    ReleaseDC(nullptr, screen);
+  }
+  Line(L"progress\t%d\t%d\t%d\t0x%06lx\t0x%06lx\n", static_cast<int>(pos), static_cast<int>(low),
+       static_cast<int>(high), static_cast<unsigned long>(colour), static_cast<unsigned long>(pixel));
+}
+
+static int Click(HWND dialog, int id, bool wait) {
+  HWND control = GetDlgItem(dialog, id);
+  if (!control) {
+    Line(L"refused\tmissing\n");
+    return 3;
+  }
+  if (!IsWindowVisible(control) || !IsWindowEnabled(control)) {
+    Line(L"refused\t%ls\n", IsWindowVisible(control) ? L"disabled" : L"hidden");
+    return 3;
+  }
+  if (wait) {
+    DWORD_PTR ignored;
+    if (!SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL, 300000, &ignored)) {
+      Line(L"timeout\n");
+      return 4;
+    }
+  } else {
+    PostMessageW(control, BM_CLICK, 0, 0);
+  }
+  Line(L"clicked\t%d\n", id);
+  return 0;
+}
+
+static int Type(HWND dialog, int id, const wchar_t* text) {
+  HWND edit = GetDlgItem(dialog, id);
+  if (!edit || !IsWindowVisible(edit) || !IsWindowEnabled(edit)) {
+    Line(L"refused\tnot editable\n");
+    return 3;
+  }
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  SendMessageW(edit, WM_CHAR, VK_BACK, 1);
+  for (const wchar_t* p = text; *p; ++p) SendMessageW(edit, WM_CHAR, *p, 1);
+  wchar_t now[1024] = L"";
+  ControlText(edit, now, 1024);
+  WriteUtf8(L"typed\t");
+  WriteEscaped(now);
+  WriteUtf8(L"\n");
+  return 0;
+}
+
+static int PrintPane(HWND dialog) {
+  HWND pane = GetDlgItem(dialog, kPaneId);
+  if (!pane) {
+    Line(L"nopane\n");
+    return 1;
+  }
+  LRESULT length = SendMessageW(pane, WM_GETTEXTLENGTH, 0, 0);
+  wchar_t* text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (length + 2) * sizeof(wchar_t)));
+  SendMessageW(pane, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text));
+  wchar_t cls[64] = L"";
+  GetClassNameW(pane, cls, 64);
+  Line(L"paneclass\t%ls\npanelength\t%d\npane\t", cls, static_cast<int>(length));
+  WriteEscaped(text);
+  WriteUtf8(L"\n");
+  HeapFree(GetProcessHeap(), 0, text);
+  return 0;
+}
+
+// Messages whose argument points at memory: the memory must be in the
+// wizard's process.
+struct Remote {
+  HANDLE process;
+  void* address;
+};
+
+static bool OpenRemote(HWND window, SIZE_T size, Remote* remote) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  remote->process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!remote->process) return false;
+  remote->address = VirtualAllocEx(remote->process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+  return remote->address != nullptr;
+}
+
+static void CloseRemote(Remote* remote) {
+  VirtualFreeEx(remote->process, remote->address, 0, MEM_RELEASE);
+  CloseHandle(remote->process);
+}
+
+static int PrintCharFormat(HWND dialog, int start, int end) {
+  HWND pane = GetDlgItem(dialog, kPaneId);
+  Remote remote;
+  if (!pane || !OpenRemote(pane, sizeof(CHARFORMAT2W), &remote)) return 1;
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof format;
+  format.dwMask = CFM_BOLD | CFM_ITALIC | CFM_FACE | CFM_SIZE;
+  WriteProcessMemory(remote.process, remote.address, &format, sizeof format, nullptr);
+  SendMessageW(pane, EM_SETSEL, start, end);
+  SendMessageW(pane, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(remote.address));
+  ReadProcessMemory(remote.process, remote.address, &format, sizeof format, nullptr);
+  SendMessageW(pane, EM_SETSEL, 0, 0);
+  CloseRemote(&remote);
+  Line(L"charformat\t%d\t%d\t", (format.dwEffects & CFE_BOLD) ? 1 : 0, (format.dwEffects & CFE_ITALIC) ? 1 : 0);
+  WriteEscaped(format.szFaceName);
+  Line(L"\t%ld\n", static_cast<long>(format.yHeight));
+  return 0;
+}
+
+static HWND Browser(HWND dialog, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    g_browser = nullptr;
+    EnumWindows(FindBrowser, reinterpret_cast<LPARAM>(dialog));
+    if (g_browser || GetTickCount() - start >= timeoutMs) return g_browser;
+    Sleep(100);
+  }
+}
+
+static int BrowseCommand(HWND dialog, const wchar_t* verb, const wchar_t* argument) {
+  DWORD timeout = !wcscmp(verb, L"browse-open") && argument ? static_cast<DWORD>(_wtoi(argument)) : 10000;
+  HWND browser = Browser(dialog, timeout);
+  if (!browser) {
+    Line(L"nobrowser\n");
+    return 1;
+  }
+  if (!wcscmp(verb, L"browse-ok") || !wcscmp(verb, L"browse-cancel")) {
+    int button = !wcscmp(verb, L"browse-ok") ? IDOK : IDCANCEL;
+    PostMessageW(browser, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(browser, button)));
+  } else if (!wcscmp(verb, L"browse-select") && argument) {
+    SIZE_T bytes = (wcslen(argument) + 1) * sizeof(wchar_t);
+    Remote remote;
+    if (!OpenRemote(browser, bytes, &remote)) return 1;
+    WriteProcessMemory(remote.process, remote.address, argument, bytes, nullptr);
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote.address));
+    CloseRemote(&remote);
+  }
+  Line(L"browser\n");
+  return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const wchar_t* verb = argv[1];
+  if (!wcscmp(verb, L"loadlib") && argc > 2) {
+    HMODULE module = LoadLibraryW(argv[2]);
+    if (!module) {
+      Line(L"notloaded\n");
+      return 1;
+    }
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(module, path, MAX_PATH);
+    WriteUtf8(L"loaded\t");
+    WriteEscaped(path);
+    WriteUtf8(L"\n");
+    return 0;
+  }
+  DWORD timeout = !wcscmp(verb, L"find") && argc > 2 ? static_cast<DWORD>(_wtoi(argv[2])) : 5000;
+  HWND dialog = Wizard(timeout);
+  if (!dialog) {
+    Line(L"nowizard\n");
+    return 1;
+  }
+  if (!wcscmp(verb, L"find")) {
+    PrintDialog(dialog);
+    return 0;
+  }
+  if (!wcscmp(verb, L"state")) {
+    PrintDialog(dialog);
+    EnumChildWindows(dialog, PrintControl, reinterpret_cast<LPARAM>(dialog));
+    Line(L"focus\t%d\n", FocusId(dialog));
+    PrintProgress(dialog);
+    return 0;
+  }
+  if (!wcscmp(verb, L"click") && argc > 2) return Click(dialog, _wtoi(argv[2]), true);
+  if (!wcscmp(verb, L"post-click") && argc > 2) return Click(dialog, _wtoi(argv[2]), false);
+  if (!wcscmp(verb, L"type") && argc > 3) return Type(dialog, _wtoi(argv[2]), argv[3]);
+  if (!wcscmp(verb, L"command") && argc > 2) {
+    int id = _wtoi(argv[2]);
+    int code = argc > 3 ? _wtoi(argv[3]) : 0;
+    DWORD_PTR ignored;
+    // A command that opens a modal box would not return: give up after 30 s.
+    if (!SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)),
+                             SMTO_NORMAL, 30000, &ignored)) {
+      Line(L"timeout\n");
+      return 4;
+    }
+    Line(L"sent\t%d\n", id);
+    return 0;
+  }
+  if (!wcscmp(verb, L"pane")) return PrintPane(dialog);
+  if (!wcscmp(verb, L"charformat") && argc > 3) return PrintCharFormat(dialog, _wtoi(argv[2]), _wtoi(argv[3]));
+  if (!wcscmp(verb, L"rect") && argc > 2) {
+    RECT r = {};
+    HWND control = _wtoi(argv[2]) ? GetDlgItem(dialog, _wtoi(argv[2])) : dialog;
+    if (!control || !GetWindowRect(control, &r)) return 1;
+    Line(L"rect\t%ld\t%ld\t%ld\t%ld\n", r.left, r.top, r.right, r.bottom);
+    return 0;
+  }
+  if (!wcsncmp(verb, L"browse-", 7)) return BrowseCommand(dialog, verb, argc > 2 ? argv[2] : nullptr);
+  return 2;
+}

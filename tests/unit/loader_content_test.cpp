@@ -1,0 +1,217 @@
+// What the loader builds from a verified block, and the blocks it must
+// refuse although their checksum matches.
+#include <gtest/gtest.h>
+
+#include "package/package_loader.h"
+#include "packer/package_writer.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
+
+namespace {
+
+// Four entries of sizes 1, 2, 4 and 8 bytes: ApplicableTotal names the set
+// of applicable entries.
+PackageContents FlagContents(const uint32_t flags[4]) {
+  PackageContents c = SmallContents();
+  c.Files.clear();
+  c.LicenseEntry = NO_LICENSE_ENTRY;
+  for (uint32_t i = 0; i < 4; ++i)
+    c.Files.push_back({"f" + std::to_string(i), std::vector<uint8_t>(1u << i, 'x'), flags[i], 0});
+  return c;
+}
+
+TEST(LoaderContent, NormalisesFlagsAndSumsApplicableSizes) {
+  const uint32_t flags[4] = {0, 0x2, 0x201, FE_NO_EXTRACT | 0x2};
+  const uint32_t normalised[4] = {0xFFFFF, 0xFFFF2, 0x201, FE_NO_EXTRACT | 0xFFFF2};
+  struct Case {
+    uint32_t OsClass, ArchClass;
+    uint64_t Total;  // bit i: entry i applies
+  } cases[] = {
+      {32, 2, 1 + 2 + 8},  // x64 Windows 10: everything but the x86 file
+      {32, 1, 1 + 4},      // x86 Windows 10
+      {8, 1, 1},           // x86 Windows 7: 0x201 needs OsClass 32
+      {64, 4, 1},          // arm64
+      {0, 2, 1},           // unknown OS: nothing applies, the total is 1 anyway
+      {32, 0, 1},          // unknown architecture
+      {1, 2, 1 + 2 + 8},
+  };
+  for (const Case& k : cases) {
+    Loaded loaded;
+    LoadImage(MakeImage(FlagContents(flags)), &loaded, k.OsClass, k.ArchClass);
+    ASSERT_EQ(loaded.Result, LOAD_OK);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(loaded.Package.Entries[i].Flags, normalised[i]) << i;
+    uint64_t expected = k.Total;
+    if (k.OsClass == 0 || k.ArchClass == 0) expected = 1;
+    EXPECT_EQ(loaded.Package.ApplicableTotal, expected) << "os " << k.OsClass << " arch " << k.ArchClass;
+  }
+}
+
+TEST(LoaderContent, ApplicableTotalIsNeverZero) {
+  PackageContents empty = SmallContents();
+  for (PackageFileEntry& f : empty.Files) f.Data.clear();
+  PackageContents none = SmallContents();
+  none.Files.clear();
+  none.LicenseEntry = NO_LICENSE_ENTRY;
+  PackageContents elsewhere = SmallContents();
+  for (PackageFileEntry& f : elsewhere.Files) f.Flags = 0x4;  // arm64 only
+  for (const PackageContents* c : {&empty, &none, &elsewhere}) {
+    Loaded loaded;
+    LoadImage(MakeImage(*c), &loaded, 32, 2);
+    ASSERT_EQ(loaded.Result, LOAD_OK);
+    EXPECT_EQ(loaded.Package.ApplicableTotal, 1u);
+  }
+}
+
+TEST(LoaderContent, RegistryViewFollowsArchitectureAndFlag) {
+  struct Case {
+    uint32_t ArchClass;
+    uint8_t Flags;
+    uint32_t View;
+  } cases[] = {{1, PH_REGISTRY_64, 0},     {1, 0, 0},     {2, PH_REGISTRY_64, 0x100},
+               {2, 0, 0x200},              {4, PH_REGISTRY_64, 0x100}, {4, 0, 0x200}, {0, PH_REGISTRY_64, 0}};
+  for (const Case& k : cases) {
+    PackageContents c = SmallContents();
+    c.HeaderFlags = k.Flags;
+    Loaded loaded;
+    LoadImage(MakeImage(c), &loaded, 32, k.ArchClass);
+    ASSERT_EQ(loaded.Result, LOAD_OK);
+    EXPECT_EQ(loaded.Package.RegistryView, k.View) << "arch " << k.ArchClass << " flags " << int{k.Flags};
+  }
+}
+
+TEST(LoaderContent, ConfigStringsAndLanguageTexts) {
+  PackageContents c = SmallContents();
+  c.Config[CFG_UNINSTALL_ARGS] = u"/uninstall";
+  c.Languages.push_back(EnglishLanguage());
+  c.Languages[1].LangId = 0x407;
+  c.Languages[1].Strings[1 + TXT_BACK] = u"";
+  Loaded loaded;
+  LoadImage(MakeImage(c), &loaded);
+  ASSERT_EQ(loaded.Result, LOAD_OK);
+  const LoadedPackage& p = loaded.Package;
+
+  EXPECT_EQ(WideToAscii(p.Config[CFG_MAIN_PROGRAM]), "Sample.exe") << "defaulted from ProductName";
+  EXPECT_EQ(WideToAscii(p.Config[CFG_UNINSTALL_ARGS]), "/uninstall");
+  for (int i : {CFG_LAUNCH_COMMAND, CFG_RUNNING_MUTEX, CFG_RUNNING_WINDOW_CLASS, CFG_RUNNING_WINDOW_TITLE,
+                CFG_DEFAULT_INSTALL_DIR, CFG_CONFIGURE_ARGS, CFG_UNSUPPORTED_OS_TARGET})
+    EXPECT_EQ(p.Config[i], nullptr) << "empty config string " << i << " is absent";
+
+  ASSERT_EQ(p.Header->LanguageCount, 2);
+  EXPECT_EQ(p.Languages[1].LangId, 0x407);
+  ASSERT_NE(p.Languages[1].Strings[1 + TXT_BACK], nullptr) << "empty texts are present";
+  EXPECT_EQ(p.Languages[1].Strings[1 + TXT_BACK][0], 0);
+  EXPECT_EQ(WideToAscii(p.Languages[0].Strings[1 + TXT_BACK]), "< &Back");
+  EXPECT_EQ(WideToAscii(p.Languages[1].Strings[0]), "English");
+  EXPECT_EQ(std::string(p.NamesArea + p.Entries[2].NameOffset), "data\\empty.dat");
+  EXPECT_EQ(memcmp(p.Block + p.Entries[0].DataOffset, "MZ main program", 15), 0);
+
+  c.Config[CFG_MAIN_PROGRAM] = u"bin\\Main.exe";
+  Loaded named;
+  LoadImage(MakeImage(c), &named);
+  ASSERT_EQ(named.Result, LOAD_OK);
+  EXPECT_EQ(WideToAscii(named.Package.Config[CFG_MAIN_PROGRAM]), "bin\\Main.exe");
+}
+
+TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
+  PackageContents base = SmallContents();
+  BlockLayout at;
+  BuildBlock(base, &at);
+  PackageHeader header = {};
+  header.FileCount = 3;
+  header.LanguageCount = 1;
+  header.LicenseEntry = NO_LICENSE_ENTRY;
+  auto withHeader = [&](void (*change)(PackageHeader*)) {
+    BlockOverrides o;
+    o.Header = header;
+    change(&*o.Header);
+    return o;
+  };
+  auto withEntry = [&](void (*change)(FileEntry*)) {
+    BlockOverrides o;
+    FileEntry e = {};
+    e.NameOffset = at.NameOffsets[2];
+    e.DataOffset = at.DataOffsets[2];
+    change(&e);
+    o.Entries[2] = e;
+    return o;
+  };
+  auto truncated = [](uint32_t size) {
+    BlockOverrides o;
+    o.TruncateAt = size;
+    return o;
+  };
+  struct Case {
+    const char* What;
+    BlockOverrides Overrides;
+    LoadResult Expected;
+  } cases[] = {
+      {"licence entry 3 of 3", withHeader([](PackageHeader* h) { h->LicenseEntry = 3; }), LOAD_BAD_CONTENT},
+      {"licence entry 2 of 3", withHeader([](PackageHeader* h) { h->LicenseEntry = 2; }), LOAD_OK},
+      {"no language", withHeader([](PackageHeader* h) { h->LanguageCount = 0; }), LOAD_BAD_CONTENT},
+      {"file table beyond the block", withHeader([](PackageHeader* h) { h->FileCount = 0x10000000; }),
+       LOAD_BAD_CONTENT},
+      {"more languages than records", withHeader([](PackageHeader* h) { h->LanguageCount = 200; }),
+       LOAD_BAD_CONTENT},
+      {"name outside the block", withEntry([](FileEntry* e) { e->NameOffset = 0x100000; }), LOAD_BAD_CONTENT},
+      {"name offset wraps", withEntry([](FileEntry* e) { e->NameOffset = 0xFFFFFFFF; }), LOAD_BAD_CONTENT},
+      {"data beyond the block", withEntry([](FileEntry* e) { e->DataSize = 1; e->DataOffset += 1; }),
+       LOAD_BAD_CONTENT},
+      {"data range wraps", withEntry([](FileEntry* e) { e->DataSize = 0xFFFFFFFF; e->DataOffset = 2; }),
+       LOAD_BAD_CONTENT},
+      {"empty data at the very end", withEntry([](FileEntry*) {}), LOAD_OK},
+      {"unterminated language text", truncated(at.LanguagesAt + 11), LOAD_BAD_CONTENT},
+      {"unterminated config string", truncated(at.ConfigAt + 3), LOAD_BAD_CONTENT},
+      {"block ends inside the names", truncated(at.NamesAt + 4), LOAD_BAD_CONTENT},
+      {"header only", truncated(12), LOAD_BAD_CONTENT},
+  };
+  for (Case& k : cases) {
+    Loaded loaded;
+    LoadImage(MakeSetupImage(FakePeStub(), BuildBlock(base, nullptr, k.Overrides), {}), &loaded);
+    EXPECT_EQ(loaded.Result, k.Expected) << k.What;
+  }
+}
+
+TEST(LoaderContent, RefusesMissingOrOverlongConfigStrings) {
+  struct Case {
+    ConfigIndex Index;
+    std::u16string Value;
+    LoadResult Expected;
+  } cases[] = {
+      {CFG_PRODUCT_NAME, u"", LOAD_BAD_CONTENT},
+      {CFG_PRODUCT_VERSION, u"", LOAD_BAD_CONTENT},
+      {CFG_PUBLISHER_NAME, u"", LOAD_BAD_CONTENT},
+      {CFG_PRODUCT_NAME, std::u16string(76, u'N'), LOAD_BAD_CONTENT},
+      {CFG_PRODUCT_NAME, std::u16string(75, u'N'), LOAD_OK},
+      {CFG_MAIN_PROGRAM, u"", LOAD_OK},
+  };
+  for (const Case& k : cases) {
+    PackageContents c = SmallContents();
+    c.Config[k.Index] = k.Value;
+    Loaded loaded;
+    LoadImage(MakeImage(c), &loaded);
+    EXPECT_EQ(loaded.Result, k.Expected) << "config " << k.Index << " of length " << k.Value.size();
+  }
+}
+
+TEST(LoaderContent, RefusesNamesOutsideTheInstallFolder) {
+  struct Case {
+    const char* Name;
+    bool Safe;
+  } cases[] = {
+      {"", false},       {"C:x", false},      {"\\a", false},   {"/a", false},    {"a:b", false},
+      {".\\a", false},   {"a\\..\\b", false}, {"a/../b", false}, {"..", false},   {".", false},
+      {"a\\.", false},   {"a\\..", false},    {"a", true},      {"a\\b.c", true}, {"..a\\b..", true},
+      {"...", true},     {"a/b", true},
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(IsSafeRelativeName(k.Name), k.Safe) << '"' << k.Name << '"';
+    PackageContents c = SmallContents();
+    c.Files[2].Name = k.Name;
+    Loaded loaded;
+    LoadImage(MakeImage(c), &loaded);
+    EXPECT_EQ(loaded.Result, k.Safe ? LOAD_OK : LOAD_BAD_CONTENT) << '"' << k.Name << '"';
+  }
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Finding, decoding and verifying packages the packer wrote: the trailer
+// window, the certificate table, LZMA properties and damaged streams.
+#include <gtest/gtest.h>
+
+#include "package/package_loader.h"
+#include "packer/package_writer.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
+
+namespace {
+
+TEST(LoaderTrailer, SlackDecidesWhetherTheTrailerIsFound) {
+  struct Case {
+    uint32_t Slack;
+    LoadResult Expected;
+  } cases[] = {
+      {0, LOAD_OK},            // magic at window position 32
+      {2, LOAD_OK},            // 30: a signed file's usual padding
+      {16, LOAD_OK},           // 16: the trailer starts the window
+      {17, LOAD_BAD_TRAILER},  // 15: the trailer would begin before the window
+      {32, LOAD_BAD_TRAILER},  // 0
+      {33, LOAD_NO_TRAILER},   // the magic is outside the window
+      {100, LOAD_NO_TRAILER},
+  };
+  PackageContents contents = SmallContents();
+  for (const Case& k : cases) {
+    SetupOptions options;
+    options.Slack = k.Slack;
+    Loaded loaded;
+    LoadImage(MakeImage(contents, options), &loaded);
+    EXPECT_EQ(loaded.Result, k.Expected) << "slack " << k.Slack;
+  }
+}
+
+TEST(LoaderTrailer, MagicNearestTheEndWins) {
+  struct Case {
+    std::vector<int> Positions;
+    int32_t Expected;
+  } cases[] = {
+      {{}, -1}, {{32}, 32}, {{0}, 0}, {{16, 32}, 32}, {{3, 20}, 20}, {{10, 29, 31}, 31},
+  };
+  for (const Case& k : cases) {
+    uint8_t window[TRAILER_WINDOW];
+    memset(window, 0x4C, sizeof window);  // the magic's first byte everywhere
+    for (int at : k.Positions) {
+      uint32_t magic = TRAILER_MAGIC;
+      memcpy(window + at, &magic, 4);
+    }
+    EXPECT_EQ(FindTrailerMagic(window), k.Expected);
+  }
+  // End to end: a second magic in the slack hides the real trailer.
+  SetupOptions options;
+  options.Slack = 16;
+  std::vector<uint8_t> image = MakeImage(SmallContents(), options);
+  Loaded real;
+  LoadImage(image, &real);
+  EXPECT_EQ(real.Result, LOAD_OK);
+  PutU32At(image, image.size() - 4, TRAILER_MAGIC);
+  Loaded hidden;
+  LoadImage(image, &hidden);
+  EXPECT_NE(hidden.Result, LOAD_OK);
+}
+
+TEST(LoaderTrailer, CertificateTableEndsThePackageRegion) {
+  SetupOptions options;
+  options.Slack = 2;
+  std::vector<uint8_t> image = MakeImage(SmallContents(), options);
+  uint32_t certificate = static_cast<uint32_t>(image.size());
+  // The blob carries a decoy magic at its end, where an unsigned reading
+  // would look.
+  std::vector<uint8_t> blob(64, 0xCC);
+  PutU32At(blob, blob.size() - 4, TRAILER_MAGIC);
+  image.insert(image.end(), blob.begin(), blob.end());
+
+  struct Case {
+    uint32_t Directory;
+    LoadResult Expected;
+  } cases[] = {
+      {certificate, LOAD_OK},
+      {0, LOAD_BAD_TRAILER},                       // the decoy's trailer is nonsense
+      {certificate - 1, LOAD_OK},                  // slack 1 still finds the magic
+      {static_cast<uint32_t>(image.size()) + 1, LOAD_NO_TRAILER},  // beyond the file
+      {20, LOAD_NO_TRAILER},                       // before any window fits
+  };
+  for (const Case& k : cases) {
+    PutU32At(image, kCertificateEntryAt, k.Directory);
+    Loaded loaded;
+    LoadImage(image, &loaded);
+    EXPECT_EQ(loaded.Result, k.Expected) << "certificate table at " << k.Directory;
+  }
+}
+
+TEST(LoaderTrailer, PropertiesAndDictionary) {
+  uint32_t lc, lp, pb;
+  ASSERT_TRUE(ParseLzmaProperties(224, &lc, &lp, &pb));
+  EXPECT_EQ(lc, 8u);
+  EXPECT_EQ(lp, 4u);
+  EXPECT_EQ(pb, 4u);
+  EXPECT_FALSE(ParseLzmaProperties(225, &lc, &lp, &pb));
+
+  struct Case {
+    uint8_t Properties;
+    uint32_t Dictionary;
+    LoadResult Expected;
+  } cases[] = {
+      {0x5D, 1u << 23, LOAD_OK},
+      {0x5D, 0, LOAD_OK},  // 0 is taken as 1
+      {0x5D, 1, LOAD_OK},
+      {0x5D, 0xFFFFFFFFu, LOAD_OK},  // a huge field must not make the loader allocate it
+      {0, 4096, LOAD_OK},
+      {4, 65536, LOAD_OK},
+      {180, 1u << 20, LOAD_OK},      // pb 4
+      {224, 1u << 23, LOAD_BAD_DATA},  // passes the rule, but liblzma needs lc + lp <= 4
+      {225, 1u << 23, LOAD_BAD_DATA},
+      {255, 1u << 23, LOAD_BAD_DATA},
+  };
+  for (const Case& k : cases) {
+    for (bool endMarker : {false, true}) {
+      SetupOptions options;
+      options.Lzma.Properties = k.Properties;
+      options.Lzma.Dictionary = k.Dictionary;
+      options.Lzma.EndMarker = endMarker;
+      Loaded loaded;
+      LoadImage(MakeImage(SmallContents(), options), &loaded);
+      EXPECT_EQ(loaded.Result, k.Expected)
+          << "properties " << int{k.Properties} << " dictionary " << k.Dictionary << " end marker " << endMarker;
+    }
+  }
+}
+
+TEST(LoaderTrailer, ExtraRegionDoesNotMoveTheBlock) {
+  for (uint32_t extra : {0u, 1u, 7u, 4096u}) {
+    SetupOptions options;
+    options.ExtraSize = extra;
+    std::vector<uint8_t> image = MakeImage(SmallContents(), options);
+    Loaded loaded;
+    LoadImage(image, &loaded);
+    ASSERT_EQ(loaded.Result, LOAD_OK) << "extra " << extra;
+    EXPECT_EQ(WideToAscii(loaded.Package.Config[CFG_PRODUCT_NAME]), "Sample");
+  }
+}
+
+// The image with its compressed block cut by cut bytes (trailer adjusted).
+std::vector<uint8_t> CutStream(const std::vector<uint8_t>& image, uint32_t cut) {
+  size_t trailer = image.size() - TRAILER_SIZE;
+  uint32_t packedSize = U32At(image, trailer + 8);
+  std::vector<uint8_t> out(image.begin(), image.begin() + trailer - cut);
+  out.insert(out.end(), image.begin() + trailer, image.end());
+  PutU32At(out, out.size() - TRAILER_SIZE + 8, packedSize - cut);
+  return out;
+}
+
+TEST(LoaderTrailer, DamagedDataIsRefused) {
+  PackageContents contents = SmallContents();
+  for (bool endMarker : {false, true}) {
+    SCOPED_TRACE(endMarker ? "end marker" : "no end marker");
+    SetupOptions options;
+    options.Lzma.EndMarker = endMarker;
+    std::vector<uint8_t> image = MakeImage(contents, options);
+    size_t trailer = image.size() - TRAILER_SIZE;
+    uint32_t packedSize = U32At(image, trailer + 8);
+
+    struct Case {
+      const char* What;
+      std::vector<uint8_t> Image;
+      LoadResult Expected;
+    } cases[] = {
+        {"intact", image, LOAD_OK},
+        // Decoding stops once the block is full: a cut end marker goes unnoticed.
+        {"stream cut by 1", CutStream(image, 1), endMarker ? LOAD_OK : LOAD_BAD_DATA},
+        {"stream cut by half", CutStream(image, (packedSize - 5) / 2), LOAD_BAD_DATA},
+        {"only the properties", CutStream(image, packedSize - 5), LOAD_BAD_DATA},
+        {"not even properties", CutStream(image, packedSize - 3), LOAD_BAD_DATA},
+    };
+    for (Case& k : cases) {
+      Loaded loaded;
+      LoadImage(k.Image, &loaded);
+      EXPECT_EQ(loaded.Result, k.Expected) << k.What;
+    }
+
+    std::vector<uint8_t> wrongSum = image;
+    wrongSum[trailer] ^= 1;
+    std::vector<uint8_t> longer = image;  // more bytes asked for than the stream holds
+    PutU32At(longer, trailer + 4, U32At(image, trailer + 4) + 1);
+    std::vector<uint8_t> tooSmall = image;
+    PutU32At(tooSmall, trailer + 4, 11);
+    std::vector<uint8_t> packedTooBig = image;
+    PutU32At(packedTooBig, trailer + 8, static_cast<uint32_t>(trailer) + 1);
+    const std::pair<const char*, std::vector<uint8_t>*> more[] = {
+        {"checksum", &wrongSum}, {"unpacked size", &longer}, {"below a header", &tooSmall},
+        {"packed size", &packedTooBig}};
+    for (const auto& [what, bytes] : more) {
+      Loaded loaded;
+      LoadImage(*bytes, &loaded);
+      EXPECT_NE(loaded.Result, LOAD_OK) << what;
+    }
+  }
+  SetupOptions corrupt;
+  corrupt.CorruptChecksum = true;
+  Loaded loaded;
+  LoadImage(MakeImage(contents, corrupt), &loaded);
+  EXPECT_EQ(loaded.Result, LOAD_BAD_DATA);
+}
+
+}  // namespace

@@ -1,0 +1,418 @@
+// Manifest reading: what a valid manifest yields, and that every bad one is
+// refused with the file, line and key of the problem and no output file.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "packer/commands.h"
+#include "packer/manifest.h"
+#include "packer/packer_error.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
+
+namespace {
+
+const char kProduct[] = "[product]\nname = \"Sample\"\nversion = \"1.0\"\npublisher = \"Pub\"\n";
+
+class ManifestTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("product/app.exe", "APP");
+    dir_.Write("product/license.rtf", "{\\rtf1 terms}");
+    dir_.Write("product/sub/data.bin", "DATA");
+    stub_ = (dir_.Path / "stub.exe").string();
+    std::vector<uint8_t> stub = FakePeStub();
+    dir_.Write("stub.exe", std::string(stub.begin(), stub.end()));
+  }
+
+  std::string Product() const { return (dir_.Path / "product").string(); }
+  std::string Output() const { return (dir_.Path / "setup.exe").string(); }
+
+  Manifest Read(const std::string& text) { return ReadManifest(dir_.Write("m.toml", text), Product()); }
+
+  // Runs "packer build" as the command line does; returns the exit code.
+  int Build(const std::string& text, std::string* errors, std::vector<std::string> extra = {}) {
+    std::string manifest = dir_.Write("m.toml", text);
+    std::vector<std::string> args = {"build", "--manifest", manifest, "--product-dir", Product(),
+                                     "--stub", stub_, "--output", Output()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    int code = RunPacker(args, out, err);
+    *errors = err.str();
+    return code;
+  }
+
+  size_t FilesInDir() const {
+    size_t n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir_.Path)) n += entry.is_regular_file();
+    return n;
+  }
+
+  TempDir dir_;
+  std::string stub_;
+};
+
+std::string Text(char c, size_t n) { return std::string(n, c); }
+
+TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
+  const std::string p = kProduct;  // lines 1 to 4
+  const std::string file = "[[file]]\nsource = \"app.exe\"\n";  // lines 5 and 6
+  struct Case {
+    std::string Manifest;
+    int Line;  // 0: none
+    std::string Key;
+    std::string Problem;
+  } cases[] = {
+      {"colour = 1\n" + p, 1, "colour", "unknown key"},
+      {p + "nmae = \"x\"\n", 5, "product.nmae", "unknown key"},
+      {"[product]\nversion = \"1\"\npublisher = \"P\"\n", 1, "product.name", "required key is missing"},
+      {"[running]\nmutex = \"m\"\n", 0, "product", "missing"},
+      {"product = 3\n", 1, "product", "must be a table"},
+      {"[product]\nname = \"S\"\nversion = \"\"\npublisher = \"P\"\n", 3, "product.version", "must not be empty"},
+      {"[product]\nname = \"S\"\nversion = \"1\"\n", 1, "product.publisher", "required key is missing"},
+      {"[product]\nname = 3\nversion = \"1\"\npublisher = \"P\"\n", 2, "product.name", "must be a string"},
+      {"[product]\nname = \"" + Text('N', 76) + "\"\nversion = \"1\"\npublisher = \"P\"\n", 2, "product.name",
+       "76 characters"},
+      {"[product]\nname = \"" + Text('N', 70) + "\"\nversion = \"" + Text('1', 57) + "\"\npublisher = \"P\"\n", 3,
+       "product.version", "at most 126"},
+      {"[product]\nname = \"a\\\\b\"\nversion = \"1\"\npublisher = \"P\"\n", 2, "product.name", "folder name"},
+      {"[product]\nname = \"S\"\nversion = \"1\"\npublisher = \"P\\u0000Q\"\n", 4, "product.publisher", "NUL"},
+      {p + "[running]\ntitle = \"t\"\n", 6, "running.title", "unknown key"},
+      {p + "[[file]]\nsource = \"missing.exe\"\n", 6, "file[0].source", "source file not found"},
+      {p + "[[file]]\nname = \"x\"\n", 5, "file[0].source", "required key is missing"},
+      {p + "[[file]]\nsource = \"../m.toml\"\n", 6, "file[0].source", "inside the product folder"},
+      {p + "[[file]]\nsource = \"/etc/passwd\"\n", 6, "file[0].source", "inside the product folder"},
+      {p + "[file]\nsource = \"app.exe\"\n", 5, "file", "array of tables"},
+      {p + file + "colour = 1\n", 7, "file[0].colour", "unknown key"},
+      {p + file + "[[file]]\nsource = \"nope\"\n", 8, "file[1].source", "not found"},
+      {p + file + "os = [\"win12\"]\n", 7, "file[0].os", "unknown name"},
+      {p + file + "os = \"win10\"\n", 7, "file[0].os", "list of names"},
+      {p + file + "arch = 16\n", 7, "file[0].arch", "from 0 to 15"},
+      {p + file + "os = 65536\n", 7, "file[0].os", "from 0 to 65535"},
+      {p + file + "no_extract = 1\n", 7, "file[0].no_extract", "true or false"},
+      {p + file + "time = \"yesterday\"\n", 7, "file[0].time", "date-time"},
+      {p + file + "time = 2020-01-02\n", 7, "file[0].time", "date-time"},
+      {p + file + "time = -1\n", 7, "file[0].time", "date-time"},
+      {p + "[package]\nlicense = \"nothing.rtf\"\n" + file, 6, "package.license", "names no installed file"},
+      {p + "[package]\nos = [\"xp\", 3]\n", 6, "package.os", "unknown name"},
+      {p + "[package]\narch = 256\n", 6, "package.arch", "from 0 to 255"},
+      {p + "[package]\nregistry_64 = \"yes\"\n", 6, "package.registry_64", "true or false"},
+      {p + "[package]\nlicence = \"x\"\n", 6, "package.licence", "unknown key"},
+      {p + "[compression]\nproperties = 256\n", 6, "compression.properties", "from 0 to 255"},
+      {p + "[compression]\ndictionary = 4294967296\n", 6, "compression.dictionary", "from 0 to 4294967295"},
+      {p + "[compression]\nend_marker = 0\n", 6, "compression.end_marker", "true or false"},
+      {p + "[[language]]\nname = \"English\"\n", 5, "language[0].id", "required key is missing"},
+      {p + "[[language]]\nid = 0x10000\n", 6, "language[0].id", "from 0 to 65535"},
+      {p + "[[language]]\nid = 0x409\nlang = 1\n", 7, "language[0].lang", "unknown key"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_FOO = \"x\"\n", 8, "language[0].texts.TXT_FOO",
+       "unknown text name"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_BACK = 1\n", 8, "language[0].texts.TXT_BACK",
+       "must be a string"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_BACK = \"a\\u0000\"\n", 8,
+       "language[0].texts.TXT_BACK", "NUL"},
+      // Formatted lengths against the stub's buffers; "Sample" has 6 characters.
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_DEST_SUBTITLE_FMT = \"%s" + Text('x', 250) + "\"\n",
+       8, "language[0].texts.TXT_DEST_SUBTITLE_FMT", "256 characters"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_FINISH_SUBTITLE = \"" + Text('x', 256) + "\"\n", 8,
+       "language[0].texts.TXT_FINISH_SUBTITLE", "at most 255"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_LAUNCH_FMT = \"%s" + Text('x', 122) + "\"\n", 8,
+       "language[0].texts.TXT_LAUNCH_FMT", "at most 127"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_FOLDER_EXISTS_FMT = \"%s" + Text('x', 253) + "\"\n",
+       8, "language[0].texts.TXT_FOLDER_EXISTS_FMT", "at most 511"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_APP_RUNNING_FMT = \"%s" + Text('x', 506) + "\"\n",
+       8, "language[0].texts.TXT_APP_RUNNING_FMT", "at most 511"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_NEED_ADMIN = \"" + Text('x', 512) + "\"\n", 8,
+       "language[0].texts.TXT_NEED_ADMIN", "at most 511"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_TITLE_FMT = \"%s" + Text('x', 250) + "\"\n", 8,
+       "language[0].texts.TXT_TITLE_FMT", "at most 259"},
+      {p + "[[language]]\nid = 0x409\n[language.texts]\nTXT_LAUNCH_FMT = \"%200s\"\n", 8,
+       "language[0].texts.TXT_LAUNCH_FMT", "at most 127"},
+      {p + "[product]\nname = \"again\"\n", 5, "", ""},  // a TOML error: no key
+      {p + "name = \n", 5, "", ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Manifest);
+    std::string errors;
+    EXPECT_EQ(Build(k.Manifest, &errors), 2);
+    std::string where = "error: " + (dir_.Path / "m.toml").string() + (k.Line ? ":" + std::to_string(k.Line) : "");
+    EXPECT_EQ(errors.rfind(where + ": " + k.Key, 0), 0u) << errors;
+    EXPECT_NE(errors.find(k.Problem), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << "one line";
+    EXPECT_FALSE(std::filesystem::exists(Output()));
+    EXPECT_EQ(FilesInDir(), 2u) << "only the manifest and the stub";
+  }
+}
+
+TEST_F(ManifestTest, InstalledNamesMustBeInstallable) {
+  struct Case {
+    std::string Name;  // TOML basic-string contents
+    std::string Problem;
+  } cases[] = {
+      {"", "empty"},
+      {"C:x", "':'"},
+      {"\\\\a", "leaves the installation folder"},
+      {"/a", "leaves the installation folder"},
+      {"a:b", "':'"},
+      {".\\\\a", "leaves the installation folder"},
+      {"a\\\\..\\\\b", "leaves the installation folder"},
+      {"a/../b", "leaves the installation folder"},
+      {"..", "leaves the installation folder"},
+      {"a\\\\", "empty component"},
+      {"a\\\\\\\\b", "empty component"},
+      {"a*b", "does not allow"},
+      {"caf\\u00e9.txt", "only printable ASCII"},
+      {"tab\\there", "only printable ASCII"},
+      {Text('n', 257), "longer than 256"},
+  };
+  for (const Case& k : cases) {
+    std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\nname = \"" + k.Name + "\"\n";
+    try {
+      Read(manifest);
+      ADD_FAILURE() << "accepted \"" << k.Name << "\"";
+    } catch (const PackerError& error) {
+      EXPECT_EQ(error.Key, "file[0].name") << k.Name;
+      EXPECT_EQ(error.Line, 7) << k.Name;
+      EXPECT_NE(error.Problem.find(k.Problem), std::string::npos) << k.Name << ": " << error.Problem;
+    }
+  }
+  const std::string goodNames[] = {"app.exe", "bin\\\\x64\\\\app.exe", "a b (1).txt", "..a", Text('n', 256)};
+  for (const std::string& good : goodNames) {
+    std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\nname = \"" + good + "\"\n";
+    EXPECT_NO_THROW(Read(manifest)) << good;
+  }
+}
+
+TEST_F(ManifestTest, TextsAtTheirLimitsPass) {
+  // The longest texts that still fit, formatted with "Sample" (6 characters).
+  std::string manifest = std::string(kProduct) + "[[language]]\nid = 0x409\n[language.texts]\n" +
+                         "TXT_DEST_SUBTITLE_FMT = \"%s" + Text('x', 249) + "\"\n" +
+                         "TXT_LAUNCH_FMT = \"%s" + Text('x', 121) + "\"\n" +
+                         "TXT_FOLDER_EXISTS_FMT = \"%s" + Text('x', 252) + "\"\n" +
+                         "TXT_APP_RUNNING_FMT = \"%s" + Text('x', 505) + "\"\n" +
+                         "TXT_LICENSE_SUBTITLE = \"" + Text('x', 255) + "\"\n" +
+                         "TXT_BROWSE_PROMPT = \"" + Text('x', 2000) + "\"\n";
+  Manifest m = Read(manifest);
+  EXPECT_EQ(m.Contents.Languages[0].Strings[1 + TXT_LAUNCH_FMT].size(), 123u);
+}
+
+TEST_F(ManifestTest, FullManifestFillsThePackage) {
+  Manifest m = Read(std::string(R"([product]
+name = "Sample"
+version = "2.5"
+publisher = "Sample Publisher"
+main_program = "bin\\Sample.exe"
+launch_command = "%ProgramFiles%\\Sample\\bin\\Sample.exe"
+default_install_dir = "%ProgramFiles%\\Sample"
+configure_args = "/configure %u \"%s\""
+uninstall_args = "/uninstall"
+unsupported_os_target = "https://example.com/"
+[running]
+mutex = "SampleMutex"
+window_class = "SampleWindow"
+window_title = "Sample Title"
+[package]
+os = ["win7", "win10", "win11+"]
+arch = 6
+registry_64 = true
+license = "license.rtf"
+[compression]
+properties = 0
+dictionary = 65536
+end_marker = true
+[[file]]
+source = "app.exe"
+name = "bin\\Sample.exe"
+os = ["win10", "win11+"]
+arch = ["x64"]
+no_extract = true
+time = 2020-01-02T03:04:05Z
+[[file]]
+source = "license.rtf"
+replace_locked = true
+time = 2020-01-02T04:04:05.5+01:00
+[[file]]
+source = "sub/data.bin"
+os = 0x21
+arch = ["x86", "arm64"]
+time = 132224078450000000
+[[language]]
+id = 0x409
+name = "English"
+[[language]]
+id = 0x407
+name = "Deutsch"
+[language.texts]
+TXT_CANCEL = "Abbrechen"
+TXT_BACK = ""
+)"));
+  const PackageContents& c = m.Contents;
+  EXPECT_EQ(WideToAscii(c.Config[CFG_PRODUCT_NAME].c_str()), "Sample");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_PRODUCT_VERSION].c_str()), "2.5");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_MAIN_PROGRAM].c_str()), "bin\\Sample.exe");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_LAUNCH_COMMAND].c_str()), "%ProgramFiles%\\Sample\\bin\\Sample.exe");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_RUNNING_MUTEX].c_str()), "SampleMutex");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_RUNNING_WINDOW_CLASS].c_str()), "SampleWindow");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_RUNNING_WINDOW_TITLE].c_str()), "Sample Title");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_PUBLISHER_NAME].c_str()), "Sample Publisher");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_DEFAULT_INSTALL_DIR].c_str()), "%ProgramFiles%\\Sample");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_CONFIGURE_ARGS].c_str()), "/configure %u \"%s\"");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_UNINSTALL_ARGS].c_str()), "/uninstall");
+  EXPECT_EQ(WideToAscii(c.Config[CFG_UNSUPPORTED_OS_TARGET].c_str()), "https://example.com/");
+
+  EXPECT_EQ(c.OsMask, 8 | 32 | 64);
+  EXPECT_EQ(c.ArchMask, 6);
+  EXPECT_EQ(c.HeaderFlags, PH_REGISTRY_64);
+  EXPECT_EQ(c.LicenseEntry, 1);
+  EXPECT_EQ(m.Lzma.Properties, 0);
+  EXPECT_EQ(m.Lzma.Dictionary, 65536u);
+  EXPECT_TRUE(m.Lzma.EndMarker);
+
+  ASSERT_EQ(c.Files.size(), 3u);
+  EXPECT_EQ(c.Files[0].Name, "bin\\Sample.exe");
+  EXPECT_EQ(c.Files[0].Flags, 0x2u | (32u | 64u) << 4 | FE_NO_EXTRACT);
+  EXPECT_EQ(c.Files[0].Data, Bytes("APP"));
+  // 2020-01-02T03:04:05Z is 1577934245 s after 1970.
+  const uint64_t kTime = (1577934245ull + 11644473600ull) * 10000000ull;
+  EXPECT_EQ(c.Files[0].LastWriteTime, kTime);
+  EXPECT_EQ(c.Files[1].Name, "license.rtf");
+  EXPECT_EQ(c.Files[1].Flags, FE_REPLACE_LOCKED);
+  EXPECT_EQ(c.Files[1].LastWriteTime, kTime + 5000000) << "offset applied, fraction kept";
+  EXPECT_EQ(c.Files[2].Name, "sub\\data.bin") << "default name: source with backslashes";
+  EXPECT_EQ(c.Files[2].Flags, 0x5u | 0x21u << 4);
+  EXPECT_EQ(c.Files[2].LastWriteTime, 132224078450000000ull);
+
+  ASSERT_EQ(c.Languages.size(), 2u);
+  EXPECT_EQ(c.Languages[1].LangId, 0x407);
+  EXPECT_EQ(WideToAscii(c.Languages[1].Strings[0].c_str()), "Deutsch");
+  EXPECT_EQ(WideToAscii(c.Languages[1].Strings[1 + TXT_CANCEL].c_str()), "Abbrechen");
+  EXPECT_TRUE(c.Languages[1].Strings[1 + TXT_BACK].empty());
+  EXPECT_EQ(c.Languages[1].Strings[1 + TXT_NEXT], u"&Next >") << "unnamed texts keep the English default";
+}
+
+TEST_F(ManifestTest, MinimalManifestTakesTheWholeFolder) {
+  std::string data = (dir_.Path / "product/sub/data.bin").string();
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1577934245, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, data.c_str(), times, 0), 0);
+
+  Manifest m = Read(kProduct);
+  const PackageContents& c = m.Contents;
+  ASSERT_EQ(c.Files.size(), 3u);
+  EXPECT_EQ(c.Files[0].Name, "app.exe");
+  EXPECT_EQ(c.Files[1].Name, "license.rtf");
+  EXPECT_EQ(c.Files[2].Name, "sub\\data.bin");
+  EXPECT_EQ(c.Files[2].LastWriteTime, (1577934245ull + 11644473600ull) * 10000000ull) << "the file's mtime";
+  for (const PackageFileEntry& f : c.Files) EXPECT_EQ(f.Flags, 0u);
+  EXPECT_EQ(c.LicenseEntry, NO_LICENSE_ENTRY);
+  EXPECT_EQ(c.OsMask, 0);
+  EXPECT_EQ(c.ArchMask, 0);
+  ASSERT_EQ(c.Languages.size(), 1u);
+  EXPECT_EQ(c.Languages[0].LangId, 0x409);
+  EXPECT_EQ(c.Languages[0].Strings[0], u"English");
+  EXPECT_TRUE(c.Config[CFG_MAIN_PROGRAM].empty());
+  EXPECT_EQ(m.Lzma.Properties, 0x5D);
+  EXPECT_EQ(m.Lzma.Dictionary, 1u << 23);
+  EXPECT_FALSE(m.Lzma.EndMarker);
+}
+
+TEST_F(ManifestTest, MoreThan255LanguagesAreRefused) {
+  std::string languages;
+  for (int i = 0; i < 256; ++i) languages += "[[language]]\nid = " + std::to_string(i) + "\n";
+  try {
+    Read(kProduct + languages);
+    ADD_FAILURE() << "256 languages accepted";
+  } catch (const PackerError& error) {
+    EXPECT_EQ(error.Key, "language");
+    EXPECT_EQ(error.Line, 5 + 2 * 255);
+  }
+  languages.resize(languages.rfind("[[language]]"));
+  EXPECT_EQ(Read(kProduct + languages).Contents.Languages.size(), 255u);
+}
+
+TEST_F(ManifestTest, ProductsOf2GiBAreRefusedBeforeReading) {
+  // Sparse: the size is checked before a byte is read.
+  std::filesystem::resize_file(dir_.Write("product/huge.bin", ""), 0x7FFFFFFFull - 4000);
+  std::string errors;
+  EXPECT_EQ(Build(kProduct, &errors), 2);
+  EXPECT_EQ(errors.rfind("error: " + (dir_.Path / "m.toml").string() + ": file: 4 files of ", 0), 0u) << errors;
+  EXPECT_FALSE(std::filesystem::exists(Output()));
+}
+
+TEST_F(ManifestTest, CommandLineOverridesCompressionAndShapesTheFile) {
+  std::string errors;
+  ASSERT_EQ(Build(std::string(kProduct) + "[compression]\nproperties = 0\ndictionary = 4096\n", &errors,
+                  {"--properties", "0x5E", "--dictionary", "65536", "--extra-size", "10", "--slack", "3"}),
+            0)
+      << errors;
+  std::ifstream in(Output(), std::ios::binary);
+  std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t trailer = image.size() - 3 - TRAILER_SIZE;
+  EXPECT_EQ(U32At(image, trailer + 16), TRAILER_MAGIC);
+  EXPECT_EQ(U32At(image, trailer + 12), 10u);
+  size_t packed = trailer - U32At(image, trailer + 8);
+  EXPECT_EQ(packed, FakePeStub().size() + 10);
+  EXPECT_EQ(image[packed], 0x5E);
+  EXPECT_EQ(U32At(image, packed + 1), 65536u);
+  EXPECT_EQ(FilesInDir(), 3u) << "no temporary file left";
+}
+
+TEST_F(ManifestTest, StubMustBeAnUnsignedPeImage) {
+  std::vector<uint8_t> signedStub = FakePeStub();
+  PutU32At(signedStub, kCertificateEntryAt, 0x1000);
+  struct Case {
+    std::string Stub;
+    std::string Problem;
+  } cases[] = {
+      {"MZ but nothing else", "not a PE image"},
+      {std::string(signedStub.begin(), signedStub.end()), "signed"},
+  };
+  for (const Case& k : cases) {
+    dir_.Write("stub.exe", k.Stub);
+    std::string errors;
+    EXPECT_EQ(Build(kProduct, &errors), 2);
+    EXPECT_NE(errors.find(k.Problem), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(Output()));
+  }
+}
+
+TEST(PackerCommandLine, RefusesBadArguments) {
+  const std::vector<std::string> base = {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o"};
+  struct Case {
+    std::vector<std::string> Extra;
+    std::string Key;
+  } cases[] = {
+      {{"--properties", "256"}, "--properties"}, {{"--properties", "-1"}, "--properties"},
+      {{"--dictionary", "4294967296"}, "--dictionary"}, {{"--slack", "x"}, "--slack"},
+      {{"--extra-size"}, "--extra-size"},        {{"--colour"}, "--colour"},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), k.Extra.begin(), k.Extra.end());
+    try {
+      ParseBuildArguments(args);
+      ADD_FAILURE() << k.Key;
+    } catch (const PackerError& error) {
+      EXPECT_EQ(error.Key, k.Key);
+    }
+  }
+  for (size_t drop = 0; drop < base.size(); drop += 2) {
+    std::vector<std::string> args = base;
+    args.erase(args.begin() + drop, args.begin() + drop + 2);
+    EXPECT_THROW(ParseBuildArguments(args), PackerError) << base[drop];
+  }
+  BuildRequest request = ParseBuildArguments(
+      {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o", "--end-marker", "--properties",
+       "0x5D", "--dictionary", "0", "--corrupt-checksum"});
+  EXPECT_TRUE(request.EndMarker);
+  EXPECT_TRUE(request.CorruptChecksum);
+  EXPECT_EQ(request.Properties, 0x5D);
+  EXPECT_EQ(request.Dictionary, 0u);
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunPacker({}, out, err), 2);
+  EXPECT_NE(err.str().find("usage"), std::string::npos);
+}
+
+}  // namespace

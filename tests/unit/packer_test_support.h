@@ -1,0 +1,126 @@
+// Shared helpers for the packer and loader tests: a minimal PE stub, a small
+// package with known contents, and loading a setup image from memory.
+#pragma once
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "package/package_loader.h"
+#include "packer/package_writer.h"
+
+namespace packer_test {
+
+// Offset of data directory entry 4 (certificate table) in FakePeStub.
+constexpr uint32_t kCertificateEntryAt = 0x40 + 24 + 96 + 4 * 8;
+
+// MZ header, PE signature, a PE32 optional header with its data directory;
+// no sections. Enough for the loader's and the packer's header checks.
+inline std::vector<uint8_t> FakePeStub(uint32_t size = 0x200) {
+  std::vector<uint8_t> stub(size, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  stub[0x3C] = 0x40;
+  memcpy(&stub[0x40], "PE\0\0", 4);
+  stub[0x40 + 24] = 0x0B;  // PE32 optional header magic 0x10B
+  stub[0x40 + 25] = 0x01;
+  return stub;
+}
+
+inline void PutU32At(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+inline uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
+  uint32_t value;
+  memcpy(&value, &bytes[at], 4);
+  return value;
+}
+
+inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+// Three files, one language, ProductName "Sample" and no MainProgram.
+inline PackageContents SmallContents() {
+  PackageContents c;
+  c.Files.push_back({"Sample.exe", Bytes("MZ main program"), 0, 0x01D5C0DE12345678ull});
+  c.Files.push_back({"license.txt", Bytes("licence text"), FE_NO_EXTRACT, 2});
+  c.Files.push_back({"data\\empty.dat", {}, 0x22, 3});
+  c.LicenseEntry = 1;
+  c.Languages.push_back(EnglishLanguage());
+  c.Config[CFG_PRODUCT_NAME] = u"Sample";
+  c.Config[CFG_PRODUCT_VERSION] = u"1.0";
+  c.Config[CFG_PUBLISHER_NAME] = u"Sample Publisher";
+  return c;
+}
+
+struct MemoryFile {
+  const std::vector<uint8_t>* Bytes;
+};
+
+inline uint32_t ReadMemory(void* context, uint32_t offset, void* buffer, uint32_t size) {
+  const std::vector<uint8_t>& bytes = *static_cast<MemoryFile*>(context)->Bytes;
+  if (offset >= bytes.size()) return 0;
+  uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, bytes.size() - offset));
+  memcpy(buffer, bytes.data() + offset, n);
+  return n;
+}
+
+// A loaded package that frees itself.
+struct Loaded {
+  LoadedPackage Package = {};
+  LoadResult Result = LOAD_NO_TRAILER;
+  Loaded() = default;
+  Loaded(const Loaded&) = delete;
+  ~Loaded() {
+    if (Result == LOAD_OK) FreeLoadedPackage(&Package);
+  }
+};
+
+// Loads a setup image as the stub would on a system of the given classes,
+// taking the certificate offset from the image's own PE headers.
+inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t osClass = 32,
+                      uint32_t archClass = 2) {
+  MemoryFile file = {&image};
+  PackageSource source = {};
+  source.FileSize = static_cast<uint32_t>(image.size());
+  source.Read = ReadMemory;
+  source.Context = &file;
+  if (!ReadCertificateOffset(image.data(), static_cast<uint32_t>(std::min<size_t>(image.size(), 4096)),
+                             &source.CertificateOffset))
+    source.CertificateOffset = 0;
+  out->Result = LoadPackageFrom(&source, osClass, archClass, &out->Package);
+}
+
+inline std::vector<uint8_t> MakeImage(const PackageContents& contents, const SetupOptions& options = {},
+                                      const BlockOverrides& overrides = {}) {
+  return MakeSetupImage(FakePeStub(), BuildBlock(contents, nullptr, overrides), options);
+}
+
+inline std::string WideToAscii(const WChar* text) {
+  std::string out;
+  for (; text && *text; ++text) out += static_cast<char>(*text);
+  return out;
+}
+
+// A fresh directory under the system's temporary folder, removed at the end.
+struct TempDir {
+  std::filesystem::path Path;
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "packer-test-XXXXXX").string();
+    Path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(Path); }
+  std::string Write(const std::string& relative, const std::string& contents) const {
+    std::filesystem::path file = Path / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << contents;
+    return file.string();
+  }
+};
+
+}  // namespace packer_test

@@ -1,0 +1,281 @@
+"""Silent installations end to end: the files, the uninstall entry in the
+registry view the package selects, the shortcuts and the configure command,
+on a fresh installation and on an upgrade."""
+import calendar
+import unittest
+
+import harness
+from harness import FILETIME_EPOCH, UNINSTALL_KEY, filetime_ns
+
+T2020 = FILETIME_EPOCH + calendar.timegm((2020, 1, 2, 3, 4, 5)) * 10**7  # 2020-01-02T03:04:05Z
+T_FRACTION = T2020 + 1234567  # the same second and 0.1234567 s
+
+VARIANTS = {"x86": b"variant for x86\n", "x64": b"variant for x64, longer\n", "arm64": b"arm64\n"}
+
+
+def product_files():
+    return {
+        "sample.exe": harness.fake_product(),
+        "docs/readme.txt": b"Read me.\r\n",
+        "deep/a/b/c.txt": b"deep file",
+        "empty.txt": b"",
+        "skip/skip.bin": b"never written" * 10,
+        "variant/x86.bin": VARIANTS["x86"],
+        "variant/x64.bin": VARIANTS["x64"],
+        "variant/arm64.bin": VARIANTS["arm64"],
+        "dup1.txt": b"first of two",
+        "dup2.txt": b"second of two wins",
+        "win10only.txt": b"only on Windows 10",
+        # Several 64 KiB chunks and a remainder.
+        "big.bin": bytes((i * 7 + i // 251) & 0xFF for i in range(3 * 65536 + 777)),
+    }
+
+
+MANIFEST = """
+[product]
+name = "Sample"
+version = "2.5"
+publisher = "Sample Publisher"
+main_program = "sample.exe"
+configure_args = "/configure %d \\"%s\\""
+uninstall_args = "/uninstall"
+{extra}
+
+[package]
+registry_64 = {registry_64}
+
+[[file]]
+source = "sample.exe"
+time = 2020-01-02T03:04:05Z
+[[file]]
+source = "docs/readme.txt"
+time = 2020-01-02T03:04:05Z
+[[file]]
+source = "deep/a/b/c.txt"
+time = {fraction}
+[[file]]
+source = "empty.txt"
+time = 2020-01-02T03:04:05Z
+[[file]]
+source = "skip/skip.bin"
+name = "skip\\\\inner\\\\skip.bin"
+no_extract = true
+[[file]]
+source = "variant/x86.bin"
+name = "variant.bin"
+arch = ["x86"]
+[[file]]
+source = "variant/x64.bin"
+name = "variant.bin"
+arch = ["x64"]
+[[file]]
+source = "variant/arm64.bin"
+name = "variant.bin"
+arch = ["arm64"]
+[[file]]
+source = "dup1.txt"
+name = "dup.txt"
+[[file]]
+source = "dup2.txt"
+name = "dup.txt"
+[[file]]
+source = "win10only.txt"
+os = ["win10"]
+[[file]]
+source = "big.bin"
+"""
+
+
+def applicable_total(files, arch):
+    """Bytes of every entry that applies on a Windows 7 system of arch,
+    FE_NO_EXTRACT included (the base of EstimatedSize)."""
+    skip = {"win10only.txt"} | {f"variant/{a}.bin" for a in VARIANTS if a != arch}
+    return sum(len(data) for name, data in files.items() if name not in skip)
+
+
+def sz(text):
+    return (1, (len(text) + 1) * 2, text)
+
+
+def dword(value):
+    return (4, 4, str(value))
+
+
+class SilentInstallTest(harness.WineTestCase):
+
+    def make_setup(self, registry_64, extra=""):
+        manifest = MANIFEST.format(registry_64="true" if registry_64 else "false", fraction=T_FRACTION,
+                                   extra=extra)
+        return harness.pack(self.tmp, manifest, product_files())
+
+    def assert_files(self, root, arch):
+        files = product_files()
+        expect = {
+            "sample.exe": files["sample.exe"],
+            "docs/readme.txt": files["docs/readme.txt"],
+            "deep/a/b/c.txt": files["deep/a/b/c.txt"],
+            "empty.txt": b"",
+            "variant.bin": VARIANTS[arch],
+            "dup.txt": files["dup2.txt"],
+            "big.bin": files["big.bin"],
+        }
+        for rel, data in expect.items():
+            self.assertEqual((root / rel).read_bytes(), data, rel)
+        for rel in ("sample.exe", "docs/readme.txt", "empty.txt"):
+            self.assertEqual((root / rel).stat().st_mtime_ns, filetime_ns(T2020), rel)
+        self.assertEqual((root / "deep/a/b/c.txt").stat().st_mtime_ns, filetime_ns(T_FRACTION))
+        # FE_NO_EXTRACT: its folders are made, the file is not.
+        self.assertTrue((root / "skip" / "inner").is_dir())
+        self.assertFalse((root / "skip" / "inner" / "skip.bin").exists())
+        self.assertFalse((root / "win10only.txt").exists())
+
+    def configure_runs(self, root):
+        log = root / "invocations.log"
+        if not log.exists():
+            return []
+        return [line for line in log.read_text(encoding="utf-8-sig").splitlines() if line.startswith("run ")]
+
+    def test_fresh_install_in_the_64_bit_view(self):
+        setup = self.make_setup(registry_64=True)
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        key = UNINSTALL_KEY + "Sample"
+        # An entry without DisplayVersion is no earlier installation: its
+        # location is not used, but its other values stay.
+        p.reg_set("64", key, "InstallLocation", "sz", "C:\\Elsewhere\\")
+        p.reg_set("64", key, "Comments", "sz", "kept")
+
+        r = p.run(setup, "/S")
+        self.assertEqual(r.code, 0)
+        self.assertEqual(r.msgboxes, [])
+
+        install_dir = "C:\\Program Files\\Sample\\"
+        root = p.host(install_dir)
+        self.assert_files(root, "x64")
+        self.assertFalse(p.host("C:\\Elsewhere").exists())
+
+        program = install_dir + "sample.exe"
+        values = p.reg_query("64", key, "UninstallString", "DisplayIcon", "InstallLocation", "DisplayName",
+                             "DisplayVersion", "Publisher", "NoModify", "NoRepair", "EstimatedSize", "Comments")
+        self.assertEqual(values, {
+            "UninstallString": sz(f'"{program}" /uninstall'),
+            "DisplayIcon": sz(program),
+            "InstallLocation": (1, 50, install_dir),  # 24 characters and the terminator
+            "DisplayName": sz("Sample 2.5"),
+            "DisplayVersion": sz("2.5"),
+            "Publisher": sz("Sample Publisher"),
+            "NoModify": dword(1),
+            "NoRepair": dword(1),
+            "EstimatedSize": dword(applicable_total(product_files(), "x64") >> 10),
+            "Comments": sz("kept"),
+        })
+        self.assertIsNone(p.reg_query("32", key, "DisplayName"))  # nothing under Wow6432Node
+
+        # The configure command: the quoted program, the handle 0 of a silent
+        # run and the empty version of a fresh installation.
+        runs = self.configure_runs(root)
+        self.assertEqual(len(runs), 1, runs)
+        self.assertTrue(runs[0].startswith(f'run cmdline=["{program}" /configure 0 ""]'), runs[0])
+
+        for link in (harness.desktop_dir(p) / "Sample.lnk", harness.common_programs_dir(p) / "Sample.lnk"):
+            fields = harness.read_link(p, link)
+            self.assertIsNotNone(fields, link)
+            self.assertEqual(fields["target"], program)
+            self.assertEqual(fields["arguments"], "")
+            self.assertEqual(fields["workdir"], install_dir)
+            self.assertEqual(fields["icon"], "")
+
+    def test_fresh_install_on_a_32_bit_system(self):
+        # On x86 Windows the registry has one view whatever the flag says.
+        setup = self.make_setup(registry_64=True)
+        p = harness.isolate_shell_folders(self.prefix("win32"))
+        r = p.run(setup, "-s")
+        self.assertEqual(r.code, 0)
+        root = p.host("C:\\Program Files\\Sample")
+        self.assert_files(root, "x86")
+        values = p.reg_query("32", UNINSTALL_KEY + "Sample", "InstallLocation", "EstimatedSize")
+        self.assertEqual(values["InstallLocation"], sz("C:\\Program Files\\Sample\\"))
+        self.assertEqual(values["EstimatedSize"], dword(applicable_total(product_files(), "x86") >> 10))
+        self.assertTrue((harness.desktop_dir(p) / "Sample.lnk").exists())
+        self.assertTrue((harness.common_programs_dir(p) / "Sample.lnk").exists())
+
+    def test_upgrade_in_the_32_bit_view(self):
+        setup = self.make_setup(registry_64=False)
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        key = UNINSTALL_KEY + "Sample"
+        install_dir = "C:\\Apps\\Sample\\"
+        p.reg_set("32", key, "InstallLocation", "sz", install_dir)
+        p.reg_set("32", key, "DisplayVersion", "sz", "0.9")
+        p.reg_set("32", key, "Comments", "sz", "kept")
+        root = p.host(install_dir)
+        root.mkdir(parents=True)
+        (root / "empty.txt").write_bytes(b"an earlier, longer content")
+        (root / "old.txt").write_bytes(b"left alone")
+
+        r = p.run(setup, "/S")
+        self.assertEqual(r.code, 0)
+        self.assert_files(root, "x64")
+        self.assertEqual((root / "old.txt").read_bytes(), b"left alone")
+        self.assertFalse(p.host("C:\\Program Files (x86)\\Sample").exists())
+        self.assertFalse(p.host("C:\\Program Files\\Sample").exists())
+
+        # The configure command sees the earlier version.
+        program = install_dir + "sample.exe"
+        runs = self.configure_runs(root)
+        self.assertEqual(len(runs), 1, runs)
+        self.assertTrue(runs[0].startswith(f'run cmdline=["{program}" /configure 0 "0.9"]'), runs[0])
+
+        values = p.reg_query("32", key, "InstallLocation", "DisplayVersion", "UninstallString", "Comments")
+        self.assertEqual(values, {"InstallLocation": sz(install_dir), "DisplayVersion": sz("2.5"),
+                                  "UninstallString": sz(f'"{program}" /uninstall'), "Comments": sz("kept")})
+        self.assertIsNone(p.reg_query("64", key, "DisplayVersion"))
+
+        # An upgrade makes no shortcuts.
+        self.assertFalse((harness.desktop_dir(p) / "Sample.lnk").exists())
+        self.assertFalse((harness.common_programs_dir(p) / "Sample.lnk").exists())
+
+    def test_custom_launch_command_and_a_configure_command_that_cannot_start(self):
+        # The main program is missing from the package, so the configure
+        # command cannot start; the registration is complete all the same.
+        files = {"tool.exe": b"not a program", "readme.txt": b"r"}
+        manifest = """
+[product]
+name = "Custom"
+version = "1.0"
+publisher = "P"
+main_program = "app.exe"
+launch_command = "C:\\\\Tools\\\\tool.exe --tray"
+configure_args = "/configure %d"
+"""
+        setup = harness.pack(self.tmp, manifest, files)
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        r = p.run(setup, "/S")
+        self.assertEqual(r.code, 0)
+        install_dir = "C:\\Program Files (x86)\\Custom\\"
+        root = p.host(install_dir)
+        self.assertEqual((root / "tool.exe").read_bytes(), b"not a program")
+        values = p.reg_query("32", UNINSTALL_KEY + "Custom", "UninstallString", "DisplayIcon", "InstallLocation",
+                             "DisplayName", "DisplayVersion", "Publisher", "NoModify", "NoRepair",
+                             "EstimatedSize")
+        self.assertEqual(values, {
+            "UninstallString": sz(f'"{install_dir}app.exe"'),  # no arguments: no trailing blank
+            "DisplayIcon": sz(install_dir + "app.exe"),
+            "InstallLocation": sz(install_dir),
+            "DisplayName": sz("Custom 1.0"),
+            "DisplayVersion": sz("1.0"),
+            "Publisher": sz("P"),
+            "NoModify": dword(1),
+            "NoRepair": dword(1),
+            "EstimatedSize": dword(0),  # 14 bytes
+        })
+        # The custom command is split at its last blank; the icon is the main program.
+        for link in (harness.desktop_dir(p) / "Custom.lnk", harness.common_programs_dir(p) / "Custom.lnk"):
+            fields = harness.read_link(p, link)
+            self.assertIsNotNone(fields, link)
+            self.assertEqual(fields["target"], "C:\\Tools\\tool.exe")
+            self.assertEqual(fields["arguments"], "--tray")
+            self.assertEqual(fields["workdir"], install_dir)
+            self.assertEqual((fields["icon"], fields["icon_index"]), (install_dir + "app.exe", 0))
+
+
+if __name__ == "__main__":
+    unittest.main()

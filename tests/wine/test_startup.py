@@ -1,0 +1,137 @@
+"""The stub's start-up under Wine: the refusals before the wizard (texts,
+caption, icon, exit code), the unsupported-OS target, and setup files that
+are damaged or signed."""
+import struct
+import time
+import unittest
+
+import harness
+from harness import STUB, Prefix, WineTestCase, pack
+
+DAMAGED = "This setup package is damaged!"
+UNSUPPORTED_OS = "This operating system is not supported!"
+ONLY_ON = "This setup can only be installed on Windows {}!"
+
+
+def manifest(os_names=(), arch_names=(), target=None):
+    text = '[product]\nname = "Sample"\nversion = "1.0"\npublisher = "Sample Publisher"\n'
+    if target:
+        text += f"unsupported_os_target = '{target}'\n"
+    text += "[package]\n"
+    text += "os = [" + ", ".join(f'"{n}"' for n in os_names) + "]\n"
+    text += "arch = [" + ", ".join(f'"{n}"' for n in arch_names) + "]\n"
+    return text
+
+
+FILES = {"readme.txt": b"Sample readme\r\n" * 64, "bin\\tool.dat": bytes(range(256)) * 16}
+
+
+def files():
+    return {k.replace("\\", "/"): v for k, v in FILES.items()}
+
+
+class StartupTest(WineTestCase):
+    def refuse(self, prefix, setup, *args):
+        """Runs a setup file that must refuse: answers its box with OK the way a
+        user would and returns (box text, Result)."""
+        proc = prefix.start(setup, *args, debug="+cursor")
+        # Found by the caption "Error": Wine's own caption for a box without one.
+        text = prefix.answer("Error", 1)
+        result = prefix.finish(proc)
+        self.assertIsNotNone(text, f"no refusal box; boxes seen: {result.msgboxes}")
+        self.assertEqual(len(result.msgboxes), 1, result.msgboxes)
+        self.assertEqual(result.msgbox_icons, ["error"])
+        self.assertEqual(result.code, 1)
+        return result.msgboxes[0], result
+
+    def test_missing_or_damaged_package(self):
+        p = self.prefix("win64")
+        good = pack(self.tmp / "good", manifest(), files())
+        data = bytearray(good.read_bytes())
+        _, unpacked, packed, extra, magic = struct.unpack_from("<IIIII", data, len(data) - 20)
+        self.assertEqual(magic, 0xEFAB514C)
+        block = len(data) - 20 - packed
+        # One flipped bit in the middle of the LZMA stream.
+        flipped = bytearray(data)
+        flipped[block + 5 + (packed - 5) // 2] ^= 0x10
+        (self.tmp / "flipped.exe").write_bytes(flipped)
+        # The stream decodes but the sum does not match.
+        wrong_sum = pack(self.tmp / "sum", manifest(), files(), extra_args=["--corrupt-checksum"])
+        # A trailer followed by more than 16 bytes lies outside the window.
+        (self.tmp / "far.exe").write_bytes(bytes(data) + b"\0" * 17)
+        for setup, args in ((STUB, ()), (self.tmp / "flipped.exe", ()), (wrong_sum, ()),
+                            (self.tmp / "far.exe", ("/S",))):  # whatever the command line asks
+            with self.subTest(setup=setup.name):
+                text, _ = self.refuse(p, setup, *args)
+                self.assertEqual(text, DAMAGED)
+
+    def test_unsupported_os_opens_the_target(self):
+        p = self.prefix("win64")
+        target_dir = p.host("C:\\target")
+        target_dir.mkdir(parents=True)
+        (target_dir / "fake_product.exe").write_bytes(harness.fake_product())
+        log = target_dir / "invocations.log"
+
+        with_target = pack(self.tmp / "a", manifest(["win2000"], target="C:\\target\\fake_product.exe"), files())
+        text, _ = self.refuse(p, with_target)
+        self.assertEqual(text, UNSUPPORTED_OS)
+        self.assertTrue(harness.wait_for_file(log, 30), "UnsupportedOsTarget was not opened")
+        time.sleep(1)
+        lines = log.read_text(encoding="utf-8-sig").splitlines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("fake_product.exe", lines[0])
+
+        # Without a target nothing is opened; the exit code is 1 all the same.
+        log.unlink()
+        without = pack(self.tmp / "b", manifest(["win2000", "xp"]), files())
+        text, _ = self.refuse(p, without)
+        self.assertEqual(text, UNSUPPORTED_OS)
+        time.sleep(2)
+        self.assertFalse(log.exists())
+
+        # The OS check comes before the architecture check.
+        both = pack(self.tmp / "c", manifest(["win2000"], ["arm64"]), files())
+        text, _ = self.refuse(p, both, "-s")
+        self.assertEqual(text, UNSUPPORTED_OS)
+
+    def test_architecture_refusals(self):
+        cases = [
+            ("win64", ["arm64"], "arm64"),
+            ("win64", ["x86", "arm64"], "x86/arm64"),
+            ("win32", ["x64"], "x64"),
+        ]
+        prefixes = {}
+        for kind, arch, shown in cases:
+            with self.subTest(kind=kind, arch=arch):
+                p = prefixes.get(kind) or prefixes.setdefault(kind, self.prefix(kind))
+                setup = pack(self.tmp / f"{kind}-{'-'.join(arch)}", manifest(arch_names=arch), files())
+                text, _ = self.refuse(p, setup)
+                self.assertEqual(text, ONLY_ON.format(shown))
+
+    def test_signed_setup_file_is_found(self):
+        p = self.prefix("win64")
+        refused = pack(self.tmp / "a", manifest(["win2000"]), files())
+        signed = harness.sign(refused, self.tmp)
+        image_end = len(refused.read_bytes())
+        data = signed.read_bytes()
+        cert_offset = struct.unpack_from("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 24 + 96 + 32)[0]
+        self.assertGreaterEqual(cert_offset, image_end, "the certificate table follows the package")
+        self.assertLessEqual(cert_offset - image_end, 16)
+        # Reaching the OS check shows that the package was found and verified.
+        text, _ = self.refuse(p, signed)
+        self.assertEqual(text, UNSUPPORTED_OS)
+
+        # A signed package that fits this system passes every start-up check
+        # and installs silently.
+        harness.isolate_shell_folders(p)  # the installation makes shortcuts
+        fits = harness.sign(pack(self.tmp / "b", manifest(["win7", "win10"], ["x64"]), files()), self.tmp)
+        result = p.run(fits, "/S", timeout=180)
+        self.assertEqual(result.msgboxes, [])
+        self.assertEqual(result.code, 0)
+        installed = list(p.drive_c.glob("Program Files*/Sample/readme.txt"))
+        self.assertEqual(len(installed), 1, installed)
+        self.assertEqual(installed[0].read_bytes(), FILES["readme.txt"])
+
+
+if __name__ == "__main__":
+    unittest.main()

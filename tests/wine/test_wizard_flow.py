@@ -1,0 +1,190 @@
+"""The wizard of a fresh installation, driven control by control: the licence
+and destination pages, the directory rules, the existing-folder question, a
+full installation to the done page, the folder browser, and Cancel."""
+import time
+import unittest
+
+import harness
+from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, LAUNCH, NEXT,
+                           PANE, PROGRESS, UNINSTALL_KEY, Wizard, invocations, manifest)
+
+RTF = rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms} for the Sample product.\par End.}"
+LICENSE_PAGE = {ACCEPT, PANE, FRAME, CANCEL, NEXT}
+DESTINATION_PAGE = {BACK, NEXT, CANCEL, DIR_EDIT, BROWSE, DESKTOP}
+CURRENT_VERSION = r"SOFTWARE\Microsoft\Windows\CurrentVersion"
+FOLDER_QUESTION = ("The folder:\r\n\r\n{}\r\n\r\nalready exists. "
+                   "Would you like to install to that folder anyway?")
+
+
+def page_controls(state):
+    """The visible controls that make up a page (header and separators aside)."""
+    return state.visible_ids() & (LICENSE_PAGE | DESTINATION_PAGE | {PROGRESS, LAUNCH})
+
+
+class FreshInstallation(harness.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.p = self.prefix()
+        self.setup = harness.pack(self.tmp, manifest(license="license.rtf"),
+                                  {"Sample.exe": harness.fake_product(), "license.rtf": RTF})
+        program_files = self.p.reg_query("32", CURRENT_VERSION, "ProgramFilesDir")["ProgramFilesDir"][2]
+        self.default_dir = program_files + "\\Sample"
+
+    def assert_license_page(self, s):
+        self.assertEqual(page_controls(s), LICENSE_PAGE)
+        self.assertEqual((s.title, s.subtitle),
+                         ("License Agreement", "Please read the following important information before continuing."))
+        self.assertEqual(s[ACCEPT].checked, 0)
+        self.assertEqual(s[NEXT].text, "&Next >")
+        self.assertFalse(s[NEXT].enabled)
+
+    def assert_destination_page(self, s):
+        self.assertEqual(page_controls(s), DESTINATION_PAGE)
+        self.assertEqual((s.title, s.subtitle), ("Select Destination Location", "Where should Sample be installed?"))
+        self.assertEqual(s[NEXT].text, "&Next >")
+
+    def test_walk_from_licence_to_done(self):
+        self.p.host("C:\\Existing").mkdir()
+        w = Wizard(self.p, self.setup)
+        s = w.state()
+        self.assertEqual(s.caption, "Setup - Sample 1.0")
+        self.assert_license_page(s)
+        self.assertEqual(s[DESKTOP].checked, 1)
+        self.assertEqual(s[DIR_EDIT].text, self.default_dir)
+        labels = {cid: s[cid].text for cid in (BACK, CANCEL, ACCEPT, BROWSE, DESKTOP)}
+        self.assertEqual(labels, {BACK: "< &Back", CANCEL: "Cancel", ACCEPT: "I &accept the agreement",
+                                  BROWSE: "&Browse...", DESKTOP: "Create a &desktop shortcut"})
+
+        # Enter (IDOK) while Next is disabled does nothing; nor can it be clicked.
+        w.command(NEXT)
+        self.assertFalse(w.click(NEXT))
+        self.assert_license_page(w.state())
+        self.assertFalse(self.p.host(self.default_dir).exists())
+
+        # The accept box moves on; Back returns with it unchecked.
+        self.assertTrue(w.click(ACCEPT))
+        s = w.state()
+        self.assert_destination_page(s)
+        self.assertTrue(s[NEXT].enabled)
+        self.assertEqual(s[DIR_EDIT].text, self.default_dir)
+        self.assertTrue(w.click(BACK))
+        self.assert_license_page(w.state())
+        self.assertTrue(w.click(ACCEPT))
+        self.assert_destination_page(w.state())
+
+        # The directory rule, judged as the user types.
+        cases = [
+            ("apps\\sample", False),
+            ("D", False),
+            ("C:", True),
+            ("\\\\server\\share", True),
+            ("\\\\", False),
+            ("   ", False),
+            ("  C:\\Data  ", True),
+            ("", False),
+        ]
+        for text, enabled in cases:
+            with self.subTest(text=text):
+                self.assertEqual(w.type(DIR_EDIT, text), text)
+                self.assertEqual(w.state()[NEXT].enabled, enabled)
+        self.assertEqual(len(w.type(DIR_EDIT, "C:\\" + "x" * 300)), 259)
+
+        # An existing folder: the question, and No keeps the page.
+        w.type(DIR_EDIT, "C:\\Existing")
+        self.assertTrue(w.click(NEXT, wait=False))
+        shown = self.p.answer("Sample", 7)
+        self.assertIsNotNone(shown, "no folder question")
+        self.assertIn("C:\\Existing\\", shown)
+        s = w.wait_for(lambda s: s[NEXT].enabled, what="the destination page back after No")
+        self.assert_destination_page(s)
+
+        # A missing parent: nothing visible happens and nothing is created.
+        w.type(DIR_EDIT, "C:\\Missing\\Parent\\Sample")
+        self.assertTrue(w.click(NEXT))
+        self.assert_destination_page(w.state())
+        self.assertFalse(self.p.host("C:\\Missing").exists())
+
+        # The installation itself, to the done page.
+        w.type(DIR_EDIT, self.default_dir)
+        self.assertTrue(w.click(NEXT))
+        s = w.state()
+        self.assertEqual((s.title, s.subtitle), ("Installation completed successfully", "Click Finish to exit Setup."))
+        self.assertEqual(page_controls(s), {CANCEL, LAUNCH})
+        self.assertEqual((s[CANCEL].text, s[CANCEL].enabled), ("&Finish", True))
+        self.assertEqual((s[LAUNCH].text, s[LAUNCH].checked), ("Launch Sample", 1))
+        log = w.pane()
+        self.assertTrue(log.startswith(f"Copy {self.default_dir}\\Sample.exe\r\n"), log)
+        self.assertTrue(log.endswith("\r\nEnd"), log)
+        self.assertTrue((self.p.host(self.default_dir) / "Sample.exe").exists())
+
+        # Enter on the done page must not start a second run.
+        w.command(NEXT)
+        self.assertEqual(w.pane(), log)
+        self.assertEqual(w.state().title, "Installation completed successfully")
+
+        # Finish with the launch box unchecked starts nothing.
+        self.assertTrue(w.click(LAUNCH))
+        self.assertEqual(w.state()[LAUNCH].checked, 0)
+        self.assertTrue(w.click(CANCEL))
+        r = w.finish()
+        self.assertEqual(r.code, 0)
+        self.assertEqual(r.msgboxes, [FOLDER_QUESTION.format("C:\\Existing\\")])
+        time.sleep(5)
+        self.assertEqual(invocations(self.p.host(self.default_dir)), [])
+
+    def test_cancel_before_installing_writes_nothing(self):
+        # Cancel on the licence page, then Escape (IDCANCEL) on the destination page.
+        for page in ("licence", "destination"):
+            with self.subTest(page=page):
+                w = Wizard(self.p, self.setup)
+                if page == "licence":
+                    self.assertTrue(w.click(CANCEL))
+                else:
+                    self.assertTrue(w.click(ACCEPT))
+                    self.assert_destination_page(w.state())
+                    w.command(CANCEL)
+                r = w.finish()
+                self.assertEqual((r.code, r.msgboxes), (0, []))
+                self.assertFalse(self.p.host(self.default_dir).exists())
+                self.assertIsNone(self.p.reg_query("32", UNINSTALL_KEY, "DisplayVersion"))
+
+    def test_folder_browser(self):
+        setup = harness.pack(self.tmp / "browse", manifest(extra_product='default_install_dir = "%SystemDrive%\\\\Elsewhere"\n'),
+                             {"Sample.exe": harness.fake_product()})
+        self.p.host("C:\\Apps\\Sample").mkdir(parents=True)
+        w = Wizard(self.p, setup)
+        self.assertTrue(w.click(ACCEPT))
+        # The package's directory, expanded, without the product folder.
+        self.assertEqual(w.state()[DIR_EDIT].text, "C:\\Elsewhere")
+
+        def pick(path):
+            """Opens the browser, picks path ("" for its preselection, None to
+            cancel) and returns the field's text before and after."""
+            before = w.state()[DIR_EDIT].text
+            self.assertTrue(w.click(BROWSE, wait=False))
+            self.assertEqual(w.probe("browse-open").code, 0, "no folder browser")
+            if path is None:
+                self.assertEqual(w.probe("browse-cancel").code, 0)
+            else:
+                if path:
+                    self.assertEqual(w.probe("browse-select", path).code, 0)
+                self.assertEqual(w.probe("browse-ok").code, 0)
+            deadline = time.time() + 30
+            while w.probe("browse-open", "0").code == 0:
+                self.assertLess(time.time(), deadline, "the folder browser stays open")
+                time.sleep(0.3)
+            return before, w.state()[DIR_EDIT].text
+
+        # OK at once: the browser opened on the program-files directory.
+        self.assertEqual(pick("")[1], self.default_dir)
+        self.assertEqual(pick("C:\\Apps")[1], "C:\\Apps\\Sample")
+        self.assertEqual(pick("C:\\Apps\\Sample")[1], "C:\\Apps\\Sample\\Sample")
+        before, after = pick(None)
+        self.assertEqual(after, before)
+        self.assertTrue(w.state()[NEXT].enabled)
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
