@@ -105,6 +105,12 @@ class WinePrefix:
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
             (self.path / ".ready").touch()
+        # Wine links Desktop, Documents and the like to the Unix home folder;
+        # the shortcuts an installation makes belong inside the prefix.
+        for link in (self.path / "drive_c" / "users").glob("*/*"):
+            if link.is_symlink():
+                link.unlink()
+                link.mkdir()
 
     def start_server(self):
         # A persistent server keeps the prefix warm: every timed process

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "package/package_loader.h"
 #include "packer/inspect.h"
 #include "packer/manifest.h"

@@ -64,8 +64,7 @@ std::string CheckProductName(const std::u16string& name) {
     char16_t low = c & 0xFF;
     if (c < 0x20 || (c < 0x80 && strchr(kInvalidInFileName, static_cast<char>(c))))
       return "contains a character that a folder name cannot hold";
-    if (low < 0x20 || low == '\\')
-    {
+    if (low < 0x20 || low == '\\') {
       char code[8];
       snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
       return std::string("contains the character U+") + code +

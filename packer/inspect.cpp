@@ -83,8 +83,8 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, std::ostr
       << DescribeArchMask(h.ArchMask, 0xFF) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
       << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ", licence ";
   if (h.LicenseEntry == NO_LICENSE_ENTRY) out << "none\n";
-  else out << "entry " << h.LicenseEntry << "\n";
-  out << "applicable total: " << p.ApplicableTotal << "\n";
+  else out << "entry " << h.LicenseEntry << " " << Quote(p.NamesArea + p.Entries[h.LicenseEntry].NameOffset) << "\n";
+  out << "data total: " << p.ApplicableTotal << " bytes\n";
 
   out << "entries:\n";
   for (uint32_t i = 0; i < h.FileCount; ++i) {

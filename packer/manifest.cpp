@@ -25,7 +25,9 @@ bool IsInsideFolder(const std::string& source) {
   return true;
 }
 
-std::string DefaultInstalledName(std::string source) {
+// Installed names separate components with backslashes; '/' is accepted in
+// the manifest for convenience.
+std::string ToInstalledName(std::string source) {
   for (char& c : source) {
     if (c == '/') c = '\\';
   }
@@ -87,7 +89,7 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     // No list: the whole folder, for every system.
     for (const std::string& source : ListProductFiles(productDir)) {
       PackageFileEntry entry;
-      entry.Name = DefaultInstalledName(source);
+      entry.Name = ToInstalledName(source);
       std::string problem = CheckInstalledName(entry.Name);
       if (!problem.empty()) r.Fail(nullptr, "file", problem + " (from " + productDir + "/" + source + ")");
       SourceFileInfo info = StatSourceFile(productDir + "/" + source);
@@ -107,10 +109,10 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
       r.Fail(file.get("source"), prefix + ".source", "must be a relative path inside the product folder");
     std::string path = productDir + "/" + *source;
     SourceFileInfo info = StatSourceFile(path);
-    if (!info.Exists) r.Fail(file.get("source"), prefix + ".source", "source file not found: " + path);
+    if (!info.Exists) r.Fail(file.get("source"), prefix + ".source", "source file not found (or not a regular file): " + path);
 
     PackageFileEntry entry;
-    entry.Name = r.NarrowString(file, prefix, "name").value_or(DefaultInstalledName(*source));
+    entry.Name = ToInstalledName(r.NarrowString(file, prefix, "name").value_or(*source));
     std::string problem = CheckInstalledName(entry.Name);
     if (!problem.empty()) r.Fail(file.get("name") ? file.get("name") : file.get("source"), prefix + ".name", problem);
     entry.Flags = r.Mask(file, prefix, "arch", kArchNames, 0xF) |
@@ -135,6 +137,7 @@ void ReadPackageTable(const ManifestReader& r, const toml::table& root, PackageC
   if (r.Boolean(*package, "package", "registry_64")) c.HeaderFlags |= PH_REGISTRY_64;
   std::optional<std::string> license = r.NarrowString(*package, "package", "license");
   if (!license) return;
+  license = ToInstalledName(*license);
   for (size_t i = 0; i < c.Files.size(); ++i) {
     if (c.Files[i].Name != *license) continue;
     if (i >= NO_LICENSE_ENTRY)

@@ -26,11 +26,14 @@ enum : uint32_t { SUBTITLE_CAPACITY = 256, LAUNCH_TEXT_CAPACITY = 128 };
 const COLORREF kErrorBarColour = 0x000000F0;  // red 240
 // Vista's progress-bar state, absent from the XP-level headers.
 const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
+const UINT kProgressGetState = WM_USER + 17;  // PBM_GETSTATE
 const WPARAM kProgressStateError = 2;       // PBST_ERROR
+typedef HRESULT(WINAPI* SetWindowThemeFn)(HWND, LPCWSTR, LPCWSTR);
 const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
 
 // The install path buffer of the wizard's run: InstallDir, then relative names.
 WChar InstallPath[PATH_CAPACITY];
+HFONT PaneFont;
 
 // DEFAULT_PITCH: asking for a fixed pitch makes the font mapper prefer any
 // monospaced face to the dialog's own.
@@ -52,6 +55,23 @@ bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == B
 bool IsUsable(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
+}
+
+// The bar of a failed run: the visual style's red error state, or else the
+// red bar colour. A style without the error state (XP's, Wine's) also
+// ignores the bar colour, so the bar then loses its style and is drawn
+// plainly in red.
+void ShowErrorBar(HWND bar) {
+  SendMessageW(bar, kProgressSetState, kProgressStateError, 0);
+  SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorBarColour);
+  if (SendMessageW(bar, kProgressGetState, 0, 0) == static_cast<LRESULT>(kProgressStateError)) return;
+  HMODULE uxtheme = LoadSystemLibrary(L"uxtheme.dll");
+  SetWindowThemeFn setWindowTheme =
+      uxtheme ? reinterpret_cast<SetWindowThemeFn>(GetProcAddress(uxtheme, "SetWindowTheme")) : nullptr;
+  // A blank, not an empty, class list: one that names no class of the style.
+  if (!setWindowTheme || FAILED(setWindowTheme(bar, L" ", L" "))) return;
+  // The plain bar has a sunken edge again; have its frame drawn.
+  SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
@@ -82,7 +102,11 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RICHTEXT)), instance, nullptr);
   }
   if (!pane) return nullptr;
-  SendMessageW(pane, WM_SETFONT, reinterpret_cast<WPARAM>(CreateDialogFont(13, FW_NORMAL)), TRUE);
+  PaneFont = CreateDialogFont(13, FW_NORMAL);
+  SendMessageW(pane, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont), TRUE);
+  // The default limit of 32767 characters would also stop an RTF licence and
+  // a long log (EM_REPLACESEL) short.
+  SendMessageW(pane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
   RECT text;
   SendMessageW(pane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
   InflateRect(&text, -7, -7);
@@ -100,6 +124,60 @@ void ShowLicenseText() {
     SendMessageW(LogPane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&mode), reinterpret_cast<LPARAM>(license.Text));
   }
   ReleaseLicenseText(&license);
+}
+
+// Empties the pane for the log. The formatting that an RTF licence left at
+// its end (size, bold, colour, alignment) would otherwise carry over to every
+// log line.
+void ClearPaneForLog() {
+  if (!LogPane) return;
+  SetWindowTextW(LogPane, L"");
+  SendMessageW(LogPane, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont), FALSE);
+  CHARFORMAT2W plain;
+  ZeroMemory(&plain, sizeof plain);
+  plain.cbSize = sizeof plain;
+  plain.dwMask = CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_STRIKEOUT | CFM_COLOR | CFM_BACKCOLOR;
+  plain.dwEffects = CFE_AUTOCOLOR | CFE_AUTOBACKCOLOR;
+  SendMessageW(LogPane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&plain));
+  PARAFORMAT2 paragraph;
+  ZeroMemory(&paragraph, sizeof paragraph);
+  paragraph.cbSize = sizeof paragraph;
+  paragraph.dwMask = PFM_ALIGNMENT | PFM_STARTINDENT | PFM_RIGHTINDENT | PFM_OFFSET;
+  paragraph.wAlignment = PFA_LEFT;
+  SendMessageW(LogPane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+}
+
+// The Browse button shares its row with the directory field; a label longer
+// than the button (as translations have) takes room from the field instead
+// of being clipped.
+void FitBrowseButton(HWND dialog) {
+  HWND button = GetDlgItem(dialog, IDC_BROWSE);
+  HWND field = GetDlgItem(dialog, IDC_DIR_EDIT);
+  wchar_t label[128];
+  if (!GetWindowTextW(button, label, 128)) return;
+  HDC dc = GetDC(button);
+  if (!dc) return;
+  HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+  RECT text = {0, 0, 0, 0};
+  DrawTextW(dc, label, -1, &text, DT_CALCRECT | DT_SINGLELINE);
+  SelectObject(dc, oldFont);
+  ReleaseDC(button, dc);
+
+  RECT margins = {0, 0, 10, 0};  // 5 dialog units each side
+  MapDialogRect(dialog, &margins);
+  RECT buttonRect, fieldRect;
+  GetWindowRect(button, &buttonRect);
+  GetWindowRect(field, &fieldRect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&buttonRect), 2);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&fieldRect), 2);
+  int grow = text.right + margins.right - (buttonRect.right - buttonRect.left);
+  // Keep at least half of the field.
+  int fieldWidth = fieldRect.right - fieldRect.left;
+  if (grow <= 0 || grow > fieldWidth / 2) return;
+  SetWindowPos(button, nullptr, buttonRect.left - grow, buttonRect.top, buttonRect.right - buttonRect.left + grow,
+               buttonRect.bottom - buttonRect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(field, nullptr, 0, 0, fieldWidth - grow, fieldRect.bottom - fieldRect.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void InitWizard(HWND dialog, HINSTANCE instance) {
@@ -130,6 +208,7 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
   SetControlText(dialog, IDC_DESKTOP_SHORTCUT, GetText(TXT_DESKTOP_SHORTCUT));
   SetControlText(dialog, IDC_BACK, GetText(TXT_BACK));
   SetControlText(dialog, IDC_CANCEL, GetText(TXT_CANCEL));
+  FitBrowseButton(dialog);
   SetPage(dialog, PAGE_LICENSE);
 
   WChar dir[PATH_CAPACITY];
@@ -160,6 +239,10 @@ void StartInstall(HWND dialog) {
   int desktopShortcut = IsChecked(dialog, IDC_DESKTOP_SHORTCUT) ? 1 : 0;
   uint32_t namePosition = ReadDirField(dialog, InstallPath, PATH_CAPACITY);
   if (namePosition == 0) return;
+  // An upgrade enables Install with the accept box alone; an earlier
+  // location that is no absolute path would be taken relative to the
+  // setup's current directory.
+  if (!IsValidInstallDir(InstallPath, namePosition)) return;
 
   TargetDirState target = CreateTargetDir(InstallPath);
   if (target == TARGET_FAILED) return;
@@ -172,7 +255,7 @@ void StartInstall(HWND dialog) {
   HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
   SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 10000));
   InvalidateRect(bar, nullptr, TRUE);
-  if (LogPane) SetWindowTextW(LogPane, L"");
+  ClearPaneForLog();
   SetPage(dialog, PAGE_INSTALLING);
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   int result = RunInstall(dialog, InstallPath, namePosition, desktopShortcut);
@@ -306,17 +389,17 @@ void SetPage(HWND dialog, int page) {
       SetControlText(dialog, IDC_LAUNCH, launch);
       CheckDlgButton(dialog, IDC_LAUNCH, BST_CHECKED);
       ShowControl(dialog, IDC_LAUNCH, true);
-      // The pane that held the focus during the run is hidden now.
+      // The pane that held the focus during the run is hidden now; Enter
+      // means Finish.
       SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
       break;
     }
     case PAGE_FAILED: {
       SetHeaderTexts(dialog, TXT_FAILED_TITLE, TXT_FINISH_SUBTITLE);
-      HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-      SendMessageW(bar, kProgressSetState, kProgressStateError, 0);
-      SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorBarColour);
+      ShowErrorBar(GetDlgItem(dialog, IDC_PROGRESS));
       SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
       EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+      // Enter now means Finish.
       SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
       break;
     }

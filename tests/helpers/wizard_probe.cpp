@@ -5,7 +5,8 @@
 //   wizard_probe find [TIMEOUT_MS]     dialog<TAB>hwnd<TAB>caption   (exit 1: none)
 //   wizard_probe state                 dialog, then one line per control:
 //       control<TAB>id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
-//     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel
+//     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel<TAB>state
+//     (pixel: the screen colour inside the bar's filled start; state: PBM_GETSTATE)
 //   wizard_probe click ID              BM_CLICK, returning once the wizard has
 //                                      handled it (exit 3 and "refused" when the
 //                                      control is hidden or disabled)
@@ -169,8 +170,10 @@ static void PrintProgress(HWND dialog) {
     pixel = GetPixel(screen, r.left + 4, (r.top + r.bottom) / 2);
     ReleaseDC(nullptr, screen);
   }
-  Line(L"progress\t%d\t%d\t%d\t0x%06lx\t0x%06lx\n", static_cast<int>(pos), static_cast<int>(low),
-       static_cast<int>(high), static_cast<unsigned long>(colour), static_cast<unsigned long>(pixel));
+  LRESULT state = SendMessageW(bar, WM_USER + 17, 0, 0);  // PBM_GETSTATE
+  Line(L"progress\t%d\t%d\t%d\t0x%06lx\t0x%06lx\t%d\n", static_cast<int>(pos), static_cast<int>(low),
+       static_cast<int>(high), static_cast<unsigned long>(colour), static_cast<unsigned long>(pixel),
+       static_cast<int>(state));
 }
 
 static int Click(HWND dialog, int id, bool wait) {

@@ -48,7 +48,7 @@ TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   const std::string& o = r.Out;
   EXPECT_TRUE(Has(o, "slack 2")) << o;
   EXPECT_TRUE(Has(o, "files 3, languages 2, os win7,win10 (0x0028), arch x64 (0x02), flags 0x01 registry_64, "
-                     "licence entry 1"))
+                     "licence entry 1 \"license.txt\"\n"))
       << o;
   EXPECT_TRUE(Has(o, "0: \"Sample.exe\" flags 0x00400602 os=win10,win11+ arch=x64 no_extract, size 15,")) << o;
   EXPECT_TRUE(Has(o, "time 2020-01-02T03:04:05Z")) << o;

@@ -217,7 +217,7 @@ window_title = "Sample Title"
 os = ["win7", "win10", "win11+"]
 arch = 6
 registry_64 = true
-license = "license.rtf"
+license = "docs/license.rtf"
 [compression]
 properties = 0
 dictionary = 65536
@@ -231,6 +231,7 @@ no_extract = true
 time = 2020-01-02T03:04:05Z
 [[file]]
 source = "license.rtf"
+name = "docs/license.rtf"
 replace_locked = true
 time = 2020-01-02T04:04:05.5+01:00
 [[file]]
@@ -277,7 +278,7 @@ TXT_BACK = ""
   // 2020-01-02T03:04:05Z is 1577934245 s after 1970.
   const uint64_t kTime = (1577934245ull + 11644473600ull) * 10000000ull;
   EXPECT_EQ(c.Files[0].LastWriteTime, kTime);
-  EXPECT_EQ(c.Files[1].Name, "license.rtf");
+  EXPECT_EQ(c.Files[1].Name, "docs\\license.rtf") << "'/' becomes '\\'";
   EXPECT_EQ(c.Files[1].Flags, FE_REPLACE_LOCKED);
   EXPECT_EQ(c.Files[1].LastWriteTime, kTime + 5000000) << "offset applied, fraction kept";
   EXPECT_EQ(c.Files[2].Name, "sub\\data.bin") << "default name: source with backslashes";
@@ -332,8 +333,9 @@ TEST_F(ManifestTest, MoreThan255LanguagesAreRefused) {
 }
 
 TEST_F(ManifestTest, ProductsOf2GiBAreRefusedBeforeReading) {
-  // Sparse: the size is checked before a byte is read.
-  std::filesystem::resize_file(dir_.Write("product/huge.bin", ""), 0x7FFFFFFFull - 4000);
+  // Sparse, and with the texts and the table just over the limit: the size
+  // is checked before a byte is read.
+  std::filesystem::resize_file(dir_.Write("product/huge.bin", ""), 0x7FFFFFFFull - 1000);
   std::string errors;
   EXPECT_EQ(Build(kProduct, &errors), 2);
   EXPECT_EQ(errors.rfind("error: " + (dir_.Path / "m.toml").string() + ": file: 4 files of ", 0), 0u) << errors;

@@ -60,7 +60,7 @@ def _base_env():
     env["DISPLAY"] = display()
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installers during wineboot: there is no network.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
     return env
 
 
@@ -160,6 +160,8 @@ class Prefix:
         subprocess.run(["cp", "-a", str(template(kind)), str(self.path)], check=True)
         self.env = _base_env()
         self.env["WINEPREFIX"] = str(self.path)
+        # Shortcuts and desktop entries must never land in the host's home.
+        isolate_shell_folders(self)
 
     # paths
     @property

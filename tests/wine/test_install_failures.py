@@ -38,6 +38,7 @@ class InstallFailureTest(harness.WineTestCase):
         super().setUp()
         self.p = harness.isolate_shell_folders(self.prefix("win64"))
         self.holders = []
+        self.mounts = []
 
     def tearDown(self):
         for proc in self.holders:
@@ -45,6 +46,11 @@ class InstallFailureTest(harness.WineTestCase):
                 proc.kill()
                 proc.wait(timeout=30)
         super().tearDown()
+        # After the prefix is closed nothing holds the small drive open.
+        for mount in self.mounts:
+            subprocess.run(["umount", str(mount)])
+            if not os.environ.get("KEEP_WINE_PREFIX"):
+                shutil.rmtree(mount.parent, ignore_errors=True)
 
     def setup_file(self, name, directory, middle="locked.bin", replace_locked=False, data=b"new", extra=""):
         manifest = MANIFEST.format(name=name, directory=directory.replace("\\", "\\\\"),
@@ -146,7 +152,7 @@ class InstallFailureTest(harness.WineTestCase):
                 ["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(mount)],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             return None
-        self.addCleanup(subprocess.run, ["umount", "-l", str(mount)])
+        self.mounts.append(mount)
         (self.p.path / "dosdevices" / "t:").symlink_to(mount)
         return mount
 

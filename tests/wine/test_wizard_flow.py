@@ -185,6 +185,28 @@ class FreshInstallation(harness.WineTestCase):
         self.assertTrue(w.click(CANCEL))
         self.assertEqual(w.finish().code, 0)
 
+    def test_translated_browse_label_is_not_clipped(self):
+        sample = (harness.ROOT / "sample" / "manifest.toml").read_text()
+        languages = sample[sample.index("[[language]]"):]
+        setup = harness.pack(self.tmp / "de", manifest() + "\n" + languages, {"Sample.exe": harness.fake_product()})
+        rects = {}
+        for locale in ("en_US.UTF-8", "de_DE.UTF-8"):
+            self.p.env["LC_ALL"] = locale
+            w = Wizard(self.p, setup)
+            self.assertTrue(w.click(ACCEPT))
+            rects[locale] = (w.state()[BROWSE].text, w.rect(BROWSE), w.rect(DIR_EDIT))
+            self.assertTrue(w.click(CANCEL))
+            self.assertEqual(w.finish().code, 0)
+        (en_label, en_button, en_field), (de_label, de_button, de_field) = rects.values()
+        self.assertEqual((en_label, de_label), ("&Browse...", "&Durchsuchen..."))
+        # The English label fits the template's button; the German one takes
+        # room from the field, on the same row, without overlapping it.
+        grow = (de_button[2] - de_button[0]) - (en_button[2] - en_button[0])
+        self.assertGreater(grow, 0)
+        self.assertEqual(de_button[2], en_button[2])
+        self.assertEqual(de_field[2], en_field[2] - grow)
+        self.assertEqual(de_button[0] - de_field[2], en_button[0] - en_field[2])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,6 +2,7 @@
 (and, for real input, xdotool), for the test_wizard_* tests."""
 import os
 import signal
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -26,6 +27,15 @@ def manifest(license=None, extra_product="", files=None):
     for source, more in files or []:
         text += f'\n[[file]]\nsource = "{source}"\n{more}'
     return text
+
+
+def gui_program(data):
+    """A console program's image marked as a GUI program, so that Wine
+    starts it without a console window over the wizard."""
+    image = bytearray(data)
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    struct.pack_into("<H", image, pe + 24 + 68, 2)  # IMAGE_SUBSYSTEM_WINDOWS_GUI
+    return bytes(image)
 
 
 def unescape(text):
@@ -73,7 +83,8 @@ class State:
                 self.focus = int(fields[1])
             elif fields[0] == "progress":
                 self.progress = dict(pos=int(fields[1]), low=int(fields[2]), high=int(fields[3]),
-                                     colour=int(fields[4], 16), pixel=int(fields[5], 16))
+                                     colour=int(fields[4], 16), pixel=int(fields[5], 16),
+                                     state=int(fields[6]))
 
     def __getitem__(self, cid):
         return self.controls[cid]

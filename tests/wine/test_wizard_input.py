@@ -1,0 +1,115 @@
+"""The wizard driven by real input (xdotool mouse clicks and keys on the
+window), with screenshots of its five pages written under the build folder
+(wizard-screenshots/). Runs in a Wine desktop window, where Wine draws the
+window frame, so that the pictures show the whole window."""
+import time
+import unittest
+
+import harness
+from wizard_driver import (ACCEPT, BACK, CANCEL, DIR_EDIT, LAUNCH, NEXT, PANE, PROGRESS, SCREENSHOTS,
+                           Wizard, gui_program, invocations, manifest, use_virtual_desktop, xdotool)
+
+# Ends in large, bold, centred text: none of it may carry over to the log.
+RTF = (rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms for the Sample product}"
+       rb"\par\par Permission is granted to use this software.\par\qc\b\fs32 Read carefully.}")
+
+
+class RealInput(harness.WineTestCase):
+    def click(self, w, cid, at_box=False):
+        """A left click on the control; at_box: on a check box's square."""
+        left, top, right, bottom = w.rect(cid)
+        x = left + 6 if at_box else (left + right) // 2
+        xdotool(self.p, "mousemove", x, (top + bottom) // 2, "click", "1")
+
+    def shot(self, w, name):
+        time.sleep(0.7)  # let the page finish painting
+        path = w.screenshot(name)
+        self.assertGreater(path.stat().st_size, 1000)
+
+    def test_installation_by_mouse_and_keyboard(self):
+        self.p = p = self.prefix()
+        use_virtual_desktop(p)
+        p.host("C:\\Apps").mkdir()
+        setup = harness.pack(self.tmp, manifest(license="license.rtf", extra_product='configure_args = "--seconds 4"\n'),
+                             {"Sample.exe": gui_program(harness.fake_product()), "license.rtf": RTF})
+        for old in SCREENSHOTS.glob("wizard-*.png"):
+            old.unlink()
+
+        w = Wizard(p, setup)
+        self.shot(w, "wizard-1-license.png")
+        self.click(w, ACCEPT, at_box=True)
+        s = w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
+        self.assertEqual(s[ACCEPT].checked, 1)
+        self.shot(w, "wizard-2-destination.png")
+
+        # Back with the mouse, and forward again with the box's mnemonic.
+        self.click(w, BACK)
+        s = w.wait_for(lambda s: s[PANE].visible, what="the licence page")
+        self.assertEqual((s[ACCEPT].checked, s[NEXT].enabled), (0, False))
+        xdotool(p, "key", "alt+a")
+        w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
+
+        # Type the directory, then Enter.
+        self.click(w, DIR_EDIT)
+        xdotool(p, "key", "End", "shift+Home")
+        xdotool(p, "type", "--delay", "30", "C:\\Apps\\Typed")
+        s = w.wait_for(lambda s: s[DIR_EDIT].text == "C:\\Apps\\Typed", timeout=15, what="the typed directory")
+        self.assertTrue(s[NEXT].enabled)
+        xdotool(p, "key", "Return")
+
+        # The configure command keeps the installing page up for a few seconds.
+        s = w.wait_for(lambda s: s.title == "Installing", what="the installing page")
+        self.assertEqual(s.subtitle, "Please wait while Setup installs Sample on your computer.")
+        self.assertTrue(s[PROGRESS].visible and s[PANE].visible)
+        self.assertFalse(s[CANCEL].enabled or s[NEXT].visible or s[BACK].visible)
+        self.shot(w, "wizard-3-installing.png")
+        # Escape while Cancel is disabled must not end the dialog mid-run.
+        xdotool(p, "key", "Escape")
+        w.command(CANCEL)
+
+        s = w.wait_for(lambda s: s.title == "Installation completed successfully", what="the done page")
+        self.assertEqual((s[LAUNCH].text, s[LAUNCH].checked), ("Launch Sample", 1))
+        self.assertEqual(s.progress["pos"], 10000)
+        log_format = w.char_format(0, 4)
+        self.assertEqual((log_format["bold"], log_format["face"]), (False, "MS Shell Dlg"))
+        self.shot(w, "wizard-4-done.png")
+        self.click(w, LAUNCH, at_box=True)
+        w.wait_for(lambda s: s[LAUNCH].checked == 0, timeout=15, what="the launch box unchecked")
+        self.click(w, CANCEL)
+        self.assertEqual(w.finish().code, 0)
+
+        target = p.host("C:\\Apps\\Typed")
+        self.assertTrue((target / "Sample.exe").exists())
+        time.sleep(5)
+        runs = [line for line in invocations(target) if line.startswith("run ")]
+        self.assertEqual(len(runs), 1, runs)  # the configure command, and no launch
+        self.assertIn("--seconds 4", runs[0])
+
+        # The upgrade fails on a file held open by a running copy.
+        tools = p.host("C:\\Tools")
+        tools.mkdir()
+        (tools / "locker.exe").write_bytes(harness.fake_product())
+        p.start(tools / "locker.exe", "--lock", "C:\\Apps\\Typed\\Sample.exe", "none",
+                "--ready", "C:\\Tools\\ready", msgbox=False)
+        deadline = time.time() + 60
+        while not (tools / "ready").exists():
+            self.assertLess(time.time(), deadline, "the locker did not start")
+            time.sleep(0.2)
+        w = Wizard(p, setup)
+        s = w.state()
+        self.assertEqual((s[NEXT].text, s[NEXT].enabled), ("&Install", True))
+        self.click(w, NEXT)
+        s = w.wait_for(lambda s: s.title == "Installation failed", what="the failed page")
+        self.assertIn("Failed to write file: C:\\Apps\\Typed\\Sample.exe, code: 32\r\n", w.pane())
+        self.shot(w, "wizard-5-failed.png")
+        # The focus is on Finish: Return ends the wizard.
+        self.assertEqual(s.focus, CANCEL)
+        xdotool(p, "key", "Return")
+        self.assertEqual(w.finish().code, 0)
+        self.assertEqual(sorted(f.name for f in SCREENSHOTS.glob("wizard-*.png")),
+                         ["wizard-1-license.png", "wizard-2-destination.png", "wizard-3-installing.png",
+                          "wizard-4-done.png", "wizard-5-failed.png"])
+
+
+if __name__ == "__main__":
+    unittest.main()
