@@ -18,7 +18,8 @@
 //   wizard_probe pane                  the rich text pane's text
 //   wizard_probe charformat START END  the pane's character format of a range:
 //       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips
-//   wizard_probe rect ID               screen rectangle: rect<TAB>l<TAB>t<TAB>r<TAB>b
+//   wizard_probe rect ID               screen rectangle (ID 0: the dialog window):
+//       rect<TAB>l<TAB>t<TAB>r<TAB>b
 //   wizard_probe browse-open [TIMEOUT_MS]  exit 0 once the folder browser is open,
 //                                      1 when it is not (after TIMEOUT_MS, default 10 s)
 //   wizard_probe browse-select PATH    selects PATH in the open folder browser

@@ -31,7 +31,8 @@ class RealInput(harness.WineTestCase):
         use_virtual_desktop(p)
         p.host("C:\\Apps").mkdir()
         setup = harness.pack(self.tmp, manifest(license="license.rtf", extra_product='configure_args = "--seconds 4"\n'),
-                             {"Sample.exe": gui_program(harness.fake_product()), "license.rtf": RTF})
+                             {"Data.bin": bytes(200000), "Sample.exe": gui_program(harness.fake_product()),
+                              "license.rtf": RTF})
         for old in SCREENSHOTS.glob("wizard-*.png"):
             old.unlink()
 
@@ -101,6 +102,7 @@ class RealInput(harness.WineTestCase):
         self.click(w, NEXT)
         s = w.wait_for(lambda s: s.title == "Installation failed", what="the failed page")
         self.assertIn("Failed to write file: C:\\Apps\\Typed\\Sample.exe, code: 32\r\n", w.pane())
+        self.assertEqual(s.progress["colour"], 0x0000F0)
         self.shot(w, "wizard-5-failed.png")
         # The focus is on Finish: Return ends the wizard.
         self.assertEqual(s.focus, CANCEL)
