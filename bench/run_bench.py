@@ -96,12 +96,13 @@ class Bench:
 
     def measure(self, runs, profile):
         self.wine.ensure()
+        self.wine.use_storage(self.storage)
         self.wine.start_server()
         try:
             for _ in range(2):  # warm the page cache and the prefix
                 self.wine.run([self.probe, "--noop"])
             self.run_limit("--no-write")
-            timed = {"ours": [], "nsis": [], "limit": [], "noop": []}
+            timed = {"ours": [], "nsis": [], "limit": [], "noop": [], "tiny": []}
             for i in range(runs):
                 order = ["ours", "nsis", "limit"] if i % 2 == 0 else ["limit", "nsis", "ours"]
                 for kind in order:
@@ -115,6 +116,8 @@ class Bench:
                     print(f"run {i + 1} {kind:5s} {r['seconds']:7.3f} s exit {r['code']} "
                           f"{'ok' if r['verified'] else 'FAILED'}{extra}", flush=True)
                 timed["noop"].append(self.wine.run([self.probe, "--noop"]))
+                self.clean()
+                timed["tiny"].append(self.wine.run([self.setup["tiny"], "/S"]))
             memory = {
                 "ours": self.run_ours(memory=True),
                 "nsis": self.run_nsis(memory=True),
@@ -137,6 +140,7 @@ class Bench:
             return timed, memory, profiles
         finally:
             self.wine.stop_server()
+            self.wine.use_storage("disk")
             self.xvfb.terminate()
             self.xvfb.wait()
 
@@ -153,6 +157,7 @@ def build_report(bench, timed, memory, profiles, started):
     limit = summary([ms / 1000 for ms in limit_ms])
     probe_wall = summary([r["seconds"] for r in timed["limit"]])
     noop = summary([r["seconds"] for r in timed["noop"]])
+    tiny = summary([r["seconds"] for r in timed["tiny"]])
     phases = {k: summary(probe_figure(timed["limit"], k + "_ms"))
               for k in ("open", "read", "decode", "checksum", "index", "write")}
     packed, unpacked = inst["ours"]["packed"], inst["ours"]["unpacked"]
@@ -185,8 +190,10 @@ def build_report(bench, timed, memory, profiles, started):
                   "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst["nsis"]["bytes"],
                   "packed": packed, "unpacked": unpacked, "dictionary": dictionary},
         "runs": len(timed["ours"]),
+        "storage": bench.storage,
         "all_verified": all_verified,
-        "seconds": {"ours": ours, "nsis": nsis, "limit": limit, "limit_process": probe_wall, "wine_noop": noop},
+        "seconds": {"ours": ours, "nsis": nsis, "limit": limit, "limit_process": probe_wall, "wine_noop": noop,
+                    "ours_one_file": tiny},
         "limit_phases_ms": phases,
         "ratios": {"ours_vs_nsis_median": ratio_nsis, "ours_vs_nsis_best": ours["best"] / nsis["best"],
                    "ours_vs_limit_median": ratio_limit, "ours_vs_limit_best": ours["best"] / limit["best"],
@@ -222,7 +229,7 @@ def markdown(rep):
         "",
         f"Payload: {rep['payload']['files']} files, {rep['payload']['bytes']:,} bytes, "
         f"digest {rep['payload']['digest'][:16]}. {rep['runs']} runs of each, alternating, "
-        f"in one warm Wine prefix; every installed tree verified: {'yes' if rep['all_verified'] else 'NO'}.",
+        f"in one warm Wine prefix, target on {rep['storage']}; every installed tree verified: {'yes' if rep['all_verified'] else 'NO'}.",
         f"Machine: {rep['machine']['cpu']}, {rep['machine']['cores']} cores, load "
         f"{rep['machine']['load_before'][0]:.2f} before / {rep['machine']['load_after'][0]:.2f} after; "
         f"{rep['machine']['wine']}, makensis {rep['machine']['makensis']}.",
@@ -234,6 +241,7 @@ def markdown(rep):
                        ("nsis", "NSIS: `wine setup.exe /S /D=...` (whole process)"),
                        ("limit", "limit: decode + write, in-process"),
                        ("limit_process", "limit probe, whole process"),
+                       ("ours_one_file", "ours with a one-file package (fixed cost)"),
                        ("wine_noop", "Wine: start and exit of an empty program")]:
         v = s[key]
         lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
@@ -282,9 +290,12 @@ def main():
     ap.add_argument("--win-build", type=Path, required=True)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--profile", action="store_true", help="also time the limit probe's variants")
+    ap.add_argument("--storage", choices=["disk", "tmpfs"], default="disk",
+                    help="where the installations write: the prefix's disk, or RAM (steadier on a busy machine)")
     args = ap.parse_args()
     started = time.strftime("%Y-%m-%dT%H:%M:%S")
     bench = Bench(args)
+    bench.storage = args.storage
     timed, memory, profiles = bench.measure(args.runs, args.profile)
     report = build_report(bench, timed, memory, profiles, started)
     (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")

@@ -112,6 +112,29 @@ class WinePrefix:
                 link.unlink()
                 link.mkdir()
 
+    TMPFS_ROOT = Path("/dev/shm/setupstub-bench")
+
+    def use_storage(self, mode):
+        """Where C:\\bench and the user's Temp folder live: "disk" (inside the
+        prefix) or "tmpfs" (RAM, out of reach of other work's disk traffic;
+        the prefix itself stays where it is)."""
+        places = [(self.path / "drive_c" / "bench", "bench")]
+        places += [(temp, "temp") for temp in (self.path / "drive_c" / "users").glob("*/Temp")]
+        if mode == "tmpfs":
+            for _, name in places:
+                (self.TMPFS_ROOT / name).mkdir(parents=True, exist_ok=True)
+        for place, name in places:
+            if place.is_symlink():
+                place.unlink()
+            else:
+                shutil.rmtree(place, ignore_errors=True)
+            if mode == "tmpfs":
+                place.symlink_to(self.TMPFS_ROOT / name)
+            else:
+                place.mkdir()
+        if mode != "tmpfs":
+            shutil.rmtree(self.TMPFS_ROOT, ignore_errors=True)
+
     def start_server(self):
         # A persistent server keeps the prefix warm: every timed process
         # starts against a running wineserver and services.

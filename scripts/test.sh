@@ -15,17 +15,17 @@ build/sanitize/unit_tests --gtest_brief=1
 echo "== fuzzing smoke run"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
-for fuzzer in build/fuzz/fuzz_*; do
-  [ -x "$fuzzer" ] || continue
-  corpus=build/fuzz/corpus-$(basename "$fuzzer")
-  mkdir -p "$corpus"
-  [ -x tests/fuzz/make_corpus.sh ] && bash tests/fuzz/make_corpus.sh "$corpus" >/dev/null
-  log=build/fuzz/$(basename "$fuzzer").log
-  if ! "$fuzzer" -max_total_time=30 -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+# Seeds: small setup files from the packer, and their unpacked blocks.
+rm -rf build/fuzz/corpus-setup build/fuzz/corpus-block
+BLOCK_CORPUS=build/fuzz/corpus-block bash tests/fuzz/make_corpus.sh build/native/packer build/fuzz/corpus-setup >/dev/null
+for target in setup_file:corpus-setup package_block:corpus-block; do
+  fuzzer=build/fuzz/fuzz_${target%%:*}
+  log=$fuzzer.log
+  if ! "$fuzzer" -max_total_time=30 -print_final_stats=1 "build/fuzz/${target#*:}" >"$log" 2>&1; then
     tail -n 60 "$log"
     exit 1
   fi
-  grep -E 'stat::number_of_executed_units' "$log" || true
+  echo "$(basename "$fuzzer"): $(grep -E 'stat::number_of_executed_units' "$log")"
 done
 
 echo "== unit and Wine tests"
