@@ -19,6 +19,7 @@ import argparse
 import hashlib
 import json
 import os
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -154,7 +155,6 @@ def main():
     }
     # The trailer's sizes, for the memory bound.
     image = (work / "setup-ours.exe").read_bytes()
-    import struct
     for n in range(len(image) - 4, len(image) - 40, -1):
         if struct.unpack_from("<I", image, n)[0] == 0xEFAB514C:
             checksum, unpacked, packed, extra, _ = struct.unpack_from("<5I", image, n - 16)

@@ -11,7 +11,6 @@ The digest is the sha256 of the sorted lines "relative/path\\0sha256hex\\n";
 install_digest() in bench_lib.py computes the same over an installed tree.
 A second run with the same selection reuses the tree.
 """
-import hashlib
 import json
 import os
 import re

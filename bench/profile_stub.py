@@ -4,10 +4,11 @@ the stub with timestamps at its phase boundaries (a private copy of the
 sources under build/bench/stub-profile; the project's files are not
 touched), joins it to the benchmark's package and runs it under Wine.
 
-    profile_stub.py --work build/bench [--runs 5] [--patch FILE.py]
+    profile_stub.py [--work build/bench] [--runs 5] [--storage tmpfs] [--patch A.py[,B.py]]...
 
 --patch runs a Python file with `src` (the copied source folder, a Path)
-before the build, to try a change to the stub's code by measurement.
+before the build, to try a change to the stub's code by measurement; each
+patch makes one more variant, run alternately with the unpatched stub.
 Phases: start (Wine process start to the stub's entry), read (the whole
 compressed block), decode, checksum, index, prepare (target directory,
 running copies), files, shortcuts, register, exit (ExitProcess to the end
@@ -82,27 +83,30 @@ PATCHES = [
 ]
 
 
-def make_source(dest, patch_file):
+def make_source(dest, patches=(), marks=True):
+    """A copy of the stub's sources in dest, with the phase marks (marks) and
+    the given patch files applied."""
     shutil.rmtree(dest, ignore_errors=True)
     dest.mkdir(parents=True)
     for item in ["CMakeLists.txt", "CMakePresets.json", "cmake", "startup", "package", "env", "ui", "install",
                  "resources", "sample"]:
         src = ROOT / item
         (shutil.copytree if src.is_dir() else shutil.copy2)(src, dest / item)
-    for rel, anchor, replacement in PATCHES:
-        path = dest / rel
-        text = path.read_text()
-        if text.count(anchor) != 1:
-            sys.exit(f"profile: anchor not found once in {rel}: {anchor.strip()[:60]}")
-        path.write_text(DECL + text.replace(anchor, replacement))
-    (dest / "startup" / "bench_marks_win32.cpp").write_text(MARKS_SOURCE)
-    if patch_file:
-        exec(compile(Path(patch_file).read_text(), patch_file, "exec"), {"src": dest, "Path": Path})
+    if marks:
+        for rel, anchor, replacement in PATCHES:
+            path = dest / rel
+            text = path.read_text()
+            if text.count(anchor) != 1:
+                sys.exit(f"profile: anchor not found once in {rel}: {anchor.strip()[:60]}")
+            path.write_text(DECL + text.replace(anchor, replacement))
+        (dest / "startup" / "bench_marks_win32.cpp").write_text(MARKS_SOURCE)
+    for patch_file in patches:
+        exec(compile(Path(patch_file).read_text(), str(patch_file), "exec"), {"src": dest, "Path": Path})
 
 
-def build(src, out):
-    subprocess.run(["cmake", "--preset", "win", "-S", src, "-B", out,
-                    f"-DLZMA_PREFIX={ROOT / 'build' / 'mingw-lzma'}"], check=True, stdout=subprocess.DEVNULL)
+def build(src, out, lzma=ROOT / "build" / "mingw-lzma"):
+    subprocess.run(["cmake", "--preset", "win", "-S", src, "-B", out, f"-DLZMA_PREFIX={lzma}"], check=True,
+                   stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", out, "-j2", "--target", "setup"], check=True, stdout=subprocess.DEVNULL)
     return out / "setup-stub.exe"
 
@@ -144,16 +148,17 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--storage", choices=["disk", "tmpfs"], default="disk")
     ap.add_argument("--patch", action="append", default=[],
-                    help="Python file that edits the copied sources (variable src); "
-                         "each patch is one more variant, run alternately with the unpatched stub")
+                    help="Python file(s), comma-separated, that edit the copied sources (variable src); "
+                         "each --patch is one more variant, run alternately with the unpatched stub")
     args = ap.parse_args()
     work = args.work.resolve()
     package = (work / "setup-ours.package.bin").read_bytes()
     variants = []
     for patch in [None] + args.patch:
-        name = "stub-profile" if patch is None else "stub-profile-" + Path(patch).stem
+        files = patch.split(",") if patch else []
+        name = "stub-profile" + "".join("-" + Path(f).stem for f in files)
         base = work / name
-        make_source(base / "src", patch)
+        make_source(base / "src", [Path(f).resolve() for f in files])
         stub = build(base / "src", base / "build")
         setup = base / "setup-profile.exe"
         setup.write_bytes(stub.read_bytes() + package)
@@ -169,6 +174,8 @@ def main():
     marks_file = work / "marks.txt"
     wine.env["BENCH_MARKS"] = wine.win(marks_file)
     results = {name: [] for name, _, _ in variants}
+    probe = ROOT / "build" / "bench-win" / "limit_probe.exe"
+    limit = []
     try:
         target = wine.host(installers["target"])
         for i in range(args.runs):
@@ -178,6 +185,12 @@ def main():
                 results[name].append(p)
                 print(f"run {i + 1} {name}: " + ", ".join(f"{k} {v:.0f}" for k, v in p.items() if k != "verified")
                       + f" {'ok' if p['verified'] else 'WRONG TREE'}", flush=True)
+            if probe.exists():
+                shutil.rmtree(target, ignore_errors=True)
+                os.sync()
+                r = wine.run([probe, wine.win(work / "setup-ours.exe"), installers["target"]])
+                limit.append(json.loads(r["stdout"].strip().splitlines()[-1]))
+                print(f"run {i + 1} limit probe: {limit[-1]}", flush=True)
     finally:
         wine.stop_server()
         wine.use_storage("disk")
@@ -192,6 +205,10 @@ def main():
         lines.append(f"| {k} | " + " | ".join(f"{summary[n][k]['median']:.0f} | {summary[n][k]['best']:.0f}"
                                               for n, _, _ in variants) + " |")
     lines.append("| stub bytes | " + " | ".join(f"{size:,} | " for _, _, size in variants) + " |")
+    if limit:
+        lines.append("")
+        lines.append("Limit probe in the same rotation (median ms): " + ", ".join(
+            f"{k[:-3]} {statistics.median(l[k] for l in limit):.0f}" for k in limit[0] if k.endswith("_ms")))
     text = "\n".join(lines) + "\n"
     (work / "profile.md").write_text(text)
     (work / "profile.json").write_text(json.dumps({"runs": results, "summary": summary}, indent=1) + "\n")

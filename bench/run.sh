@@ -4,9 +4,11 @@
 # the payload and both installers, then times the installations under Wine
 # and writes build/bench/report.md and build/bench/report.json.
 #
-#   bench/run.sh [--runs N] [--profile]
+#   bench/run.sh [--runs N] [--storage disk|tmpfs] [--profile] [--variant NAME=STUB.exe]...
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
-# build/bench-win and build/bench-native), BENCH_WORK (default build/bench).
+# build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
+# BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
+# build/mingw-lzma).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 win=${BENCH_WIN_BUILD:-$root/build/bench-win}
@@ -14,7 +16,8 @@ native=${BENCH_NATIVE_BUILD:-$root/build/bench-native}
 work=${BENCH_WORK:-$root/build/bench}
 cd "$root"
 
-cmake --preset win -B "$win" >/dev/null
+lzma=${BENCH_LZMA_PREFIX:-$root/build/mingw-lzma}
+cmake --preset win -B "$win" -DLZMA_PREFIX="$(cd "$lzma" && pwd)" >/dev/null
 cmake --build "$win" -j2 --target setup limit_probe
 cmake --preset native -B "$native" -DWIN_BUILD_DIR="$win" >/dev/null
 cmake --build "$native" -j2 --target packer

@@ -4,6 +4,11 @@ NSIS and the in-process limit, alternating, in one warm prefix; checks every
 installed tree; measures peak memory; writes report.md and report.json.
 
     run_bench.py --work build/bench --win-build build/bench-win [--runs 5]
+                 [--storage disk|tmpfs] [--profile] [--variant NAME=STUB.exe]...
+
+--variant adds another stub (for instance one built by patched_stub.py with a
+proposed change) joined to the same package; it runs in the same rotation
+and is reported beside ours.
 """
 import argparse
 import glob
@@ -22,6 +27,10 @@ import bench_lib  # noqa: E402
 from wine_env import WinePrefix, start_xvfb  # noqa: E402
 
 MIB = 1 << 20
+STARTED_LOAD = os.getloadavg()
+PROBE_VARIANTS = [("limit", []), ("stub_dirs", ["--stub-dirs"]), ("one_write", ["--one-write"]),
+                  ("no_time", ["--no-time"]), ("decode_only", ["--no-write"]),
+                  ("decode_64k_input", ["--no-write", "--chunk", "65536"])]
 
 
 def summary(values):
@@ -32,6 +41,7 @@ class Bench:
     def __init__(self, args):
         self.work = args.work.resolve()
         self.win_build = args.win_build.resolve()
+        self.storage = args.storage
         self.installers = json.loads((self.work / "installers.json").read_text())
         self.payload = json.loads((self.work / "payload" / "payload.json").read_text())
         self.target = self.installers["target"]
@@ -39,8 +49,18 @@ class Bench:
         self.probe = self.win_build / "limit_probe.exe"
         self.setup = {"ours": self.work / "setup-ours.exe", "nsis": self.work / "setup-nsis.exe",
                       "tiny": self.work / "setup-tiny.exe"}
+        package = (self.work / "setup-ours.package.bin").read_bytes()
+        self.variants = []
+        for spec in args.variant:
+            name, stub = spec.split("=", 1)
+            path = self.work / f"setup-{name}.exe"
+            path.write_bytes(Path(stub).read_bytes() + package)
+            self.setup[name] = path
+            self.variants.append({"name": name, "stub": stub, "stub_bytes": Path(stub).stat().st_size})
         self.display, self.xvfb = start_xvfb()
         self.wine = WinePrefix(self.work / "prefix", self.display)
+        self.attic = self.work / "attic"
+        self.retired = 0
 
     # --- between runs -------------------------------------------------------
 
@@ -49,6 +69,13 @@ class Bench:
         the uninstall entry and the shortcuts, so that every run is a fresh
         installation into a missing directory."""
         target = self.wine.host(self.target)
+        if self.storage == "disk" and target.exists():
+            # Deleting 5,000 files on a filesystem mounted with discard
+            # stalls file creation for seconds afterwards; earlier trees are
+            # moved aside and deleted after the last run instead.
+            self.retired += 1
+            self.attic.mkdir(parents=True, exist_ok=True)
+            target.rename(self.attic / str(self.retired))
         shutil.rmtree(target, ignore_errors=True)
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.rmtree(self.wine.host("C:\\bench\\tiny"), ignore_errors=True)
@@ -69,17 +96,11 @@ class Bench:
 
     # --- one run of each kind -----------------------------------------------
 
-    def run_ours(self, memory=False):
+    def run_setup(self, kind, memory=False):
         self.clean()
-        r = self.wine.run([self.setup["ours"], "/S"], memory_of="setup-ours.exe" if memory else None)
-        r["verified"] = self.verify("ours")
-        return r
-
-    def run_nsis(self, memory=False):
-        self.clean()
-        r = self.wine.run([self.setup["nsis"], "/S", f"/D={self.target}"],
-                          memory_of="setup-nsis.exe" if memory else None)
-        r["verified"] = self.verify("nsis")
+        args = [self.setup[kind], "/S"] + ([f"/D={self.target}"] if kind == "nsis" else [])
+        r = self.wine.run(args, memory_of=self.setup[kind].name if memory else None)
+        r["verified"] = self.verify(kind)
         return r
 
     def run_limit(self, *options):
@@ -89,51 +110,58 @@ class Bench:
             r["probe"] = json.loads(r["stdout"].strip().splitlines()[-1])
         except (ValueError, IndexError):
             r["probe"] = {"error": r["stdout"] + r["stderr"]}
-        r["verified"] = "--no-write" in options or self.verify("limit " + " ".join(options))
+        ok = r["code"] == 0 and "error" not in r["probe"]
+        r["verified"] = ok and ("--no-write" in options or self.verify("limit " + " ".join(options)))
+        return r
+
+    def run_tiny(self, memory=False):
+        self.clean()
+        r = self.wine.run([self.setup["tiny"], "/S"], memory_of="setup-tiny.exe" if memory else None)
+        r["verified"] = self.wine.host("C:\\bench\\tiny\\readme.txt").exists()
         return r
 
     # --- the benchmark ------------------------------------------------------
 
     def measure(self, runs, profile):
         self.wine.ensure()
+        shutil.rmtree(self.attic, ignore_errors=True)
         self.wine.use_storage(self.storage)
         self.wine.start_server()
         try:
             for _ in range(2):  # warm the page cache and the prefix
                 self.wine.run([self.probe, "--noop"])
-            self.run_limit("--no-write")
-            timed = {"ours": [], "nsis": [], "limit": [], "noop": [], "tiny": []}
+            # One untimed installation absorbs what the filesystem still owes
+            # for earlier deletions.
+            os.sync()
+            self.run_limit()
+            kinds = ["ours", "nsis", "limit"] + [v["name"] for v in self.variants]
+            timed = {k: [] for k in kinds + ["noop", "tiny"]}
             for i in range(runs):
-                order = ["ours", "nsis", "limit"] if i % 2 == 0 else ["limit", "nsis", "ours"]
-                for kind in order:
-                    r = {"ours": self.run_ours, "nsis": self.run_nsis, "limit": self.run_limit}[kind]()
+                # Alternate, and reverse every other round so that drift in
+                # the machine's load falls on every kind alike.
+                for kind in kinds if i % 2 == 0 else kinds[::-1]:
+                    r = self.run_limit() if kind == "limit" else self.run_setup(kind)
                     timed[kind].append(r)
                     extra = ""
                     if kind == "limit":
                         p = r["probe"]
                         extra = (f" (read {p.get('read_ms', 0):.0f} ms, decode {p.get('decode_ms', 0):.0f} ms, "
                                  f"checksum {p.get('checksum_ms', 0):.0f} ms, write {p.get('write_ms', 0):.0f} ms)")
-                    print(f"run {i + 1} {kind:5s} {r['seconds']:7.3f} s exit {r['code']} "
+                    print(f"run {i + 1} {kind:12s} {r['seconds']:7.3f} s exit {r['code']} "
                           f"{'ok' if r['verified'] else 'FAILED'}{extra}", flush=True)
                 timed["noop"].append(self.wine.run([self.probe, "--noop"]))
-                self.clean()
-                timed["tiny"].append(self.wine.run([self.setup["tiny"], "/S"]))
-            memory = {
-                "ours": self.run_ours(memory=True),
-                "nsis": self.run_nsis(memory=True),
-            }
-            self.clean()
-            memory["tiny"] = self.wine.run([self.setup["tiny"], "/S"], memory_of="setup-tiny.exe")
-            memory["tiny"]["verified"] = self.wine.host("C:\\bench\\tiny\\readme.txt").exists()
+                timed["noop"][-1]["verified"] = timed["noop"][-1]["code"] == 0
+                timed["tiny"].append(self.run_tiny())
+            memory = {"ours": self.run_setup("ours", memory=True), "nsis": self.run_setup("nsis", memory=True),
+                      "tiny": self.run_tiny(memory=True)}
+            for v in self.variants:
+                memory[v["name"]] = self.run_setup(v["name"], memory=True)
             profiles = {}
             if profile:
-                for name, options in [("limit", []), ("stub_dirs", ["--stub-dirs"]),
-                                      ("one_write", ["--one-write"]), ("no_time", ["--no-time"]),
-                                      ("decode_only", ["--no-write"]),
-                                      ("chunk_64k", ["--no-write", "--chunk", "65536"])]:
+                for name, options in PROBE_VARIANTS:
                     rs = [self.run_limit(*options) for _ in range(3)]
                     profiles[name] = rs
-                    print(f"profile {name:12s} " + ", ".join(
+                    print(f"profile {name:16s} " + ", ".join(
                         f"decode {r['probe'].get('decode_ms', 0):.0f} write {r['probe'].get('write_ms', 0):.0f}"
                         for r in rs), flush=True)
             self.clean()
@@ -141,72 +169,13 @@ class Bench:
         finally:
             self.wine.stop_server()
             self.wine.use_storage("disk")
+            shutil.rmtree(self.attic, ignore_errors=True)
             self.xvfb.terminate()
             self.xvfb.wait()
 
 
 def probe_figure(runs, key):
     return [r["probe"].get(key, float("nan")) for r in runs]
-
-
-def build_report(bench, timed, memory, profiles, started):
-    inst = bench.installers
-    ours = summary([r["seconds"] for r in timed["ours"]])
-    nsis = summary([r["seconds"] for r in timed["nsis"]])
-    limit_ms = [p["probe"]["decode_ms"] + p["probe"]["write_ms"] for p in timed["limit"]]
-    limit = summary([ms / 1000 for ms in limit_ms])
-    probe_wall = summary([r["seconds"] for r in timed["limit"]])
-    noop = summary([r["seconds"] for r in timed["noop"]])
-    tiny = summary([r["seconds"] for r in timed["tiny"]])
-    phases = {k: summary(probe_figure(timed["limit"], k + "_ms"))
-              for k in ("open", "read", "decode", "checksum", "index", "write")}
-    packed, unpacked = inst["ours"]["packed"], inst["ours"]["unpacked"]
-    dictionary = inst["dictionary"]
-    bound = packed + unpacked + dictionary
-    peak = (memory["ours"].get("peak_kib") or 0) * 1024
-    baseline = (memory["tiny"].get("peak_kib") or 0) * 1024
-    net = peak - baseline
-    all_verified = all(r["verified"] for k in ("ours", "nsis", "limit") for r in timed[k]) and \
-        all(m["verified"] for m in memory.values())
-
-    ratio_nsis = ours["median"] / nsis["median"]
-    ratio_limit = ours["median"] / limit["median"]
-    size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"]
-    goals = [
-        {"goal": "time vs NSIS (median)", "value": ratio_nsis, "target": "<= 0.75", "met": ratio_nsis <= 0.75},
-        {"goal": "time vs limit (median)", "value": ratio_limit, "target": "<= 1.10", "met": ratio_limit <= 1.10},
-        {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + 4 * MIB}",
-         "met": 0 < net <= bound + 4 * MIB},
-        {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
-    ]
-    report = {
-        "started": started,
-        "machine": {"cpu": cpu_model(), "cores": os.cpu_count(), "kernel": platform.release(),
-                    "load_before": started_load, "load_after": os.getloadavg(),
-                    "wine": subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip(),
-                    "makensis": subprocess.run(["makensis", "-VERSION"], capture_output=True, text=True).stdout.strip()},
-        "payload": {k: bench.payload[k] for k in ("files", "bytes", "digest")},
-        "sizes": {"stub": inst["stub"]["bytes"], "nsis_empty": inst["nsis_empty"]["bytes"],
-                  "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst["nsis"]["bytes"],
-                  "packed": packed, "unpacked": unpacked, "dictionary": dictionary},
-        "runs": len(timed["ours"]),
-        "storage": bench.storage,
-        "all_verified": all_verified,
-        "seconds": {"ours": ours, "nsis": nsis, "limit": limit, "limit_process": probe_wall, "wine_noop": noop,
-                    "ours_one_file": tiny},
-        "limit_phases_ms": phases,
-        "ratios": {"ours_vs_nsis_median": ratio_nsis, "ours_vs_nsis_best": ours["best"] / nsis["best"],
-                   "ours_vs_limit_median": ratio_limit, "ours_vs_limit_best": ours["best"] / limit["best"],
-                   "stub_vs_nsis_empty": size_ratio},
-        "memory": {"ours_peak": peak, "tiny_peak": baseline, "ours_net": net, "bound": bound,
-                   "bound_plus_4mib": bound + 4 * MIB, "nsis_peak": (memory["nsis"].get("peak_kib") or 0) * 1024,
-                   "samples": memory["ours"].get("samples")},
-        "goals": goals,
-        "profiles": {name: {"decode_ms": summary(probe_figure(rs, "decode_ms")),
-                            "write_ms": summary(probe_figure(rs, "write_ms"))}
-                     for name, rs in profiles.items()},
-    }
-    return report
 
 
 def cpu_model():
@@ -219,6 +188,88 @@ def cpu_model():
     return platform.processor()
 
 
+def tool_version(*cmd):
+    return subprocess.run(cmd, capture_output=True, text=True).stdout.strip()
+
+
+def lzma_build(win_build):
+    """The liblzma the stub was linked with, and how it was configured."""
+    prefix = None
+    for line in (win_build / "CMakeCache.txt").read_text().splitlines():
+        if line.startswith("LZMA_PREFIX:"):
+            prefix = Path(line.split("=", 1)[1])
+    info = {"prefix": str(prefix)}
+    for name in ("options", "variant.txt"):
+        if prefix and (prefix / name).exists():
+            info["options"] = (prefix / name).read_text().strip()
+    return info
+
+
+def build_report(bench, timed, memory, profiles, started):
+    inst = bench.installers
+    seconds = {k: summary([r["seconds"] for r in rs]) for k, rs in timed.items() if k != "limit"}
+    seconds["limit_process"] = summary([r["seconds"] for r in timed["limit"]])
+    seconds["limit"] = summary([(r["probe"]["decode_ms"] + r["probe"]["write_ms"]) / 1000 for r in timed["limit"]])
+    phases = {k: summary(probe_figure(timed["limit"], k + "_ms"))
+              for k in ("open", "read", "decode", "checksum", "index", "write")}
+    packed, unpacked = inst["ours"]["packed"], inst["ours"]["unpacked"]
+    dictionary = inst["dictionary"]
+    bound = packed + unpacked + dictionary
+    baseline = (memory["tiny"].get("peak_kib") or 0) * 1024
+    peaks = {k: (m.get("peak_kib") or 0) * 1024 for k, m in memory.items()}
+    net = peaks["ours"] - baseline
+    all_verified = all(r["verified"] for rs in timed.values() for r in rs) and \
+        all(m["verified"] for m in memory.values())
+
+    def ratios(kind):
+        s = seconds[kind]
+        return {"vs_nsis_median": s["median"] / seconds["nsis"]["median"],
+                "vs_nsis_best": s["best"] / seconds["nsis"]["best"],
+                "vs_limit_median": s["median"] / seconds["limit"]["median"],
+                "vs_limit_best": s["best"] / seconds["limit"]["best"]}
+
+    r_ours = ratios("ours")
+    size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"]
+    goals = [
+        {"goal": "time vs NSIS (median)", "value": r_ours["vs_nsis_median"], "target": "<= 0.75",
+         "met": r_ours["vs_nsis_median"] <= 0.75},
+        {"goal": "time vs limit (median)", "value": r_ours["vs_limit_median"], "target": "<= 1.10",
+         "met": r_ours["vs_limit_median"] <= 1.10},
+        {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + 4 * MIB:,} B",
+         "met": 0 < net <= bound + 4 * MIB},
+        {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
+    ]
+    variants = []
+    for v in bench.variants:
+        variants.append(dict(v, ratios=ratios(v["name"]), size_ratio=v["stub_bytes"] / inst["nsis_empty"]["bytes"],
+                             peak=peaks[v["name"]], net=peaks[v["name"]] - baseline))
+    return {
+        "started": started,
+        "machine": {"cpu": cpu_model(), "cores": os.cpu_count(), "kernel": platform.release(),
+                    "load_before": STARTED_LOAD, "load_after": os.getloadavg(),
+                    "wine": tool_version("wine", "--version"), "makensis": tool_version("makensis", "-VERSION")},
+        "payload": {k: bench.payload[k] for k in ("files", "bytes", "digest")},
+        "liblzma": lzma_build(bench.win_build),
+        "sizes": {"stub": inst["stub"]["bytes"], "nsis_empty": inst["nsis_empty"]["bytes"],
+                  "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst["nsis"]["bytes"],
+                  "packed": packed, "unpacked": unpacked, "dictionary": dictionary},
+        "runs": len(timed["ours"]),
+        "storage": bench.storage,
+        "all_verified": all_verified,
+        "seconds": seconds,
+        "limit_phases_ms": phases,
+        "ratios": dict(r_ours, stub_vs_nsis_empty=size_ratio),
+        "memory": {"ours_peak": peaks["ours"], "tiny_peak": baseline, "ours_net": net, "bound": bound,
+                   "bound_plus_4mib": bound + 4 * MIB, "nsis_peak": peaks["nsis"],
+                   "samples": memory["ours"].get("samples")},
+        "goals": goals,
+        "variants": variants,
+        "profiles": {name: {"decode_ms": summary(probe_figure(rs, "decode_ms")),
+                            "write_ms": summary(probe_figure(rs, "write_ms"))}
+                     for name, rs in profiles.items()},
+    }
+
+
 def markdown(rep):
     s = rep["seconds"]
     ph = rep["limit_phases_ms"]
@@ -228,21 +279,25 @@ def markdown(rep):
         "# Install-speed benchmark",
         "",
         f"Payload: {rep['payload']['files']} files, {rep['payload']['bytes']:,} bytes, "
-        f"digest {rep['payload']['digest'][:16]}. {rep['runs']} runs of each, alternating, "
-        f"in one warm Wine prefix, target on {rep['storage']}; every installed tree verified: {'yes' if rep['all_verified'] else 'NO'}.",
+        f"digest {rep['payload']['digest'][:16]}. {rep['runs']} runs of each, alternating, in one warm "
+        f"Wine prefix, target on {rep['storage']}; every installed tree verified: "
+        f"{'yes' if rep['all_verified'] else 'NO'}.",
         f"Machine: {rep['machine']['cpu']}, {rep['machine']['cores']} cores, load "
         f"{rep['machine']['load_before'][0]:.2f} before / {rep['machine']['load_after'][0]:.2f} after; "
         f"{rep['machine']['wine']}, makensis {rep['machine']['makensis']}.",
+        f"liblzma: {rep['liblzma']['prefix']} ({rep['liblzma'].get('options', 'options unknown')}).",
         "",
         "| Installation | best s | median s | all runs s |",
         "|---|---:|---:|---|",
     ]
-    for key, label in [("ours", "ours: `wine setup.exe /S` (whole process)"),
-                       ("nsis", "NSIS: `wine setup.exe /S /D=...` (whole process)"),
-                       ("limit", "limit: decode + write, in-process"),
-                       ("limit_process", "limit probe, whole process"),
-                       ("ours_one_file", "ours with a one-file package (fixed cost)"),
-                       ("wine_noop", "Wine: start and exit of an empty program")]:
+    rows = [("ours", "ours: `wine setup.exe /S` (whole process)"),
+            ("nsis", "NSIS: `wine setup.exe /S /D=...` (whole process)"),
+            ("limit", "limit: decode + write, in-process"),
+            ("limit_process", "limit probe, whole process"),
+            ("tiny", "ours with a one-file package (fixed cost)"),
+            ("noop", "Wine: start and exit of an empty program")]
+    rows[2:2] = [(v["name"], f"variant `{v['name']}` (whole process)") for v in rep["variants"]]
+    for key, label in rows:
         v = s[key]
         lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
                      + ", ".join(f"{x:.2f}" for x in v["all"]) + " |")
@@ -254,9 +309,15 @@ def markdown(rep):
         value = f"{g['value']:.3f}" if isinstance(g["value"], float) else f"{g['value']:,} B"
         lines.append(f"| {g['goal']} | {value} | {g['target']} | {'yes' if g['met'] else 'NO'} |")
     r = rep["ratios"]
+    lines += ["", f"Ratios on best times: ours/NSIS {r['vs_nsis_best']:.3f}, ours/limit {r['vs_limit_best']:.3f}."]
+    if rep["variants"]:
+        lines += ["", "| Variant | vs NSIS median | vs limit median | vs limit best | stub bytes | peak above baseline |",
+                  "|---|---:|---:|---:|---:|---:|"]
+        for v in rep["variants"]:
+            vr = v["ratios"]
+            lines.append(f"| {v['name']} | {vr['vs_nsis_median']:.3f} | {vr['vs_limit_median']:.3f} | "
+                         f"{vr['vs_limit_best']:.3f} | {v['stub_bytes']:,} | {v['net']:,} |")
     lines += [
-        "",
-        f"Ratios on best times: ours/NSIS {r['ours_vs_nsis_best']:.3f}, ours/limit {r['ours_vs_limit_best']:.3f}.",
         "",
         "| Size | bytes |",
         "|---|---:|",
@@ -281,9 +342,6 @@ def markdown(rep):
     return "\n".join(lines) + "\n"
 
 
-started_load = os.getloadavg()
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--work", type=Path, required=True)
@@ -292,10 +350,11 @@ def main():
     ap.add_argument("--profile", action="store_true", help="also time the limit probe's variants")
     ap.add_argument("--storage", choices=["disk", "tmpfs"], default="disk",
                     help="where the installations write: the prefix's disk, or RAM (steadier on a busy machine)")
+    ap.add_argument("--variant", action="append", default=[], metavar="NAME=STUB.exe",
+                    help="another stub to time with the same package")
     args = ap.parse_args()
     started = time.strftime("%Y-%m-%dT%H:%M:%S")
     bench = Bench(args)
-    bench.storage = args.storage
     timed, memory, profiles = bench.measure(args.runs, args.profile)
     report = build_report(bench, timed, memory, profiles, started)
     (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")

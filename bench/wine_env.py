@@ -172,13 +172,15 @@ class WinePrefix:
             if memory_of:
                 poller = MemoryPoller(proc, memory_of)
                 poller.start()
-            try:
-                proc.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-                raise
+            # A blocking wait: Popen.wait with a timeout polls with sleeps of up
+            # to 50 ms, which would round every time up by as much.
+            watchdog = threading.Timer(timeout, proc.kill)
+            watchdog.start()
+            proc.wait()
             seconds = time.perf_counter() - t0
+            watchdog.cancel()
+            if proc.returncode == -9 and not watchdog.is_alive() and seconds >= timeout:
+                raise subprocess.TimeoutExpired(args, timeout)
             out.seek(0)
             err.seek(0)
             result = {"code": proc.returncode, "seconds": seconds,

@@ -2,7 +2,8 @@
 set(LZMA_PREFIX ${CMAKE_SOURCE_DIR}/build/mingw-lzma CACHE PATH "cross-built liblzma")
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
-set(STUB_COMPILE_OPTIONS -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+set(STUB_OPTIMIZE -Os CACHE STRING "optimisation of the stub's own code")
+set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-threadsafe-statics -fno-stack-protector -march=i686 -mtune=generic -Wall -Wextra -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
 
@@ -86,3 +87,6 @@ foreach(src ${HELPER_DLL_SOURCES})
   target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE)
   target_link_options(${name} PRIVATE -static)
 endforeach()
+
+# The checksum runs over the whole unpacked block: keep it fast.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/package/package_format.cpp PROPERTIES COMPILE_OPTIONS -O2)

@@ -2,12 +2,32 @@
 
 ProgressState Progress;
 
+namespace {
+
+// Shift-and-subtract division: a 32-bit build would otherwise pull in the
+// compiler runtime's 64-bit division, unwind tables and all, for the one
+// division per written chunk.
+uint64_t Divide(uint64_t dividend, uint64_t divisor) {
+  uint64_t quotient = 0, remainder = 0;
+  for (int bit = 63; bit >= 0; --bit) {
+    remainder = remainder << 1 | ((dividend >> bit) & 1);
+    if (remainder >= divisor) {
+      remainder -= divisor;
+      quotient |= uint64_t{1} << bit;
+    }
+  }
+  return quotient;
+}
+
+}  // namespace
+
 uint32_t FilePhasePosition(uint64_t written, uint64_t total) {
   if (total == 0 || written >= total) return PROGRESS_FILES_END;
   // The package sizes are 32-bit, so written * 5000 overflows only for an
   // absurd number of entries; scale the divisor down instead.
-  if (written > UINT64_MAX / PROGRESS_FILES_END) return static_cast<uint32_t>(written / (total / PROGRESS_FILES_END));
-  return static_cast<uint32_t>(written * PROGRESS_FILES_END / total);
+  if (written > UINT64_MAX / PROGRESS_FILES_END)
+    return static_cast<uint32_t>(Divide(written, Divide(total, PROGRESS_FILES_END)));
+  return static_cast<uint32_t>(Divide(written * PROGRESS_FILES_END, total));
 }
 
 uint32_t AddWritten(ProgressState* state, uint32_t count) {

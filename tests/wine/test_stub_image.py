@@ -300,8 +300,12 @@ class StubImageTest(unittest.TestCase):
             self.assertEqual(len(image), size)
             hsize, bw, bh, bplanes, bbits = struct.unpack_from("<IiiHH", image, 0)
             self.assertEqual((hsize, bw, bh, bplanes, bbits), (40, w, 2 * h, 1, 8))
-            # header, 256-colour palette, 8-bit image, 1-bit mask (rows of 4 bytes)
-            self.assertEqual(len(image), 40 + 1024 + w * h + ((w + 31) // 32) * 4 * h)
+            # header, palette (biClrUsed entries, 0 meaning all 256), 8-bit
+            # image, 1-bit mask (rows of 4 bytes)
+            used = struct.unpack_from("<I", image, 32)[0]
+            self.assertLessEqual(used, 256)
+            palette = 4 * (used or 256)
+            self.assertEqual(len(image), 40 + palette + w * h + ((w + 31) // 32) * 4 * h)
         self.assertEqual(sizes, [(32, 32, 8), (16, 16, 8)])
 
     def test_version_block(self):
