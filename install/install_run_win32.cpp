@@ -54,6 +54,20 @@ bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HAN
   return true;
 }
 
+// Whether two package names lie in the same folder (the same text up to
+// and including the last backslash).
+bool SameFolder(const char* a, const char* b) {
+  uint32_t folderA = 0, folderB = 0;
+  for (uint32_t i = 0; a[i]; ++i)
+    if (a[i] == '\\') folderA = i + 1;
+  for (uint32_t i = 0; b[i]; ++i)
+    if (b[i] == '\\') folderB = i + 1;
+  if (folderA != folderB) return false;
+  for (uint32_t i = 0; i < folderA; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Makes the directories of the relative name, outermost first.
 void CreateParentDirs(WChar* path, uint32_t namePosition) {
   if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) return;
@@ -118,6 +132,7 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
   Progress.Total = Package.ApplicableTotal ? Package.ApplicableTotal : 1;
   if (namePosition >= PATH_CAPACITY) return FailRun(&redirection);
 
+  const char* previous = nullptr;
   for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
     const FileEntry* entry = &Package.Entries[i];
     if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
@@ -130,7 +145,9 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
     }
     FormatArg arg = TextArg(path);
     AppendLog(u"Copy %s\r\n", &arg, 1);
-    CreateParentDirs(path, namePosition);
+    // The previous name's directories exist already when it shares the folder.
+    if (!previous || !SameFolder(previous, name)) CreateParentDirs(path, namePosition);
+    previous = name;
     if (entry->Flags & FE_NO_EXTRACT) continue;
 
     HANDLE file = OpenTarget(path);
