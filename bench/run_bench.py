@@ -51,8 +51,8 @@ class Bench:
                       "tiny": self.work / "setup-tiny.exe"}
         package = (self.work / "setup-ours.package.bin").read_bytes()
         self.variants = []
-        for spec in args.variant:
-            name, stub = spec.split("=", 1)
+        for given in args.variant:
+            name, stub = given.split("=", 1)
             path = self.work / f"setup-{name}.exe"
             path.write_bytes(Path(stub).read_bytes() + package)
             self.setup[name] = path
