@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "package/package_loader.h"
-#include "packer/inspect.h"
+#include "packer/package_listing.h"
 #include "packer/manifest.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"

@@ -1,4 +1,4 @@
-#include "packer/inspect.h"
+#include "packer/package_listing.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "packer/commands.h"
-#include "packer/inspect.h"
+#include "packer/package_listing.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
