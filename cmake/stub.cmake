@@ -39,6 +39,8 @@ target_compile_options(setup PRIVATE ${STUB_COMPILE_OPTIONS})
 target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
   -Wl,--entry,_ProcessEntry@0 -Wl,--subsystem,windows:5.01
   -Wl,--major-os-version,5 -Wl,--minor-os-version,1 -Wl,--dynamicbase -Wl,--nxcompat
+  # Under WOW64 the whole package lives in memory: take 4 GiB of address space.
+  -Wl,--large-address-aware
   -Wl,--no-seh -Wl,--gc-sections -Wl,--enable-stdcall-fixup)
 target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
   kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)

@@ -5,9 +5,10 @@
 extern LoadedPackage Package;
 
 // Probes the system (ArchClass, then OsClass), opens the stub's own file and
-// loads the package into Package. False means a damaged or missing package.
-// The setup file's read handle stays open until the process exits.
-bool LoadPackage();
+// loads the package into Package. LOAD_NO_MEMORY when the package could not
+// get its memory; any other result but LOAD_OK means a damaged or missing
+// package. The setup file's read handle stays open until the process exits.
+LoadResult LoadPackage();
 
 // ConfigString i of the package, or null when absent.
 inline const WChar* Config(int index) { return Package.Config[index]; }

@@ -24,8 +24,10 @@ void LzmaFree(void*, void* block) {
 
 // Decodes the raw LZMA1 stream after the five property bytes into out.
 // Returns the number of bytes produced; 0 after invalid properties or any
-// decoder error, so that a bad stream can never look partly good.
-uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t outSize) {
+// decoder error, so that a bad stream can never look partly good. A decoder
+// that could not get its memory sets outOfMemory: the stream may be fine.
+uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t outSize,
+                     bool* outOfMemory) {
   if (packedSize < 5) return 0;
   uint32_t lc, lp, pb;
   if (!ParseLzmaProperties(packed[0], &lc, &lp, &pb)) return 0;
@@ -48,8 +50,10 @@ uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, u
   lzma_allocator allocator = {LzmaAlloc, LzmaFree, nullptr};
   lzma_stream stream = LZMA_STREAM_INIT;
   stream.allocator = &allocator;
-  if (lzma_raw_decoder(&stream, filters) != LZMA_OK) {
+  lzma_ret init = lzma_raw_decoder(&stream, filters);
+  if (init != LZMA_OK) {
     lzma_end(&stream);
+    *outOfMemory = init == LZMA_MEM_ERROR;
     return 0;
   }
   stream.next_in = packed + 5;
@@ -64,7 +68,10 @@ uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, u
   }
   uint32_t produced = outSize - static_cast<uint32_t>(stream.avail_out);
   lzma_end(&stream);
-  if (ret != LZMA_OK && ret != LZMA_STREAM_END) return 0;
+  if (ret != LZMA_OK && ret != LZMA_STREAM_END) {
+    *outOfMemory = ret == LZMA_MEM_ERROR;
+    return 0;
+  }
   return produced;
 }
 
@@ -85,26 +92,27 @@ const WChar* TakeString(const LoadedPackage* p, uint32_t* offset) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
-  if (p->BlockSize < sizeof(PackageHeader)) return false;
+// LOAD_OK, LOAD_BAD_CONTENT, or LOAD_NO_MEMORY for the tables it allocates.
+LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
+  if (p->BlockSize < sizeof(PackageHeader)) return LOAD_BAD_CONTENT;
   p->Header = reinterpret_cast<PackageHeader*>(p->Block);
   const PackageHeader* h = p->Header;
   uint64_t tableEnd = sizeof(PackageHeader) + static_cast<uint64_t>(h->FileCount) * sizeof(FileEntry);
-  if (tableEnd > p->BlockSize) return false;
-  if (h->LanguageCount < 1) return false;
-  if (h->LicenseEntry != NO_LICENSE_ENTRY && h->LicenseEntry >= h->FileCount) return false;
+  if (tableEnd > p->BlockSize) return LOAD_BAD_CONTENT;
+  if (h->LanguageCount < 1) return LOAD_BAD_CONTENT;
+  if (h->LicenseEntry != NO_LICENSE_ENTRY && h->LicenseEntry >= h->FileCount) return LOAD_BAD_CONTENT;
   p->Entries = reinterpret_cast<FileEntry*>(p->Block + sizeof(PackageHeader));
 
   p->Languages = static_cast<LanguageEntry*>(PlatformAlloc(h->LanguageCount * sizeof(LanguageEntry)));
-  if (!p->Languages) return false;
+  if (!p->Languages) return LOAD_NO_MEMORY;
   uint32_t offset = static_cast<uint32_t>(tableEnd);
   for (uint32_t l = 0; l < h->LanguageCount; ++l) {
-    if (offset + 2 > p->BlockSize) return false;
+    if (offset + 2 > p->BlockSize) return LOAD_BAD_CONTENT;
     p->Languages[l].LangId = static_cast<uint16_t>(p->Block[offset] | p->Block[offset + 1] << 8);
     offset += 2;
     for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) {
       p->Languages[l].Strings[s] = TakeString(p, &offset);
-      if (!p->Languages[l].Strings[s]) return false;
+      if (!p->Languages[l].Strings[s]) return LOAD_BAD_CONTENT;
     }
   }
 
@@ -113,12 +121,12 @@ bool IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
 
   for (uint32_t c = 0; c < CFG_COUNT; ++c) {
     const WChar* s = TakeString(p, &offset);
-    if (!s) return false;
+    if (!s) return LOAD_BAD_CONTENT;
     p->Config[c] = s[0] ? s : nullptr;
   }
   if (!p->Config[CFG_PRODUCT_NAME] || !p->Config[CFG_PRODUCT_VERSION] || !p->Config[CFG_PUBLISHER_NAME])
-    return false;
-  if (WideLength(p->Config[CFG_PRODUCT_NAME]) > MAX_PRODUCT_NAME) return false;
+    return LOAD_BAD_CONTENT;
+  if (WideLength(p->Config[CFG_PRODUCT_NAME]) > MAX_PRODUCT_NAME) return LOAD_BAD_CONTENT;
   p->NamesArea = reinterpret_cast<const char*>(p->Block + offset);
   uint32_t namesStart = offset;
 
@@ -129,7 +137,7 @@ bool IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
     WideAppend(program, 260, u".exe");
     uint32_t bytes = (WideLength(program) + 1) * sizeof(WChar);
     WChar* copy = static_cast<WChar*>(PlatformAlloc(bytes));
-    if (!copy) return false;
+    if (!copy) return LOAD_NO_MEMORY;
     memcpy(copy, program, bytes);
     p->Config[CFG_MAIN_PROGRAM] = copy;
   }
@@ -138,16 +146,16 @@ bool IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
   for (uint32_t i = 0; i < h->FileCount; ++i) {
     FileEntry* e = &p->Entries[i];
     uint64_t nameAt = static_cast<uint64_t>(namesStart) + e->NameOffset;
-    if (nameAt >= p->BlockSize) return false;
+    if (nameAt >= p->BlockSize) return LOAD_BAD_CONTENT;
     const char* name = reinterpret_cast<const char*>(p->Block + nameAt);
-    if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return false;
-    if (!IsSafeRelativeName(name)) return false;
-    if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return false;
+    if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return LOAD_BAD_CONTENT;
+    if (!IsSafeRelativeName(name)) return LOAD_BAD_CONTENT;
+    if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return LOAD_BAD_CONTENT;
     e->Flags = NormaliseEntryFlags(e->Flags);
     if (IsFlagsApplicable(e->Flags, osClass, archClass)) total += e->DataSize;
   }
   p->ApplicableTotal = total ? total : 1;
-  return true;
+  return LOAD_OK;
 }
 
 }  // namespace
@@ -226,17 +234,21 @@ LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32
   }
   out->BlockSize = trailer.UnpackedSize;
   uint32_t got = source->Read(source->Context, trailerAt - trailer.PackedSize, packed, trailer.PackedSize);
-  uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize);
+  bool outOfMemory = false;
+  uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize, &outOfMemory);
+  // Nothing reads the compressed bytes again; their room serves the indexes.
   PlatformFree(packed);
+  if (outOfMemory) {
+    FreeLoadedPackage(out);
+    return LOAD_NO_MEMORY;
+  }
   if (produced != out->BlockSize || PackageChecksum(out->Block, produced) != trailer.Checksum) {
     FreeLoadedPackage(out);
     return LOAD_BAD_DATA;
   }
-  if (!IndexBlock(out, osClass, archClass)) {
-    FreeLoadedPackage(out);
-    return LOAD_BAD_CONTENT;
-  }
-  return LOAD_OK;
+  LoadResult indexed = IndexBlock(out, osClass, archClass);
+  if (indexed != LOAD_OK) FreeLoadedPackage(out);
+  return indexed;
 }
 
 void FreeLoadedPackage(LoadedPackage* p) {

@@ -26,21 +26,22 @@ uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t si
 
 }  // namespace
 
-bool LoadPackage() {
+// Failures before the trailer is looked for count as a missing package.
+LoadResult LoadPackage() {
   const uint8_t* image = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
-  if (!image || image[0] != 'M' || image[1] != 'Z') return false;
+  if (!image || image[0] != 'M' || image[1] != 'Z') return LOAD_NO_TRAILER;
   ArchClass = GetArchClass();
   OsClass = GetOsClass();
   // The headers of a mapped image fill at least its first page.
   uint32_t certificateOffset = 0;
-  if (!ReadCertificateOffset(image, 4096, &certificateOffset)) return false;
+  if (!ReadCertificateOffset(image, 4096, &certificateOffset)) return LOAD_NO_TRAILER;
 
   WCHAR path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (length == 0 || length >= MAX_PATH) return LOAD_NO_TRAILER;
   SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (SetupFile == INVALID_HANDLE_VALUE) return false;
+  if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
   PackageSource source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
   LoadResult result = LoadPackageFrom(&source, OsClass, ArchClass, &Package);
   if (result == LOAD_NO_TRAILER) {
@@ -48,5 +49,5 @@ bool LoadPackage() {
     SetupFile = nullptr;
   }
   RegistryView = Package.RegistryView;
-  return result == LOAD_OK;
+  return result;
 }

@@ -2,5 +2,10 @@
 
 #include <stdlib.h>
 
-void* PlatformAlloc(uint32_t size) { return malloc(size ? size : 1); }
+bool (*PlatformAllocRefused)(uint32_t size);
+
+void* PlatformAlloc(uint32_t size) {
+  if (PlatformAllocRefused && PlatformAllocRefused(size)) return nullptr;
+  return malloc(size ? size : 1);
+}
 void PlatformFree(void* block) { free(block); }

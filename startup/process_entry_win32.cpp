@@ -31,8 +31,11 @@ void ShowArchitectureMessage(uint32_t mask) {
 }
 
 int SetupMain(HINSTANCE instance, const char* commandTail) {
-  if (!LoadPackage()) {
-    ShowRefusal(kDamagedText);
+  LoadResult loaded = LoadPackage();
+  if (loaded != LOAD_OK) {
+    // A valid package that only needs more memory than this process can
+    // get is no damaged one.
+    ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText);
     return 1;
   }
   const PackageHeader* header = Package.Header;

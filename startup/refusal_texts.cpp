@@ -3,6 +3,7 @@
 #include "env/system_probes.h"
 
 const WChar kDamagedText[] = u"This setup package is damaged!";
+const WChar kNoMemoryText[] = u"There is not enough memory to unpack this setup package.";
 const WChar kUnsupportedOsText[] = u"This operating system is not supported!";
 
 void FormatArchitectureMessage(uint32_t mask, WChar* dest, uint32_t capacity) {

@@ -5,6 +5,7 @@
 #include "env/wide_text.h"
 
 extern const WChar kDamagedText[];
+extern const WChar kNoMemoryText[];
 extern const WChar kUnsupportedOsText[];
 
 // "This setup can only be installed on Windows x86/x64!" for the bits 1, 2

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "package/package_loader.h"
+#include "package/platform_memory.h"
 #include "packer/package_writer.h"
 #include "packer_test_support.h"
 
@@ -201,6 +202,38 @@ TEST(LoaderTrailer, DamagedDataIsRefused) {
   Loaded loaded;
   LoadImage(MakeImage(contents, corrupt), &loaded);
   EXPECT_EQ(loaded.Result, LOAD_BAD_DATA);
+}
+
+// Refuses the allocation numbered Refuse (from 0) of those it sees while
+// it is in place.
+struct RefuseOneAllocation {
+  static inline uint32_t Seen, Refuse;
+  explicit RefuseOneAllocation(uint32_t refuse) {
+    Seen = 0;
+    Refuse = refuse;
+    PlatformAllocRefused = [](uint32_t) { return Seen++ == Refuse; };
+  }
+  ~RefuseOneAllocation() { PlatformAllocRefused = nullptr; }
+};
+
+TEST(LoaderTrailer, ExhaustedMemoryIsNotDamage) {
+  // Each allocation of a load in turn: the block, the scratch buffer, the
+  // compressed copy, liblzma's own (through the loader's allocator), the
+  // language table and the default MainProgram.
+  std::vector<uint8_t> image = MakeImage(SmallContents());
+  uint32_t refused = 0;
+  for (uint32_t n = 0;; ++n) {
+    Loaded loaded;
+    RefuseOneAllocation refuse(n);
+    LoadImage(image, &loaded);
+    if (RefuseOneAllocation::Seen <= n) {
+      EXPECT_EQ(loaded.Result, LOAD_OK);
+      break;
+    }
+    EXPECT_EQ(loaded.Result, LOAD_NO_MEMORY) << "allocation " << n << " refused";
+    ++refused;
+  }
+  EXPECT_GE(refused, 6u);
 }
 
 }  // namespace

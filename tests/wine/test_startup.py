@@ -9,6 +9,7 @@ import harness
 from harness import STUB, Prefix, WineTestCase, pack
 
 DAMAGED = "This setup package is damaged!"
+NO_MEMORY = "There is not enough memory to unpack this setup package."
 UNSUPPORTED_OS = "This operating system is not supported!"
 ONLY_ON = "This setup can only be installed on Windows {}!"
 
@@ -59,11 +60,18 @@ class StartupTest(WineTestCase):
         wrong_sum = pack(self.tmp / "sum", manifest(), files(), extra_args=["--corrupt-checksum"])
         # A trailer followed by more than 16 bytes lies outside the window.
         (self.tmp / "far.exe").write_bytes(bytes(data) + b"\0" * 17)
-        for setup, args in ((STUB, ()), (self.tmp / "flipped.exe", ()), (wrong_sum, ()),
-                            (self.tmp / "far.exe", ("/S",))):  # whatever the command line asks
+        # A block that no 32-bit process can hold: not enough memory, which
+        # says nothing about damage.
+        huge = bytearray(data)
+        struct.pack_into("<I", huge, len(data) - 16, 0xFFFFF000)
+        (self.tmp / "huge.exe").write_bytes(huge)
+        for setup, args, expected in ((STUB, (), DAMAGED), (self.tmp / "flipped.exe", (), DAMAGED),
+                                      (wrong_sum, (), DAMAGED),
+                                      (self.tmp / "far.exe", ("/S",), DAMAGED),  # whatever the command line asks
+                                      (self.tmp / "huge.exe", ("/S",), NO_MEMORY)):
             with self.subTest(setup=setup.name):
                 text, _ = self.refuse(p, setup, *args)
-                self.assertEqual(text, DAMAGED)
+                self.assertEqual(text, expected)
 
     def test_unsupported_os_opens_the_target(self):
         p = self.prefix("win64")

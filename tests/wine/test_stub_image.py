@@ -214,6 +214,8 @@ class StubImageTest(unittest.TestCase):
         self.assertEqual(img.directory(9), (0, 0), "a TLS directory means C runtime start-up code")
         # NX compatible and relocatable.
         self.assertEqual(img.dll_characteristics & 0x140, 0x140)
+        # IMAGE_FILE_LARGE_ADDRESS_AWARE: 4 GiB of address space under WOW64.
+        self.assertEqual(img.characteristics & 0x20, 0x20)
 
     def test_imports_only_xp_system_dlls(self):
         dlls = {name.lower() for name, _ in self.imports}
