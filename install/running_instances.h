@@ -2,5 +2,6 @@
 #include <windows.h>
 
 // Asks running copies of the product to close and waits until their window
-// and mutex are gone. Ends the process with exit code 0 on Cancel.
+// and mutex are gone. Cancel on the question ends the process: exit code 0
+// from the wizard (owner given), 1 from a silent run (no owner).
 void CloseRunningInstances(HWND owner);

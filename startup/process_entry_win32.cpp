@@ -56,10 +56,9 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
   }
   // Never uninitialised: the shortcuts rely on it until the process ends.
   CoInitialize(nullptr);
-  if (IsSilentSwitch(commandTail)) {
-    RunSilentInstall();
-    return 0;
-  }
+  // Deployment tools read a silent run's exit code as its outcome; the
+  // wizard's user has seen the outcome.
+  if (IsSilentSwitch(commandTail)) return RunSilentInstall();
   InitCommonControls();  // comctl32 ordinal 17
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
                   reinterpret_cast<LPARAM>(instance));

@@ -1,4 +1,5 @@
 #pragma once
 
-// Installs without a window; 0 on success, 1 on failure.
+// Installs without a window; 0 when the installation ran to its end, 1
+// otherwise. It is the process's exit code.
 int RunSilentInstall();

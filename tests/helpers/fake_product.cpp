@@ -4,6 +4,8 @@
 //   --window CLASS TITLE   own a top-level window (closes on WM_CLOSE)
 //   --ignore-close         keep the window open on WM_CLOSE
 //   --hang                 never return from WM_CLOSE
+//   --ask-on-close N       answer WM_CLOSE with a message box ("save changes?")
+//                          that closes itself after N seconds, then close
 //   --mutex NAME           hold a named mutex
 //   --lock PATH MODE       hold PATH open; MODE readdelete or none
 //   --seconds N            exit after N seconds (default: 0 without options)
@@ -15,6 +17,15 @@
 
 static wchar_t g_log[MAX_PATH];
 static bool g_ignoreClose, g_hang;
+static int g_askSeconds = -1;
+static const wchar_t kAskCaption[] = L"Fake product question";
+
+// Ends the open question as its user would, with OK.
+static VOID CALLBACK AnswerQuestion(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  HWND box = FindWindowW(L"#32770", kAskCaption);
+  if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
 
 static void Record(const wchar_t* line) {
   FILE* f = _wfopen(g_log, L"a, ccs=UTF-8");
@@ -30,6 +41,12 @@ static LRESULT CALLBACK WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     Record(line);
     if (m == 0x8066) return 0;
     if (g_hang) for (;;) Sleep(1000);
+    if (g_askSeconds >= 0) {
+      // The box's own loop keeps the window answering while it is open.
+      SetTimer(nullptr, 0, g_askSeconds * 1000u, AnswerQuestion);
+      MessageBoxW(w, L"Save changes?", kAskCaption, MB_OK);
+      Record(L"question answered");
+    }
     if (g_ignoreClose) return 0;
     DestroyWindow(w);
     return 0;
@@ -58,6 +75,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!wcscmp(argv[i], L"--window") && i + 2 < argc) { windowClass = argv[++i]; windowTitle = argv[++i]; }
     else if (!wcscmp(argv[i], L"--ignore-close")) g_ignoreClose = true;
     else if (!wcscmp(argv[i], L"--hang")) g_hang = true;
+    else if (!wcscmp(argv[i], L"--ask-on-close") && i + 1 < argc) g_askSeconds = _wtoi(argv[++i]);
     else if (!wcscmp(argv[i], L"--mutex") && i + 1 < argc) mutexName = argv[++i];
     else if (!wcscmp(argv[i], L"--lock") && i + 2 < argc) { lockPath = argv[++i]; lockMode = argv[++i]; }
     else if (!wcscmp(argv[i], L"--seconds") && i + 1 < argc) seconds = _wtoi(argv[++i]);

@@ -1,6 +1,6 @@
 """Install runs that meet locked files, a full disk, names too long for the
 path buffer and texts too long for the command buffer. A failed run leaves
-what it wrote, registers nothing and still exits with 0 in silent mode."""
+what it wrote, registers nothing and ends a silent run with exit code 1."""
 import os
 import resource
 import shutil
@@ -136,7 +136,7 @@ class InstallFailureTest(harness.WineTestCase):
                 (root / "locked.bin").write_bytes(b"old")
                 self.hold(f"C:\\{name}\\locked.bin", mode)
                 r = p.run(self.setup_file(name, f"C:\\{name}", replace_locked=replace_locked), "/S")
-                self.assertEqual(r.code, 0)
+                self.assertEqual(r.code, 1)
                 self.assertEqual((root / "locked.bin").read_bytes(), b"old")
                 self.assertFalse((root / "locked.bin.tmpa").exists())
                 self.assert_failed_at_middle(name, root)
@@ -179,7 +179,7 @@ class InstallFailureTest(harness.WineTestCase):
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
             r = harness.Result(proc.returncode, "")
             root = p.drive_c / "Fill"
-        self.assertEqual(r.code, 0)
+        self.assertEqual(r.code, 1)
         written = (root / "big.bin").stat().st_size
         self.assertGreater(written, 0)
         self.assertLess(written, len(big))
@@ -191,7 +191,7 @@ class InstallFailureTest(harness.WineTestCase):
             # "C:\LP\" and 256 characters: 262.
             long_name = "n" * 120 + "\\" + "m" * 135
             r = p.run(self.setup_file("LongPath", "C:\\LP", middle=long_name), "/S")
-            self.assertEqual(r.code, 0)
+            self.assertEqual(r.code, 1)
             root = p.drive_c / "LP"
             self.assert_failed_at_middle("LongPath", root)
             self.assertEqual(sorted(x.name for x in root.iterdir()), ["first.txt"])  # nothing cut made
@@ -204,7 +204,7 @@ class InstallFailureTest(harness.WineTestCase):
             (root / name.replace("\\", "/")).write_bytes(b"old")
             self.hold("C:\\RL\\" + name, "readdelete")
             r = p.run(self.setup_file("RenameLong", "C:\\RL", middle=name, replace_locked=True), "/S")
-            self.assertEqual(r.code, 0)
+            self.assertEqual(r.code, 1)
             self.assertEqual((root / name.replace("\\", "/")).read_bytes(), b"old")
             self.assertEqual(sorted(x.name for x in (root / ("r" * 120)).iterdir()), ["s" * 130])
             self.assert_failed_at_middle("RenameLong", root)
@@ -213,7 +213,7 @@ class InstallFailureTest(harness.WineTestCase):
         with self.subTest("a file in the place of the target directory"):
             (p.drive_c / "IsAFile").write_bytes(b"a file")
             r = p.run(self.setup_file("FileInTheWay", "C:\\IsAFile"), "/S")
-            self.assertEqual(r.code, 0)
+            self.assertEqual(r.code, 1)
             self.assertEqual((p.drive_c / "IsAFile").read_bytes(), b"a file")
             self.assertFalse(self.registered("FileInTheWay"))
 

@@ -86,7 +86,7 @@ class InstallLocationTest(harness.WineTestCase):
             p.reg_set("32", key, "DisplayVersion", "sz", "1.0")
             p.reg_set("32", key, "InstallLocation", "binary", "433a5c417070735c46")
             r = p.run(setup, "/S", cwd=self.tmp)
-            self.assertEqual(r.code, 0)
+            self.assertEqual(r.code, 1)
             self.assertEqual(list((p.drive_c / "Apps").iterdir()), [])
             self.assertFalse(p.host(fresh).exists())
             self.assertEqual(sorted(x.name for x in self.tmp.iterdir()), ["setup"])  # nothing relative to the cwd
@@ -119,7 +119,7 @@ class InstallLocationTest(harness.WineTestCase):
                 setup = self.setup_file(name="Other", extra=f'default_install_dir = "{directory}"',
                                         output="b.exe")
                 r = p.run(setup, "/S", cwd=self.tmp)
-                self.assertEqual(r.code, 0)
+                self.assertEqual(r.code, 1)  # nothing installed
                 self.assertFalse(p.host(absent).exists())
                 self.assertIsNone(p.reg_query("32", UNINSTALL_KEY + "Other", "DisplayName"))
                 self.assertFalse((harness.desktop_dir(p) / "Other.lnk").exists())

@@ -1,5 +1,6 @@
 """Running copies of the product during a silent installation: the close
-requests, the question and its Cancel, the mutex, and a copy that hangs."""
+requests, the question and its Cancel (exit code 1: nothing installed), the
+mutex, a copy that asks its own user before it closes, and one that hangs."""
 import shutil
 import time
 import unittest
@@ -78,7 +79,7 @@ class RunningCopyTest(harness.WineTestCase):
         self.assertGreater(waited, 3.6)  # five silent 600 ms pauses and the sixth
         self.assertIsNotNone(self.p.answer("Stubborn", 2))  # Cancel ends the setup
         r = self.p.finish(proc, timeout=60)
-        self.assertEqual(r.code, 0)
+        self.assertEqual(r.code, 1)
         self.assertEqual(self.messages(log), [WM_CLOSE_LINE] * 7)
         self.assertEqual(len(r.msgboxes), 2)
         self.assert_nothing_installed("Stubborn")
@@ -91,7 +92,7 @@ class RunningCopyTest(harness.WineTestCase):
                 proc = self.p.start(setup, "/S")
                 self.assertIsNotNone(self.p.answer(name, 2))
                 r = self.p.finish(proc, timeout=60)
-                self.assertEqual(r.code, 0)
+                self.assertEqual(r.code, 1)
                 self.assertEqual(self.messages(log), expected * 6)
                 self.assert_nothing_installed(name)
                 self.copy.kill()
@@ -105,7 +106,7 @@ class RunningCopyTest(harness.WineTestCase):
         self.assertIsNotNone(self.p.answer("Mutexed", 1))
         self.assertIsNotNone(self.p.answer("Mutexed", 2))
         r = self.p.finish(proc, timeout=60)
-        self.assertEqual(r.code, 0)
+        self.assertEqual(r.code, 1)
         self.assertEqual(len(r.msgboxes), 2)
         self.assert_nothing_installed("Mutexed")
 
@@ -122,6 +123,20 @@ class RunningCopyTest(harness.WineTestCase):
         self.assertEqual(len(r.msgboxes), 1)
         self.assertEqual((self.p.drive_c / "Target" / "Released" / "data.txt").read_bytes(), b"d")
 
+    def test_copy_that_asks_its_user_gets_one_request(self):
+        # Its "save changes?" box stays open for 20 s; the copy keeps reading
+        # its messages all the while, so the setup waits without asking again.
+        setup = self.setup_file("Asking", 'window_class = "AskingMain"')
+        log = self.start_copy("--window", "AskingMain", "t", "--ask-on-close", "20")
+        started = time.time()
+        r = self.p.run(setup, "/S")
+        waited = time.time() - started
+        self.assertEqual(r.code, 0)
+        self.assertEqual(r.msgboxes, [])  # the setup asked nothing itself
+        self.assertEqual(self.messages(log), [WM_CLOSE_LINE])
+        self.assertGreater(waited, 20)
+        self.assertEqual((self.p.drive_c / "Target" / "Asking" / "data.txt").read_bytes(), b"d")
+
     def test_copy_that_hangs_does_not_hold_the_setup(self):
         setup = self.setup_file("Hanging", 'window_class = "HangingMain"')
         log = self.start_copy("--window", "HangingMain", "t", "--hang")
@@ -131,9 +146,10 @@ class RunningCopyTest(harness.WineTestCase):
         self.assertIsNotNone(text, "the question never came: the setup waits for the hanging copy")
         waited = time.time() - started
         r = self.p.finish(proc, timeout=60)
-        self.assertEqual(r.code, 0)
+        self.assertEqual(r.code, 1)  # silent Cancel: not installed
         self.assertEqual(self.messages(log), [WM_CLOSE_LINE])  # the copy is stuck in the first one
-        self.assertLess(waited, 60)
+        # Hung after 5 s without reading its messages, then the six pauses.
+        self.assertLess(waited, 15)
         self.assert_nothing_installed("Hanging")
 
 
