@@ -70,6 +70,8 @@ void RegisterUninstall(WChar* path, uint32_t namePosition, HWND window) {
   if (haveCommand) haveCommand = BuildQuotedProgram(command, COMMAND_CAPACITY, path, &quoteEnd);
   if (haveCommand && AppendCommandArgs(command, COMMAND_CAPACITY, quoteEnd, Config(CFG_UNINSTALL_ARGS)))
     WriteStringValue(key, L"UninstallString", command);
+  else  // an earlier installation's command must not stand beside the new values
+    RegDeleteValueW(key, L"UninstallString");
   if (haveProgram) WriteStringValue(key, L"DisplayIcon", path);
   path[namePosition] = 0;
   RegSetValueExW(key, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),

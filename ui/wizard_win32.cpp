@@ -35,11 +35,11 @@ const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_ED
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
 
-// DEFAULT_PITCH: asking for a fixed pitch makes the font mapper prefer any
-// monospaced face to the dialog's own.
+// Pitch and family FIXED_PITCH, not DEFAULT_PITCH: the face the font mapper
+// then picks is part of how this window looks.
 HFONT CreateDialogFont(int height, int weight) {
   return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg");
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, L"MS Shell Dlg");
 }
 
 void ShowControl(HWND dialog, int id, bool show) {
@@ -243,6 +243,9 @@ void StartInstall(HWND dialog) {
   // location that is no absolute path would be taken relative to the
   // setup's current directory.
   if (!IsValidInstallDir(InstallPath, namePosition)) return;
+  // Before the folder is made: a refusal must not leave an empty folder
+  // behind for the next attempt to ask about.
+  if (!ProgramPathFits(namePosition)) return;
 
   TargetDirState target = CreateTargetDir(InstallPath);
   if (target == TARGET_FAILED) return;

@@ -17,7 +17,7 @@
 //                                      Escape (IDCANCEL) would send it
 //   wizard_probe pane                  the rich text pane's text
 //   wizard_probe charformat START END  the pane's character format of a range:
-//       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips
+//       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips<TAB>pitch_and_family
 //   wizard_probe rect ID               screen rectangle (ID 0: the dialog window):
 //       rect<TAB>l<TAB>t<TAB>r<TAB>b
 //   wizard_probe browse-open [TIMEOUT_MS]  exit 0 once the folder browser is open,
@@ -271,7 +271,7 @@ static int PrintCharFormat(HWND dialog, int start, int end) {
   CloseRemote(&remote);
   Line(L"charformat\t%d\t%d\t", (format.dwEffects & CFE_BOLD) ? 1 : 0, (format.dwEffects & CFE_ITALIC) ? 1 : 0);
   WriteEscaped(format.szFaceName);
-  Line(L"\t%ld\n", static_cast<long>(format.yHeight));
+  Line(L"\t%ld\t%u\n", static_cast<long>(format.yHeight), static_cast<unsigned>(format.bPitchAndFamily));
   return 0;
 }
 

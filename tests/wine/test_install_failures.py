@@ -221,8 +221,10 @@ class InstallFailureTest(harness.WineTestCase):
         # 268 characters hold the quoted "C:\Args\main.exe" (18) and 248 more.
         extra = 'configure_args = "/configure {}"\nuninstall_args = "/uninstall {}"'.format("c" * 250, "u" * 250)
         files_setup = self.setup_file("Args", "C:\\Args", middle="middle.bin", extra=extra)
+        # An earlier installation's command must not survive beside the new values.
+        self.p.reg_set("32", UNINSTALL_KEY + "Args", "UninstallString", "sz", '"C:\\Old\\main.exe" /uninstall')
         r = self.p.run(files_setup, "/S")
-        self.assertEqual(r.code, 0)
+        self.assertEqual(r.code, 0)  # the installation ran to its end
         root = self.p.drive_c / "Args"
         self.assertEqual((root / "after.txt").read_bytes(), b"after")
         self.assertFalse((root / "invocations.log").exists())  # the main program never ran

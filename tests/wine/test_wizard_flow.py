@@ -103,6 +103,13 @@ class FreshInstallation(harness.WineTestCase):
         self.assertTrue(w.click(NEXT))
         self.assert_destination_page(w.state())
         self.assertFalse(self.p.host("C:\\Missing").exists())
+        # A folder that leaves no room for "Sample.exe" in 259 characters is
+        # refused before it is made, so no empty folder is left to ask about.
+        too_long = "C:\\" + "y" * 250
+        w.type(DIR_EDIT, too_long)
+        self.assertTrue(w.click(NEXT))
+        self.assert_destination_page(w.state())
+        self.assertFalse(self.p.host(too_long).exists())
 
         # The installation itself, to the done page.
         w.type(DIR_EDIT, self.default_dir)

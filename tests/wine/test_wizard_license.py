@@ -61,7 +61,9 @@ class LicenseText(harness.WineTestCase):
                 self.assertEqual(text, expected)
                 if data:
                     plain = w.char_format(0, 1)
-                    self.assertEqual((plain["bold"], plain["face"]), (False, "MS Shell Dlg"))
+                    # The pane font asks for FIXED_PITCH (1), not DEFAULT_PITCH.
+                    self.assertEqual((plain["bold"], plain["face"], plain["pitch_and_family"] & 3),
+                                     (False, "MS Shell Dlg", 1))
                 self.close(w)
 
     def test_planted_rich_text_libraries_are_not_loaded(self):

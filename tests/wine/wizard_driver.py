@@ -159,7 +159,8 @@ class Wizard:
 
     def char_format(self, start, end):
         fields = self.probe("charformat", str(start), str(end)).stdout.strip().split("\t")
-        return dict(bold=fields[1] == "1", italic=fields[2] == "1", face=fields[3], height=int(fields[4]))
+        return dict(bold=fields[1] == "1", italic=fields[2] == "1", face=fields[3], height=int(fields[4]),
+                    pitch_and_family=int(fields[5]))
 
     def rect(self, cid=0):
         fields = self.probe("rect", str(cid)).stdout.split()
