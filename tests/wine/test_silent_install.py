@@ -1,7 +1,9 @@
 """Silent installations end to end: the files, the uninstall entry in the
 registry view the package selects, the shortcuts and the configure command,
-on a fresh installation and on an upgrade."""
+on a fresh installation and on an upgrade, and a package of 1.5 GiB."""
 import calendar
+import os
+import time
 import unittest
 
 import harness
@@ -275,6 +277,34 @@ configure_args = "/configure %d"
             self.assertEqual(fields["arguments"], "--tray")
             self.assertEqual(fields["workdir"], install_dir)
             self.assertEqual((fields["icon"], fields["icon_index"]), (install_dir + "app.exe", 0))
+
+    def test_package_of_one_and_a_half_gib(self):
+        # More than a 32-bit process without large-address awareness finds in
+        # one piece; zeros pack small, so only the unpacked size matters.
+        size = 1536 << 20
+        product = self.tmp / "big" / "product"
+        product.mkdir(parents=True)
+        with open(product / "zeros.bin", "wb") as f:
+            f.truncate(size)  # sparse: nothing to read from the disk
+        manifest = '[product]\nname = "Big"\nversion = "1.0"\npublisher = "P"\n' \
+                   'default_install_dir = "C:\\\\Big"\n'
+        started = time.time()
+        setup = harness.pack(self.tmp / "big", manifest)
+        packed = time.time() - started
+        self.assertLess(setup.stat().st_size, 4 << 20)
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        started = time.time()
+        r = p.run(setup, "/S", timeout=300)
+        installed = time.time() - started
+        print(f"\n1536 MiB of zeros: packed in {packed:.1f} s, installed in {installed:.1f} s")
+        self.assertEqual((r.code, r.msgboxes), (0, []))
+        target = p.host("C:\\Big\\zeros.bin")
+        self.assertEqual(target.stat().st_size, size)
+        with open(target, "rb") as f:
+            for at in (0, size // 2, size - 65536):
+                f.seek(at)
+                self.assertEqual(f.read(65536), bytes(65536), at)
+        os.unlink(target)
 
 
 if __name__ == "__main__":
