@@ -29,4 +29,7 @@ for target in setup_file:corpus-setup package_block:corpus-block; do
 done
 
 echo "== unit and Wine tests"
+python3 -c 'import sys; sys.path.insert(0, "tests/wine"); import harness
+if not harness.runs_x86_32_natively():
+    print("note: the Wine tests that run Windows programs are skipped:", harness.NO_NATIVE_X86_32)'
 ctest --test-dir build/native --output-on-failure -j"$jobs"
