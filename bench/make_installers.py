@@ -7,6 +7,8 @@ Writes into WORK:
   setup-ours.exe    the stub with the payload package (packer, 0x5D, 8 MiB)
   setup-tiny.exe    the stub with a one-file package (memory baseline)
   setup-nsis.exe    NSIS, SetCompressor /SOLID lzma, 8 MiB dictionary
+  setup-nsis-gui.exe  the same with only the instfiles page, for a run with
+                    its window (it closes itself when done)
   empty-nsis.exe    NSIS with one empty section, same settings
   installers.json   sizes and the inputs they were built from
 
@@ -55,7 +57,7 @@ def manifest_text(files):
     return "\n".join(lines)
 
 
-def nsis_text(out_file, tree):
+def nsis_text(out_file, tree, gui=False):
     header = [
         "Unicode true",
         "SetCompressor /SOLID lzma",
@@ -66,6 +68,9 @@ def nsis_text(out_file, tree):
         f'InstallDir "{TARGET}"',
         "",
     ]
+    if gui:
+        # Straight to the installation, and the process ends when it is done.
+        header += ["Page instfiles", "AutoCloseWindow true", ""]
     if tree is None:
         return "\n".join(header + ['Section ""', "SectionEnd", ""])
     return "\n".join(header + ['Section ""', '  SetOutPath "$INSTDIR"', f'  File /r "{tree}/*"',
@@ -141,12 +146,15 @@ def main():
 
     nsis_key = json.dumps({"payload": payload["digest"], "makensis": run(["makensis", "-VERSION"]).stdout})
     makensis(work / "payload.nsi", nsis_text(work / "setup-nsis.exe", tree), work / "setup-nsis.exe", nsis_key)
+    makensis(work / "payload-gui.nsi", nsis_text(work / "setup-nsis-gui.exe", tree, gui=True),
+             work / "setup-nsis-gui.exe", nsis_key)
     makensis(work / "empty.nsi", nsis_text(work / "empty-nsis.exe", None), work / "empty-nsis.exe", nsis_key)
 
     info = {
         "stub": {"path": str(args.stub), "bytes": args.stub.stat().st_size},
         "ours": {"bytes": (work / "setup-ours.exe").stat().st_size},
         "nsis": {"bytes": (work / "setup-nsis.exe").stat().st_size},
+        "nsis_gui": {"bytes": (work / "setup-nsis-gui.exe").stat().st_size},
         "nsis_empty": {"bytes": (work / "empty-nsis.exe").stat().st_size},
         "target": TARGET,
         "product": PRODUCT,

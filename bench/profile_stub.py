@@ -4,11 +4,8 @@ the stub with timestamps at its phase boundaries (a private copy of the
 sources under build/bench/stub-profile; the project's files are not
 touched), joins it to the benchmark's package and runs it under Wine.
 
-    profile_stub.py [--work build/bench] [--runs 5] [--storage tmpfs] [--patch A.py[,B.py]]...
+    profile_stub.py [--work build/bench] [--runs 5] [--storage tmpfs]
 
---patch runs a Python file with `src` (the copied source folder, a Path)
-before the build, to try a change to the stub's code by measurement; each
-patch makes one more variant, run alternately with the unpatched stub.
 Phases: start (Wine process start to the stub's entry), read (the whole
 compressed block), decode, checksum, index, prepare (target directory,
 running copies), files, shortcuts, register, exit (ExitProcess to the end
@@ -83,25 +80,21 @@ PATCHES = [
 ]
 
 
-def make_source(dest, patches=(), marks=True):
-    """A copy of the stub's sources in dest, with the phase marks (marks) and
-    the given patch files applied."""
+def make_source(dest):
+    """A copy of the stub's sources in dest, with the phase marks."""
     shutil.rmtree(dest, ignore_errors=True)
     dest.mkdir(parents=True)
     for item in ["CMakeLists.txt", "CMakePresets.json", "cmake", "startup", "package", "env", "ui", "install",
                  "resources", "sample"]:
         src = ROOT / item
         (shutil.copytree if src.is_dir() else shutil.copy2)(src, dest / item)
-    if marks:
-        for rel, anchor, replacement in PATCHES:
-            path = dest / rel
-            text = path.read_text()
-            if text.count(anchor) != 1:
-                sys.exit(f"profile: anchor not found once in {rel}: {anchor.strip()[:60]}")
-            path.write_text(DECL + text.replace(anchor, replacement))
-        (dest / "startup" / "bench_marks_win32.cpp").write_text(MARKS_SOURCE)
-    for patch_file in patches:
-        exec(compile(Path(patch_file).read_text(), str(patch_file), "exec"), {"src": dest, "Path": Path})
+    for rel, anchor, replacement in PATCHES:
+        path = dest / rel
+        text = path.read_text()
+        if text.count(anchor) != 1:
+            sys.exit(f"profile: anchor not found once in {rel}: {anchor.strip()[:60]}")
+        path.write_text(DECL + text.replace(anchor, replacement))
+    (dest / "startup" / "bench_marks_win32.cpp").write_text(MARKS_SOURCE)
 
 
 def build(src, out, lzma=ROOT / "build" / "mingw-lzma"):
@@ -147,22 +140,15 @@ def main():
     ap.add_argument("--work", type=Path, default=ROOT / "build" / "bench")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--storage", choices=["disk", "tmpfs"], default="disk")
-    ap.add_argument("--patch", action="append", default=[],
-                    help="Python file(s), comma-separated, that edit the copied sources (variable src); "
-                         "each --patch is one more variant, run alternately with the unpatched stub")
     args = ap.parse_args()
     work = args.work.resolve()
     package = (work / "setup-ours.package.bin").read_bytes()
-    variants = []
-    for patch in [None] + args.patch:
-        files = patch.split(",") if patch else []
-        name = "stub-profile" + "".join("-" + Path(f).stem for f in files)
-        base = work / name
-        make_source(base / "src", [Path(f).resolve() for f in files])
-        stub = build(base / "src", base / "build")
-        setup = base / "setup-profile.exe"
-        setup.write_bytes(stub.read_bytes() + package)
-        variants.append((name, setup, stub.stat().st_size))
+    base = work / "stub-profile"
+    make_source(base / "src")
+    stub = build(base / "src", base / "build")
+    setup = base / "setup-profile.exe"
+    setup.write_bytes(stub.read_bytes() + package)
+    variants = [("stub-profile", setup, stub.stat().st_size)]
     payload = json.loads((work / "payload" / "payload.json").read_text())
     installers = json.loads((work / "installers.json").read_text())
 

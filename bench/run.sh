@@ -18,7 +18,7 @@ cd "$root"
 
 lzma=${BENCH_LZMA_PREFIX:-$root/build/mingw-lzma}
 cmake --preset win -B "$win" -DLZMA_PREFIX="$(cd "$lzma" && pwd)" >/dev/null
-cmake --build "$win" -j2 --target setup limit_probe
+cmake --build "$win" -j2 --target setup limit_probe wizard_probe
 cmake --preset native -B "$native" -DWIN_BUILD_DIR="$win" >/dev/null
 cmake --build "$native" -j2 --target packer
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""Times the silent installations of the benchmark payload under Wine: ours,
-NSIS and the in-process limit, alternating, in one warm prefix; checks every
-installed tree; measures peak memory; writes report.md and report.json.
+"""Times the installations of the benchmark payload under Wine: ours and
+NSIS silent and with their windows (ours through the wizard, driven by
+wizard_probe.exe; NSIS with only its instfiles page), and the in-process
+limit, alternating, in one warm prefix; checks every installed tree; measures
+peak memory; writes report.md and report.json.
 
     run_bench.py --work build/bench --win-build build/bench-win [--runs 5]
                  [--storage disk|tmpfs] [--profile] [--variant NAME=STUB.exe]...
 
---variant adds another stub (for instance one built by patched_stub.py with a
-proposed change) joined to the same package; it runs in the same rotation
-and is reported beside ours.
+--variant adds another stub (for instance one built with a proposed change)
+joined to the same package; it runs silently in the same rotation and is
+reported beside ours.
 """
 import argparse
 import glob
@@ -47,8 +49,9 @@ class Bench:
         self.target = self.installers["target"]
         self.product = self.installers["product"]
         self.probe = self.win_build / "limit_probe.exe"
+        self.wizard_probe = self.win_build / "wizard_probe.exe"
         self.setup = {"ours": self.work / "setup-ours.exe", "nsis": self.work / "setup-nsis.exe",
-                      "tiny": self.work / "setup-tiny.exe"}
+                      "nsis_gui": self.work / "setup-nsis-gui.exe", "tiny": self.work / "setup-tiny.exe"}
         package = (self.work / "setup-ours.package.bin").read_bytes()
         self.variants = []
         for given in args.variant:
@@ -99,8 +102,41 @@ class Bench:
     def run_setup(self, kind, memory=False):
         self.clean()
         args = [self.setup[kind], "/S"] + ([f"/D={self.target}"] if kind == "nsis" else [])
+        if kind == "nsis_gui":
+            args = [self.setup[kind], f"/D={self.target}"]
         r = self.wine.run(args, memory_of=self.setup[kind].name if memory else None)
         r["verified"] = self.verify(kind)
+        return r
+
+    def probe_wizard(self, *args):
+        r = self.wine.run([self.wizard_probe, *args], timeout=900)
+        if r["code"] != 0:
+            raise RuntimeError(f"wizard_probe {' '.join(args)}: {r['stdout']}{r['stderr']}")
+        return r["stdout"].split()
+
+    def run_wizard(self):
+        """Ours with its wizard, the probe as the user: accept, keep the
+        directory, Install, then Finish without launching. seconds: from the
+        Install click to the done page; process_seconds: the whole process
+        minus the time it waited for the clicks."""
+        self.clean()
+        proc = self.wine.start([self.setup["ours"]])
+        try:
+            found = int(self.probe_wizard("find", "120000")[-1])
+            self.probe_wizard("click", "9")  # the accept box; the destination page follows
+            installed = self.probe_wizard("install")
+            self.probe_wizard("click", "11")  # the launch box, unchecked
+            finish = self.probe_wizard("click", "2")
+        except Exception:
+            self.wine.kill(proc)
+            raise
+        r = self.wine.finish(proc)
+        click, done, finish_sent = int(installed[2]), int(installed[3]), int(finish[2])
+        waited = ((click - found) + (finish_sent - done)) / 1e7  # QueryPerformanceCounter: 100 ns under Wine
+        r["install_seconds"] = float(installed[1]) / 1000
+        r["process_seconds"] = r["seconds"] - waited
+        r["seconds"] = r["install_seconds"]
+        r["verified"] = self.verify("wizard")
         return r
 
     def run_limit(self, *options):
@@ -134,18 +170,28 @@ class Bench:
             # for earlier deletions.
             os.sync()
             self.run_limit()
-            kinds = ["ours", "limit"] + [v["name"] for v in self.variants]
-            timed = {k: [] for k in kinds + ["nsis", "noop", "tiny"]}
+            kinds = ["ours", "limit", "wizard"] + [v["name"] for v in self.variants]
+            timed = {k: [] for k in kinds + ["nsis", "nsis_gui", "noop", "tiny"]}
             for i in range(runs):
                 # Alternate, and reverse every other round so that drift in
                 # the machine's load falls on every kind alike. NSIS goes
                 # last: it deletes a temporary file as big as the payload
                 # when it exits, and on a disk mounted with discard the run
                 # after it would pay for that; the untimed runs below do.
-                for kind in (kinds if i % 2 == 0 else kinds[::-1]) + ["nsis"]:
-                    r = self.run_limit() if kind == "limit" else self.run_setup(kind)
+                for kind in (kinds if i % 2 == 0 else kinds[::-1]) + ["nsis", "nsis_gui"]:
+                    if kind == "limit":
+                        r = self.run_limit()
+                    elif kind == "wizard":
+                        r = self.run_wizard()
+                    else:
+                        r = self.run_setup(kind)
+                    if kind == "nsis":
+                        self.clean()  # untimed: the temporary file NSIS deleted, as below
+                        time.sleep(2)
                     timed[kind].append(r)
                     extra = ""
+                    if kind == "wizard":
+                        extra = f" (whole process less the waits for clicks {r['process_seconds']:.3f} s)"
                     if kind == "limit":
                         p = r["probe"]
                         extra = (f" (read {p.get('read_ms', 0):.0f} ms, decode {p.get('decode_ms', 0):.0f} ms, "
@@ -214,6 +260,7 @@ def build_report(bench, timed, memory, profiles, started):
     inst = bench.installers
     seconds = {k: summary([r["seconds"] for r in rs]) for k, rs in timed.items() if k != "limit"}
     seconds["limit_process"] = summary([r["seconds"] for r in timed["limit"]])
+    seconds["wizard_process"] = summary([r["process_seconds"] for r in timed["wizard"]])
     seconds["limit"] = summary([(r["probe"]["decode_ms"] + r["probe"]["write_ms"]) / 1000 for r in timed["limit"]])
     phases = {k: summary(probe_figure(timed["limit"], k + "_ms"))
               for k in ("open", "read", "decode", "checksum", "index", "write")}
@@ -240,15 +287,26 @@ def build_report(bench, timed, memory, profiles, started):
                 "vs_limit_best": s["best"] / seconds["limit"]["best"]}
 
     r_ours = ratios("ours")
+    r_wizard = {"vs_silent_paired": paired("wizard", "ours"), "vs_nsis_gui_paired": paired("wizard", "nsis_gui"),
+                "vs_silent_median": seconds["wizard"]["median"] / seconds["ours"]["median"],
+                "vs_nsis_gui_median": seconds["wizard"]["median"] / seconds["nsis_gui"]["median"],
+                "vs_silent_best": seconds["wizard"]["best"] / seconds["ours"]["best"],
+                "vs_nsis_gui_best": seconds["wizard"]["best"] / seconds["nsis_gui"]["best"]}
     size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"]
     goals = [
-        {"goal": "time vs NSIS (median of per-round ratios)", "value": r_ours["vs_nsis_paired"],
-         "target": "<= 0.75", "met": r_ours["vs_nsis_paired"] <= 0.75},
-        {"goal": "time vs limit (median of per-round ratios)", "value": r_ours["vs_limit_paired"],
-         "target": "<= 1.10", "met": r_ours["vs_limit_paired"] <= 1.10},
+        {"goal": "silent vs NSIS /S (median of per-round ratios)", "value": r_ours["vs_nsis_paired"],
+         "target": "<= 0.60", "met": r_ours["vs_nsis_paired"] <= 0.60},
+        {"goal": "silent vs limit (median of per-round ratios)", "value": r_ours["vs_limit_paired"],
+         "target": "<= 1.03", "met": r_ours["vs_limit_paired"] <= 1.03},
+        {"goal": "wizard install vs our silent process (median of per-round ratios)",
+         "value": r_wizard["vs_silent_paired"], "target": "<= 1.25", "met": r_wizard["vs_silent_paired"] <= 1.25},
+        {"goal": "wizard install vs NSIS GUI (median of per-round ratios)", "value": r_wizard["vs_nsis_gui_paired"],
+         "target": "<= 0.50", "met": r_wizard["vs_nsis_gui_paired"] <= 0.50},
         {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + 4 * MIB:,} B",
          "met": 0 < net <= bound + 4 * MIB},
         {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
+        {"goal": "stub size", "value": inst["stub"]["bytes"], "target": "<= 48,980 B",
+         "met": inst["stub"]["bytes"] <= 48980},
     ]
     variants = []
     for v in bench.variants:
@@ -269,7 +327,12 @@ def build_report(bench, timed, memory, profiles, started):
         "all_verified": all_verified,
         "seconds": seconds,
         "limit_phases_ms": phases,
-        "ratios": dict(r_ours, stub_vs_nsis_empty=size_ratio),
+        "ratios": dict(r_ours, stub_vs_nsis_empty=size_ratio, wizard=r_wizard),
+        "per_round": {"wizard_vs_silent": [a / b for a, b in zip(seconds["wizard"]["all"], seconds["ours"]["all"])],
+                      "wizard_vs_nsis_gui": [a / b for a, b in zip(seconds["wizard"]["all"],
+                                                                   seconds["nsis_gui"]["all"])],
+                      "silent_vs_limit": [a / b for a, b in zip(seconds["ours"]["all"], seconds["limit"]["all"])],
+                      "silent_vs_nsis": [a / b for a, b in zip(seconds["ours"]["all"], seconds["nsis"]["all"])]},
         "memory": {"ours_peak": peaks["ours"], "tiny_peak": baseline, "ours_net": net, "bound": bound,
                    "bound_plus_4mib": bound + 4 * MIB, "nsis_peak": peaks["nsis"],
                    "samples": memory["ours"].get("samples")},
@@ -302,12 +365,15 @@ def markdown(rep):
         "|---|---:|---:|---|",
     ]
     rows = [("ours", "ours: `wine setup.exe /S` (whole process)"),
+            ("wizard", "ours, wizard: from the Install click to the done page"),
+            ("wizard_process", "ours, wizard: whole process less the waits for clicks"),
             ("nsis", "NSIS: `wine setup.exe /S /D=...` (whole process)"),
+            ("nsis_gui", "NSIS GUI, instfiles page only (whole process)"),
             ("limit", "limit: decode + write, in-process"),
             ("limit_process", "limit probe, whole process"),
             ("tiny", "ours with a one-file package (fixed cost)"),
             ("noop", "Wine: start and exit of an empty program")]
-    rows[2:2] = [(v["name"], f"variant `{v['name']}` (whole process)") for v in rep["variants"]]
+    rows[5:5] = [(v["name"], f"variant `{v['name']}` (whole process)") for v in rep["variants"]]
     for key, label in rows:
         v = s[key]
         lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
@@ -321,9 +387,17 @@ def markdown(rep):
         lines.append(f"| {g['goal']} | {value} | {g['target']} | {'yes' if g['met'] else 'NO'} |")
     r = rep["ratios"]
     lines += ["", "| Ratio | per-round median | of medians | of bests |", "|---|---:|---:|---:|"]
-    for key, label in [("nsis", "ours / NSIS"), ("limit", "ours / limit")]:
+    for key, label in [("nsis", "ours silent / NSIS /S"), ("limit", "ours silent / limit")]:
         lines.append(f"| {label} | {r['vs_' + key + '_paired']:.3f} | {r['vs_' + key + '_median']:.3f} | "
                      f"{r['vs_' + key + '_best']:.3f} |")
+    for key, label in [("silent", "ours wizard / ours silent"), ("nsis_gui", "ours wizard / NSIS GUI")]:
+        w = r["wizard"]
+        lines.append(f"| {label} | {w['vs_' + key + '_paired']:.3f} | {w['vs_' + key + '_median']:.3f} | "
+                     f"{w['vs_' + key + '_best']:.3f} |")
+    lines += ["", "| Per round | " + " | ".join(str(i + 1) for i in range(rep["runs"])) + " |",
+              "|---|" + "---:|" * rep["runs"]]
+    for key, values in rep["per_round"].items():
+        lines.append(f"| {key.replace('_', ' ')} | " + " | ".join(f"{v:.3f}" for v in values) + " |")
     if rep["variants"]:
         lines += ["", "| Variant | vs NSIS (per-round median) | vs limit (per-round median) | vs limit (of bests) "
                   "| stub bytes | peak above baseline |", "|---|---:|---:|---:|---:|---:|"]

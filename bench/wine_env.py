@@ -159,6 +159,29 @@ class WinePrefix:
     def win(host_path):
         return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
 
+    def start(self, args):
+        """Starts wine ARGS for finish(), for a program driven meanwhile."""
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        proc = subprocess.Popen(["wine", *map(str, args)], env=self.env, stdout=out, stderr=err,
+                                stdin=subprocess.DEVNULL)
+        proc.bench_files, proc.bench_started = (out, err), time.perf_counter()
+        return proc
+
+    def finish(self, proc, timeout=600):
+        """Waits for a started process: code, seconds (from its start), stdout, stderr."""
+        proc.wait(timeout=timeout)
+        seconds = time.perf_counter() - proc.bench_started
+        texts = []
+        for f in proc.bench_files:
+            f.seek(0)
+            texts.append(f.read().decode(errors="replace"))
+            f.close()
+        return {"code": proc.returncode, "seconds": seconds, "stdout": texts[0], "stderr": texts[1]}
+
+    def kill(self, proc):
+        proc.kill()
+        self.finish(proc, 60)
+
     def run(self, args, timeout=600, memory_of=None):
         """Runs wine ARGS; returns a dict with code, seconds (wall time from
         start to exit), stdout, stderr and, with memory_of, peak_kib."""

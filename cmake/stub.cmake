@@ -89,6 +89,3 @@ foreach(src ${HELPER_DLL_SOURCES})
   target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE)
   target_link_options(${name} PRIVATE -static)
 endforeach()
-
-# The checksum runs over the whole unpacked block: keep it fast.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/package/package_format.cpp PROPERTIES COMPILE_OPTIONS -O2)

@@ -4,6 +4,7 @@
 
 #include "env/app_message_win32.h"
 #include "env/system_probes.h"
+#include "install/folder_levels.h"
 #include "install/install_location.h"
 #include "install/progress.h"
 #include "install/registration.h"
@@ -18,7 +19,8 @@ namespace {
 
 void AdvanceProgress(ProgressState* state, uint32_t count) {
   uint32_t position = AddWritten(state, count);
-  if (state->Bar) SendMessageW(static_cast<HWND>(state->Bar), PBM_SETPOS, position, 0);
+  if (state->Bar && TakeBarUpdate(state, position, GetTickCount()))
+    SendMessageW(static_cast<HWND>(state->Bar), PBM_SETPOS, position, 0);
 }
 
 VOID CALLBACK ProgressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -54,29 +56,15 @@ bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HAN
   return true;
 }
 
-// Whether two package names lie in the same folder (the same text up to
-// and including the last backslash).
-bool SameFolder(const char* a, const char* b) {
-  uint32_t folderA = 0, folderB = 0;
-  for (uint32_t i = 0; a[i]; ++i)
-    if (a[i] == '\\') folderA = i + 1;
-  for (uint32_t i = 0; b[i]; ++i)
-    if (b[i] == '\\') folderB = i + 1;
-  if (folderA != folderB) return false;
-  for (uint32_t i = 0; i < folderA; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
+// The folder whose directories the run made last (see folder_levels.h).
+WChar MadeFolder[PATH_CAPACITY];
 
-// Makes the directories of the relative name, outermost first.
+void MakeDirectory(const WChar* path) { CreateDirectoryW(W(path), nullptr); }
+
+// Makes the directories of the relative name, outermost first, as far as
+// they are not those of the folder made last.
 void CreateParentDirs(WChar* path, uint32_t namePosition) {
-  if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) return;
-  for (WChar* p = path + namePosition; *p; ++p) {
-    if (*p != u'\\') continue;
-    *p = 0;
-    CreateDirectoryW(W(path), nullptr);
-    *p = u'\\';
-  }
+  MakeFolderLevels(path, namePosition, MadeFolder, MakeDirectory);
 }
 
 // Moves a locked file to name.tmpa (or the first free or deletable letter,
@@ -117,7 +105,15 @@ struct Redirection {
   void* Token;
 };
 
+// The file phase is over: the bar and the pane show where it ended.
+void EndFilePhase() {
+  if (Progress.Bar)
+    SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, FilePhasePosition(Progress.Written, Progress.Total), 0);
+  ReleaseLog();
+}
+
 int FailRun(Redirection* redirection) {
+  EndFilePhase();
   if (redirection->Disabled) RevertFsRedirection(redirection->Token);
   return 1;
 }
@@ -128,11 +124,11 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
   Redirection redirection = {false, nullptr};
   redirection.Disabled = DisableFsRedirection(&redirection.Token) == 1;
   Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
-  Progress.Written = 0;
-  Progress.Total = Package.ApplicableTotal ? Package.ApplicableTotal : 1;
+  StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
+  ForgetMadeFolder(MadeFolder);
+  HoldLog();
   if (namePosition >= PATH_CAPACITY) return FailRun(&redirection);
 
-  const char* previous = nullptr;
   for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
     const FileEntry* entry = &Package.Entries[i];
     if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
@@ -145,14 +141,23 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
     }
     FormatArg arg = TextArg(path);
     AppendLog(u"Copy %s\r\n", &arg, 1);
-    // The previous name's directories exist already when it shares the folder.
-    if (!previous || !SameFolder(previous, name)) CreateParentDirs(path, namePosition);
-    previous = name;
+    // Without a file to open, nothing would show that a folder made for an
+    // earlier name has gone since.
+    if (entry->Flags & FE_NO_EXTRACT) ForgetMadeFolder(MadeFolder);
+    CreateParentDirs(path, namePosition);
     if (entry->Flags & FE_NO_EXTRACT) continue;
 
     HANDLE file = OpenTarget(path);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+      // A folder made for an earlier name was removed since (by someone
+      // else): make every level again, as for a name of a new folder.
+      ForgetMadeFolder(MadeFolder);
+      CreateParentDirs(path, namePosition);
+      file = OpenTarget(path);
+    }
+    DWORD error = 0;
     if (file == INVALID_HANDLE_VALUE) {
-      DWORD error = GetLastError();
+      error = GetLastError();
       if ((entry->Flags & FE_REPLACE_LOCKED) && error == ERROR_SHARING_VIOLATION) {
         if (!MoveLockedFileAside(path)) {
           error = ERROR_FILENAME_EXCED_RANGE;
@@ -167,7 +172,6 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
       }
     }
     if (entry->DataSize > 0) {
-      DWORD error = 0;
       if (!WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
         CloseHandle(file);
         LogFailure(path, error);
@@ -179,6 +183,7 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
     CloseHandle(file);
   }
 
+  EndFilePhase();
   // In silent mode there is no window to own the timer, and nothing to show.
   if (window) SetTimer(window, PROGRESS_TIMER_ID, PROGRESS_TIMER_MS, ProgressTimerProc);
   if (FreshInstall == 1) {

@@ -3,10 +3,21 @@
 #include <richedit.h>
 
 #include "env/app_message_win32.h"
+#include "ui/log_output_batch.h"
 
 HWND LogPane;
 
-enum : uint32_t { LOG_LINE_CAPACITY = 256 };
+namespace {
+
+LogBatch PendingLines;
+
+void ShowInPane(const WChar* text) {
+  SetFocus(LogPane);
+  SendMessageW(LogPane, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+  SendMessageW(LogPane, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
+}
+
+}  // namespace
 
 void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
   WChar line[LOG_LINE_CAPACITY];
@@ -14,7 +25,10 @@ void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
   // Without a pane (silent mode) the line goes nowhere; SetFocus(null)
   // would take the focus from whatever window holds it.
   if (!LogPane) return;
-  SetFocus(LogPane);
-  SendMessageW(LogPane, EM_SETSEL, static_cast<WPARAM>(-1), -1);
-  SendMessageW(LogPane, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(line));
+  AddLine(&PendingLines, line, GetTickCount(), ShowInPane);
 }
+
+// Without a pane no line is ever held.
+void HoldLog() { HoldLines(&PendingLines, GetTickCount()); }
+
+void ReleaseLog() { ReleaseLines(&PendingLines, GetTickCount(), ShowInPane); }

@@ -3,13 +3,22 @@
 // Output is UTF-8, one record a line, fields separated by tabs; texts escape
 // backslash, tab, CR and LF as \\ \t \r \n.
 //   wizard_probe find [TIMEOUT_MS]     dialog<TAB>hwnd<TAB>caption   (exit 1: none)
+//                                      then found<TAB>time (as click's times)
+//   wizard_probe install [watch]       clicks Next as a user's click arrives (posted)
+//       and waits for the run's end (Cancel, disabled by the click, enabled again):
+//       installed<TAB>ms from the click to the outcome page<TAB>click time<TAB>end time
+//       (times as click's); with watch, the
+//       screen image of the pane and the bar is sampled meanwhile, and
+//       <TAB>visible changes<TAB>longest ms between two  follow
 //   wizard_probe state                 dialog, then one line per control:
 //       control<TAB>id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
 //     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel<TAB>state
 //     (pixel: the screen colour inside the bar's filled start; state: PBM_GETSTATE)
 //   wizard_probe click ID              BM_CLICK, returning once the wizard has
 //                                      handled it (exit 3 and "refused" when the
-//                                      control is hidden or disabled)
+//                                      control is hidden or disabled):
+//       clicked<TAB>id<TAB>sent<TAB>returned   (QueryPerformanceCounter, 100 ns units
+//                                      under Wine, for timing the Install command)
 //   wizard_probe post-click ID         the same, returning at once (for clicks
 //                                      that open a modal box)
 //   wizard_probe type ID TEXT          replaces the edit's text keystroke by keystroke
@@ -102,13 +111,25 @@ static BOOL CALLBACK FindWizard(HWND w, LPARAM lp) {
   return TRUE;
 }
 
+static long long Now() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return counter.QuadPart;
+}
+
+static double Milliseconds(long long ticks) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return ticks * 1000.0 / frequency.QuadPart;
+}
+
 static HWND Wizard(DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
     HWND found = nullptr;
     EnumWindows(FindWizard, reinterpret_cast<LPARAM>(&found));
     if (found || GetTickCount() - start >= timeoutMs) return found;
-    Sleep(100);
+    Sleep(10);
   }
 }
 
@@ -187,6 +208,7 @@ static int Click(HWND dialog, int id, bool wait) {
     Line(L"refused\t%ls\n", IsWindowVisible(control) ? L"disabled" : L"hidden");
     return 3;
   }
+  long long sent = Now();
   if (wait) {
     DWORD_PTR ignored;
     if (!SendMessageTimeoutW(control, BM_CLICK, 0, 0, SMTO_NORMAL, 300000, &ignored)) {
@@ -196,7 +218,79 @@ static int Click(HWND dialog, int id, bool wait) {
   } else {
     PostMessageW(control, BM_CLICK, 0, 0);
   }
-  Line(L"clicked\t%d\n", id);
+  Line(L"clicked\t%d\t%lld\t%lld\n", id, sent, Now());
+  return 0;
+}
+
+// A cheap fingerprint of what the screen shows of one control.
+static unsigned ScreenHash(HDC screen, HDC memory, HBITMAP bitmap, HWND control, unsigned* pixels, int capacity) {
+  RECT r;
+  if (!GetWindowRect(control, &r)) return 0;
+  int width = r.right - r.left, height = r.bottom - r.top;
+  if (width * height > capacity) height = capacity / width;
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  if (!GetDIBits(memory, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS)) return 0;
+  unsigned hash = 2166136261u;
+  for (int i = 0; i < width * height; ++i) hash = (hash ^ pixels[i]) * 16777619u;
+  return hash;
+}
+
+// Neither the screen reads nor IsWindowEnabled wait for the wizard's thread,
+// which does not answer messages while it writes files.
+static int Install(HWND dialog, bool watch) {
+  HWND next = GetDlgItem(dialog, 1), cancel = GetDlgItem(dialog, 2);
+  HWND pane = GetDlgItem(dialog, kPaneId), bar = GetDlgItem(dialog, kProgressId);
+  if (!IsWindowVisible(next) || !IsWindowEnabled(next)) {
+    Line(L"refused\tnext\n");
+    return 3;
+  }
+  const int capacity = 1024 * 1024;
+  static unsigned pixels[1024 * 1024];
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 1024, 1024);
+  SelectObject(memory, bitmap);
+  long long start = Now();
+  PostMessageW(next, BM_CLICK, 0, 0);
+  // The click disables Cancel for the run; the outcome page enables it.
+  while (IsWindowEnabled(cancel) && Milliseconds(Now() - start) < 60000) Sleep(1);
+  unsigned last[2] = {0, 0};
+  if (watch) {
+    last[0] = ScreenHash(screen, memory, bitmap, pane, pixels, capacity);
+    last[1] = ScreenHash(screen, memory, bitmap, bar, pixels, capacity);
+  }
+  long long lastChange = 0, longest = 0;
+  int changes = 0;
+  while (!IsWindowEnabled(cancel) && Milliseconds(Now() - start) < 600000) {
+    if (!watch) {
+      Sleep(1);
+      continue;
+    }
+    unsigned now[2] = {ScreenHash(screen, memory, bitmap, pane, pixels, capacity),
+                       ScreenHash(screen, memory, bitmap, bar, pixels, capacity)};
+    long long t = Now();
+    if (now[0] != last[0] || now[1] != last[1]) {
+      if (changes++ > 0 && t - lastChange > longest) longest = t - lastChange;
+      lastChange = t;
+      last[0] = now[0];
+      last[1] = now[1];
+    }
+    Sleep(5);
+  }
+  long long end = Now();
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  Line(L"installed\t%.0f\t%lld\t%lld", Milliseconds(end - start), start, end);
+  if (watch) Line(L"\t%d\t%.0f", changes, Milliseconds(longest));
+  Line(L"\n");
   return 0;
 }
 
@@ -330,9 +424,12 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (!wcscmp(verb, L"find")) {
+    long long found = Now();
     PrintDialog(dialog);
+    Line(L"found\t%lld\n", found);
     return 0;
   }
+  if (!wcscmp(verb, L"install")) return Install(dialog, argc > 2 && !wcscmp(argv[2], L"watch"));
   if (!wcscmp(verb, L"state")) {
     PrintDialog(dialog);
     EnumChildWindows(dialog, PrintControl, reinterpret_cast<LPARAM>(dialog));

@@ -1,7 +1,11 @@
 // Finding, decoding and verifying packages the packer wrote: the trailer
-// window, the certificate table, LZMA properties and damaged streams.
+// window, the certificate table, LZMA properties, the checksum and damaged
+// streams.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "package/package_format.h"
 #include "package/package_loader.h"
 #include "package/platform_memory.h"
 #include "packer/package_writer.h"
@@ -150,6 +154,24 @@ std::vector<uint8_t> CutStream(const std::vector<uint8_t>& image, uint32_t cut) 
   out.insert(out.end(), image.begin() + trailer, image.end());
   PutU32At(out, out.size() - TRAILER_SIZE + 8, packedSize - cut);
   return out;
+}
+
+TEST(LoaderTrailer, ChecksumIsTheWrappingSumOfAllBytes) {
+  // Every length around the vector width and every misalignment, with bytes
+  // near 255 so that each lane's sums carry.
+  std::vector<uint8_t> data(300);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(255 - i * 7 % 13);
+  for (uint32_t offset = 0; offset < 16; ++offset) {
+    for (uint32_t size = 0; offset + size <= data.size(); ++size) {
+      uint32_t expected = 0;
+      for (uint32_t i = 0; i < size; ++i) expected += data[offset + i];
+      ASSERT_EQ(PackageChecksum(data.data() + offset, size), expected) << offset << " " << size;
+    }
+  }
+  // Past 2^32 the sum wraps: 16.9 million bytes of 255.
+  std::vector<uint8_t> full((1u << 24) + 65536 + 3, 255);
+  EXPECT_EQ(PackageChecksum(full.data(), static_cast<uint32_t>(full.size())),
+            static_cast<uint32_t>(uint64_t{255} * full.size()));
 }
 
 TEST(LoaderTrailer, DamagedDataIsRefused) {

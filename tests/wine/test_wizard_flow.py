@@ -1,6 +1,7 @@
 """The wizard of a fresh installation, driven control by control: the licence
 and destination pages, the directory rules, the existing-folder question, a
-full installation to the done page, the folder browser, and Cancel."""
+full installation to the done page, the log and bar of a long file phase, the
+folder browser, and Cancel."""
 import time
 import unittest
 
@@ -138,6 +139,40 @@ class FreshInstallation(harness.WineTestCase):
         self.assertEqual(r.msgboxes, [FOLDER_QUESTION.format("C:\\Existing\\")])
         time.sleep(5)
         self.assertEqual(invocations(self.p.host(self.default_dir)), [])
+
+    def test_long_file_phase_log_and_bar(self):
+        """Many files: the pane ends up with exactly the lines appended one by
+        one would give, and the pane or the bar visibly moves all along."""
+        target = "C:\\L"
+        # A path of 250 characters: its line is cut at 255 and loses its line break.
+        deep = "\\".join(["d" * 60] * 3) + "\\" + "n" * 62
+        names = [f"f{i // 100}\\file{i:04d}.bin" for i in range(1500)]
+        names.insert(700, deep)
+        files = {name.replace("\\", "/"): bytes([i % 251]) * 20000 + bytes(range(256)) for i, name in enumerate(names)}
+        entries = [(name.replace("\\", "/"), f'name = "{name.replace(chr(92), chr(92) * 2)}"\n') for name in names]
+        entries.append(("Sample.exe", ""))
+        files["Sample.exe"] = harness.fake_product()
+        setup = harness.pack(self.tmp / "long", manifest(files=entries), files)
+        w = Wizard(self.p, setup)
+        self.assertTrue(w.click(ACCEPT))
+        w.type(DIR_EDIT, target)
+        fields = w.probe("install", "watch").stdout.split("\t")
+        self.assertEqual(fields[0], "installed", fields)
+        changes, longest_gap_ms = int(fields[4]), float(fields[5])
+        self.assertEqual(w.state().title, "Installation completed successfully")
+
+        copies = "".join(f"Copy {target}\\{name}\r\n"[:255] for name in names + ["Sample.exe"])
+        self.assertEqual(len(f"{target}\\{deep}"), 250)
+        log = w.pane()
+        self.assertEqual(log[:len(copies)], copies)
+        self.assertEqual(log[len(copies):], "Create desktop shortcut\r\nCreate start menu shortcut\r\nEnd")
+        # The old way redrew after every line and chunk; batches must still
+        # come often. Generous against a loaded machine: the aim is 250 ms.
+        self.assertGreater(changes, 5)
+        self.assertLess(longest_gap_ms, 500)
+        self.assertTrue(w.click(LAUNCH))
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
 
     def test_cancel_before_installing_writes_nothing(self):
         # Cancel on the licence page, then Escape (IDCANCEL) on the destination page.

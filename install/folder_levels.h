@@ -1,0 +1,20 @@
+// Which directories the install run makes for a name. Files of a package
+// come folder by folder, so the run remembers the folder whose directories
+// it made last and makes only the levels that a name does not share with it:
+// about one directory call per folder of the package instead of one per
+// level of every name.
+#pragma once
+#include <stdint.h>
+
+#include "env/wide_text.h"
+
+typedef void (*MakeDirectoryFn)(const WChar* path);
+
+// made: the full path of the folder made last, with its final backslash;
+// empty when none was (or when it may have gone since, see ForgetMadeFolder).
+// Calls makeDirectory, outermost first, for each directory of the relative
+// name at namePosition in path that made does not begin with, and records
+// the name's folder in made (capacity: that of path).
+void MakeFolderLevels(WChar* path, uint32_t namePosition, WChar* made, MakeDirectoryFn makeDirectory);
+// The next name makes all its levels again.
+inline void ForgetMadeFolder(WChar* made) { made[0] = 0; }

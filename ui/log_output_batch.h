@@ -1,0 +1,33 @@
+// Lines of the installation log held back and handed to the pane in one
+// piece. Appending to a rich edit control costs about the same for one line
+// as for a hundred (selection, insertion, scrolling, repainting), and the
+// file phase logs a line per file; the pane's final text is the same either
+// way, because a batch is exactly its lines one after the other.
+#pragma once
+#include <stdint.h>
+
+#include "env/wide_text.h"
+
+enum : uint32_t {
+  LOG_LINE_CAPACITY = 256,
+  LOG_BATCH_CAPACITY = 16384,
+  // Held lines reach the pane at the first line that comes this long after
+  // the last batch.
+  LOG_BATCH_MS = 100,
+};
+
+typedef void (*LogSink)(const WChar* text);
+
+struct LogBatch {
+  WChar Text[LOG_BATCH_CAPACITY];  // the lines held back, terminated
+  uint32_t Length;
+  uint32_t ShownAt;  // when the last batch went out, in ms of a wrapping tick count
+  bool Holding;      // false: every line goes out at once
+};
+
+// From now on lines are held back until LOG_BATCH_MS have passed.
+void HoldLines(LogBatch* batch, uint32_t now);
+// Hands line to sink, at once or as part of a later batch.
+void AddLine(LogBatch* batch, const WChar* line, uint32_t now, LogSink sink);
+// Hands every held line to sink and stops holding lines back.
+void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink);
