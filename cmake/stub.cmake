@@ -2,7 +2,9 @@
 set(LZMA_PREFIX ${CMAKE_SOURCE_DIR}/build/mingw-lzma CACHE PATH "cross-built liblzma")
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
-set(STUB_OPTIMIZE -Os CACHE STRING "optimisation of the stub's own code")
+# -Oz keeps the stub within its size budget; the code that runs per byte or
+# per file (checksum, install run, progress, log) is kept at -Os for speed.
+set(STUB_OPTIMIZE -Oz CACHE STRING "optimisation of the stub's own code")
 set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-threadsafe-statics -fno-stack-protector -march=i686 -mtune=generic -Wall -Wextra -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
@@ -45,6 +47,10 @@ target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
 target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
   kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)
 set_target_properties(setup PROPERTIES OUTPUT_NAME setup-stub SUFFIX .exe)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/package/package_format.cpp
+  ${CMAKE_SOURCE_DIR}/install/install_run_win32.cpp ${CMAKE_SOURCE_DIR}/install/progress.cpp
+  ${CMAKE_SOURCE_DIR}/ui/log_output_batch.cpp ${CMAKE_SOURCE_DIR}/ui/log_output_win32.cpp
+  TARGET_DIRECTORY setup PROPERTIES COMPILE_OPTIONS -Os)
 
 # Small Windows programs the tests and benchmarks use (fake product, probes).
 file(GLOB HELPER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/*.cpp)
