@@ -3,6 +3,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(TOMLPP REQUIRED IMPORTED_TARGET tomlplusplus)
+find_package(nlohmann_json 3 REQUIRED)
 find_package(GTest REQUIRED)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -27,7 +28,8 @@ target_link_libraries(core PUBLIC PkgConfig::LZMA)
 file(GLOB PACKER_LIB_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packer/*.cpp)
 list(FILTER PACKER_LIB_SOURCES EXCLUDE REGEX "packer_main\\.cpp$")
 add_library(packerlib STATIC ${PACKER_LIB_SOURCES})
-target_link_libraries(packerlib PUBLIC core PkgConfig::TOMLPP)
+target_link_libraries(packerlib PUBLIC core PkgConfig::TOMLPP nlohmann_json::nlohmann_json)
+target_compile_definitions(packerlib PRIVATE PACKER_VERSION="${PROJECT_VERSION}")
 add_executable(packer ${CMAKE_SOURCE_DIR}/packer/packer_main.cpp)
 target_link_libraries(packer PRIVATE packerlib)
 
