@@ -119,10 +119,11 @@ build_lzma "$build/mingw-lzma" i686-w64-mingw32 \
   --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc --disable-nls
 
 # The Windows packer's liblzma: the LZMA1 encoder (every match finder, as the
-# native library has them) and decoder, built without --enable-small.
+# native library has them) and decoder, and every check function, built
+# without --enable-small.
 build_lzma "$build/mingw64-lzma" x86_64-w64-mingw32 "-O2" \
   --enable-static --disable-shared --enable-encoders=lzma1 --enable-decoders=lzma1 \
-  --disable-lzip-decoder --disable-microlzma --enable-checks=crc32 --disable-threads --disable-xz --disable-xzdec \
+  --disable-lzip-decoder --disable-microlzma --disable-threads --disable-xz --disable-xzdec \
   --disable-lzmadec --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc --disable-nls
 rm -rf "$build/xz-src"
 echo "bootstrap: ready"
