@@ -366,8 +366,12 @@ TEST_F(ManifestTest, SourcesMayUseBackslashes) {
   Manifest m = Read(std::string(kProduct) + "[[file]]\nsource = 'sub\\data.bin'\n");
   ASSERT_EQ(m.Contents.Files.size(), 1u);
   EXPECT_EQ(m.Contents.Files[0].Name, "sub\\data.bin");
-  EXPECT_EQ(m.Contents.Files[0].Data, Bytes("DATA"));
   std::string errors;
+  ASSERT_EQ(Build(std::string(kProduct) + "[[file]]\nsource = 'sub\\data.bin'\n", &errors), 0) << errors;
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"extract", Output(), (dir_.Path / "x").string()}, out, err), 0) << err.str();
+  std::ifstream in(dir_.Path / "x" / "sub" / "data.bin", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "DATA");
   EXPECT_EQ(Build(std::string(kProduct) + "[[file]]\nsource = '..\\m.toml'\n", &errors), 2);
   EXPECT_NE(errors.find("file[0].source: must be a relative path inside"), std::string::npos) << errors;
 }
