@@ -3,12 +3,14 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(TOMLPP REQUIRED IMPORTED_TARGET tomlplusplus)
+find_package(nlohmann_json 3 REQUIRED)
 find_package(GTest REQUIRED)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 option(SANITIZE "build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(FUZZ "build the libFuzzer targets (clang)" OFF)
 set(WIN_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/win CACHE PATH "where the cross-built stub lives")
+set(WIN_PACKER_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/win-packer CACHE PATH "where the Windows packer lives")
 
 add_compile_options(-Wall -Wextra)
 if(SANITIZE)
@@ -27,7 +29,8 @@ target_link_libraries(core PUBLIC PkgConfig::LZMA)
 file(GLOB PACKER_LIB_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packer/*.cpp)
 list(FILTER PACKER_LIB_SOURCES EXCLUDE REGEX "packer_main\\.cpp$")
 add_library(packerlib STATIC ${PACKER_LIB_SOURCES})
-target_link_libraries(packerlib PUBLIC core PkgConfig::TOMLPP)
+target_link_libraries(packerlib PUBLIC core PkgConfig::TOMLPP nlohmann_json::nlohmann_json)
+target_compile_definitions(packerlib PUBLIC PACKER_VERSION="${PROJECT_VERSION}")
 add_executable(packer ${CMAKE_SOURCE_DIR}/packer/packer_main.cpp)
 target_link_libraries(packer PRIVATE packerlib)
 
@@ -56,7 +59,7 @@ else()
         COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/wine)
       set_tests_properties(wine.${name} PROPERTIES
-        ENVIRONMENT "NATIVE_BUILD_DIR=${CMAKE_BINARY_DIR};WIN_BUILD_DIR=${WIN_BUILD_DIR}"
+        ENVIRONMENT "NATIVE_BUILD_DIR=${CMAKE_BINARY_DIR};WIN_BUILD_DIR=${WIN_BUILD_DIR};WIN_PACKER_BUILD_DIR=${WIN_PACKER_BUILD_DIR}"
         RESOURCE_LOCK wine TIMEOUT 1500 LABELS wine)
     endforeach()
   endif()

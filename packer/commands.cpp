@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "package/package_loader.h"
+#include "packer/package_extract.h"
 #include "packer/package_listing.h"
 #include "packer/manifest.h"
+#include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
 
@@ -20,7 +23,102 @@ const char kUsage[] =
     "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe\n"
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
     "                    [--slack N] [--corrupt-checksum]\n"
-    "       packer inspect SETUP.exe\n";
+    "       packer inspect [--json] SETUP.exe\n"
+    "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
+    "       packer help | --help | --version\n"
+    "\"packer COMMAND --help\" describes a command.\n";
+
+const char kBuildHelp[] =
+    "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe [OPTION]...\n"
+    "Packs the product folder DIR as the manifest describes and appends it to the stub.\n"
+    "The output appears only when everything succeeded.\n"
+    "\n"
+    "  --manifest M.toml    the manifest\n"
+    "  --product-dir DIR    the folder the manifest's sources are relative to\n"
+    "  --stub STUB.exe      the unsigned setup stub\n"
+    "  --output SETUP.exe   the setup file to write (sign it afterwards)\n"
+    "  --end-marker         end the compressed stream with an end marker\n"
+    "  --properties N       LZMA properties byte, instead of [compression] properties\n"
+    "  --dictionary N       dictionary size, instead of [compression] dictionary\n"
+    "For tests: --extra-size N, --slack N (zero bytes before the block, after the\n"
+    "trailer), --corrupt-checksum. Numbers are decimal or 0x hex.\n"
+    "Exit codes: 0 done, 2 error (one line on stderr).\n";
+
+const char kInspectHelp[] =
+    "usage: packer inspect [--json] SETUP.exe\n"
+    "Loads the setup file with the stub's own loader and prints the trailer, the\n"
+    "header, every entry, every language with its texts and the configuration\n"
+    "strings; with --json, all of it as one JSON document.\n"
+    "Exit codes: 0 done, 1 no valid package, 2 error.\n";
+
+const char kExtractHelp[] =
+    "usage: packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
+    "Writes the files the setup file installs into DIR, with their stored times,\n"
+    "after the checks the stub makes. Without --os and --arch: every entry; later\n"
+    "entries of the same name replace earlier ones, as in an installation.\n"
+    "\n"
+    "  --os NAME     win2000, xp, vista, win7, win8, win10 or win11+\n"
+    "  --arch NAME   x86, x64 or arm64\n"
+    "Exit codes: 0 done, 1 no valid package or a system the package refuses, 2 error.\n";
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+template <size_t N>
+uint32_t ParseSystemName(const std::string& option, const std::string& text, const NamedBit (&names)[N]) {
+  for (const NamedBit& n : names) {
+    if (text == n.Name) return n.Bit;
+  }
+  throw PackerError("command line", option, "unknown name \"" + text + "\"; known names: " + NameList(names));
+}
+
+ExtractRequest ParseExtractArguments(const std::vector<std::string>& args) {
+  ExtractRequest request;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw PackerError("command line", option, "needs a value");
+      return args[++i];
+    };
+    if (option == "--os") request.OsClass = ParseSystemName(option, value(), kOsNames);
+    else if (option == "--arch") request.ArchClass = ParseSystemName(option, value(), kArchNames);
+    else if (option.size() > 1 && option[0] == '-') throw PackerError("command line", option, "unknown option");
+    else positional.push_back(option);
+  }
+  if (positional.size() != 2) throw PackerError("command line", "extract", "needs SETUP.exe and DIR");
+  request.SetupFile = positional[0];
+  request.Dir = positional[1];
+  return request;
+}
+
+// PackedSize + UnpackedSize + dictionary is about what the stub's loader
+// holds at once; above 1.5 GiB a 32-bit process seldom finds that much.
+void WarnAboutLargeSetupFile(const std::string& path, std::ostream& err) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return;
+  uint8_t window[TRAILER_WINDOW];
+  PackageTrailer trailer;
+  uint8_t properties[5];
+  bool found = fseeko(file, -static_cast<long>(TRAILER_WINDOW), SEEK_END) == 0 &&
+               fread(window, 1, sizeof window, file) == sizeof window;
+  int32_t n = found ? FindTrailerMagic(window) : -1;
+  found = n >= 16;
+  if (found) {
+    memcpy(&trailer, window + n - 16, sizeof trailer);
+    off_t at = ftello(file) - TRAILER_WINDOW + n - 16 - trailer.PackedSize;
+    found = trailer.PackedSize >= 5 && at >= 0 && fseeko(file, at, SEEK_SET) == 0 &&
+            fread(properties, 1, sizeof properties, file) == sizeof properties;
+  }
+  fclose(file);
+  if (!found) return;
+  uint64_t dictionary = uint64_t{properties[1]} | uint64_t{properties[2]} << 8 | uint64_t{properties[3]} << 16 |
+                        uint64_t{properties[4]} << 24;
+  uint64_t total = uint64_t{trailer.PackedSize} + trailer.UnpackedSize + dictionary;
+  if (total > (uint64_t{3} << 29))
+    err << "warning: " << path << ": packed " << trailer.PackedSize << " + unpacked " << trailer.UnpackedSize
+        << " + dictionary " << dictionary << " bytes exceed 1.5 GiB: "
+        << "such a setup file needs a 64-bit Windows to install\n";
+}
 
 uint32_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
   errno = 0;
@@ -99,8 +197,10 @@ void RunBuild(const BuildRequest& request) {
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
   try {
     WriteAll(temporary, image);
-    if (rename(temporary.c_str(), request.Output.c_str()) != 0)
-      throw PackerError(request.Output, "", std::string("cannot write: ") + strerror(errno));
+    // std::filesystem replaces an existing output on Windows too.
+    std::error_code error;
+    std::filesystem::rename(temporary, request.Output, error);
+    if (error) throw PackerError(request.Output, "", "cannot write: " + error.message());
   } catch (...) {
     remove(temporary.c_str());
     throw;
@@ -109,11 +209,43 @@ void RunBuild(const BuildRequest& request) {
 
 int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {
-    if (args.size() >= 1 && args[0] == "build") {
-      RunBuild(ParseBuildArguments(std::vector<std::string>(args.begin() + 1, args.end())));
+    const std::string command = args.empty() ? "" : args[0];
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    const bool help = std::any_of(rest.begin(), rest.end(), IsHelp);
+    if (IsHelp(command) || command == "help") {
+      out << kUsage;
       return 0;
     }
-    if (args.size() == 2 && args[0] == "inspect") return InspectSetupFile(args[1], out, err);
+    if (command == "--version") {
+      out << "packer " << PACKER_VERSION << "\n";
+      return 0;
+    }
+    if (command == "build") {
+      if (help) {
+        out << kBuildHelp;
+        return 0;
+      }
+      BuildRequest request = ParseBuildArguments(rest);
+      RunBuild(request);
+      WarnAboutLargeSetupFile(request.Output, err);
+      return 0;
+    }
+    if (command == "inspect") {
+      if (help) {
+        out << kInspectHelp;
+        return 0;
+      }
+      if (rest.size() == 1 && rest[0] != "--json") return InspectSetupFile(rest[0], out, err);
+      if (rest.size() == 2 && rest[0] == "--json") return InspectSetupFile(rest[1], out, err, true);
+      if (rest.size() == 2 && rest[1] == "--json") return InspectSetupFile(rest[0], out, err, true);
+    }
+    if (command == "extract") {
+      if (help) {
+        out << kExtractHelp;
+        return 0;
+      }
+      return ExtractSetupFile(ParseExtractArguments(rest), err);
+    }
   } catch (const PackerError& error) {
     err << error.what() << "\n";
     return 2;

@@ -1,5 +1,6 @@
 #include "packer/manifest.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "packer/content_rules.h"
@@ -76,6 +77,12 @@ void ReadCompression(const ManifestReader& r, const toml::table& root, LzmaSetti
   if (!compression) return;
   r.OnlyKeys(*compression, "compression", {"properties", "dictionary", "end_marker"});
   lzma.Properties = static_cast<uint8_t>(r.Integer(*compression, "compression", "properties", 255).value_or(0x5D));
+  // No stub decodes these; the command line's --properties still writes
+  // them, for tests of the refusal.
+  uint32_t lc, lp, pb;
+  if (!ParseLzmaProperties(lzma.Properties, &lc, &lp, &pb) || lc + lp > 4)
+    r.Fail(compression->get("properties"), "compression.properties",
+           "no decoder reads this properties byte: it must be at most 224 with lc + lp at most 4");
   lzma.Dictionary = static_cast<uint32_t>(
       r.Integer(*compression, "compression", "dictionary", 0xFFFFFFFFu).value_or(lzma.Dictionary));
   lzma.EndMarker = r.Boolean(*compression, "compression", "end_marker");
@@ -105,6 +112,9 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     r.OnlyKeys(file, prefix, {"source", "name", "os", "arch", "no_extract", "replace_locked", "time"});
     std::optional<std::string> source = r.NarrowString(file, prefix, "source");
     if (!source) r.Fail(&file, prefix + ".source", "required key is missing");
+    // Backslashes separate folders too, so that one manifest serves the
+    // Windows and the Linux packer alike.
+    std::replace(source->begin(), source->end(), '\\', '/');
     if (!IsInsideFolder(*source))
       r.Fail(file.get("source"), prefix + ".source", "must be a relative path inside the product folder");
     std::string path = productDir + "/" + *source;

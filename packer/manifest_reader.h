@@ -40,14 +40,23 @@ class ManifestReader {
   // A TOML date-time (UTC when it has no offset) or an integer FILETIME.
   uint64_t FileTime(const toml::node& node, const std::string& key) const;
 
-  // A list of names or an integer of at most max; 0 (all) when absent.
+  // A list of names or an integer of at most max; 0 (all) when absent. A
+  // non-zero integer needs at least one bit of the named ones.
   template <size_t N>
   uint32_t Mask(const toml::table& table, const std::string& prefix, const char* name,
                 const NamedBit (&names)[N], uint32_t max) const {
     const toml::node* node = table.get(name);
     if (!node) return 0;
     std::string key = Join(prefix, name);
-    if (node->is_integer()) return static_cast<uint32_t>(*Integer(table, prefix, name, max));
+    uint32_t defined = 0;
+    for (const NamedBit& n : names) defined |= n.Bit;
+    if (node->is_integer()) {
+      uint32_t mask = static_cast<uint32_t>(*Integer(table, prefix, name, max));
+      // Such a mask admits no system the stub can classify.
+      if (mask != 0 && (mask & defined) == 0)
+        Fail(node, key, "has none of the defined bits (" + NameList(names) + "): no system would install this");
+      return mask;
+    }
     if (!node->is_array()) Fail(node, key, "must be a list of names (" + NameList(names) + ") or an integer");
     uint32_t mask = 0;
     for (const toml::node& item : *node->as_array()) {

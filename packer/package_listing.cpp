@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <nlohmann/json.hpp>
+
 #include "package/package_loader.h"
 #include "packer/default_texts.h"
 #include "packer/mask_names.h"
@@ -114,6 +116,102 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, std::ostr
   }
 }
 
+using Json = nlohmann::ordered_json;
+
+// The systems a mask admits, by name; 0 admits every system.
+template <size_t N>
+Json MaskNames(uint32_t mask, const NamedBit (&names)[N]) {
+  Json list = Json::array();
+  for (const NamedBit& n : names) {
+    if (mask == 0 || (mask & n.Bit)) list.push_back(n.Name);
+  }
+  return list;
+}
+
+Json WideJson(const WChar* text) { return text ? Json(Utf16ToUtf8(std::u16string(text))) : Json(nullptr); }
+
+Json PackageJson(const std::string& path, const SetupFileSource& file, const LoadedPackage& p) {
+  const PackageSource& source = file.Source();
+  Json doc;
+  doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", file.IsPeImage()}};
+  PackageTrailer trailer;
+  uint32_t trailerAt;
+  if (FindTrailer(source, &trailer, &trailerAt)) {
+    uint32_t end = source.CertificateOffset ? source.CertificateOffset : source.FileSize;
+    Json t = {{"offset", trailerAt},           {"checksum", trailer.Checksum},
+              {"unpacked_size", trailer.UnpackedSize}, {"packed_size", trailer.PackedSize},
+              {"extra_size", trailer.ExtraSize}, {"slack", end - trailerAt - TRAILER_SIZE}};
+    uint8_t properties[5];
+    if (trailer.PackedSize >= 5 &&
+        source.Read(source.Context, trailerAt - trailer.PackedSize, properties, 5) == 5) {
+      t["properties"] = properties[0];
+      t["dictionary"] = uint32_t{properties[1]} | uint32_t{properties[2]} << 8 | uint32_t{properties[3]} << 16 |
+                        uint32_t{properties[4]} << 24;
+    }
+    doc["trailer"] = t;
+  }
+  doc["certificate_table"] = source.CertificateOffset ? Json(source.CertificateOffset) : Json(nullptr);
+
+  const PackageHeader& h = *p.Header;
+  Json header = {{"files", h.FileCount},
+                 {"languages", h.LanguageCount},
+                 {"os_mask", h.OsMask},
+                 {"os", MaskNames(h.OsMask, kOsNames)},
+                 {"arch_mask", h.ArchMask},
+                 {"arch", MaskNames(h.ArchMask, kArchNames)},
+                 {"flags", h.Flags},
+                 {"registry_64", (h.Flags & PH_REGISTRY_64) != 0}};
+  if (h.LicenseEntry == NO_LICENSE_ENTRY) {
+    header["license_entry"] = nullptr;
+  } else {
+    header["license_entry"] = h.LicenseEntry;
+    header["license_name"] = p.NamesArea + p.Entries[h.LicenseEntry].NameOffset;
+  }
+  doc["header"] = header;
+  doc["data_total"] = p.ApplicableTotal;
+
+  Json entries = Json::array();
+  for (uint32_t i = 0; i < h.FileCount; ++i) {
+    const FileEntry& e = p.Entries[i];
+    uint64_t time = uint64_t{e.LastWriteTimeHigh} << 32 | e.LastWriteTimeLow;
+    entries.push_back({{"index", i},
+                       {"name", p.NamesArea + e.NameOffset},
+                       {"flags", e.Flags},
+                       {"os", MaskNames((e.Flags & FE_OS_MASK) >> 4, kOsNames)},
+                       {"arch", MaskNames(e.Flags & FE_ARCH_MASK, kArchNames)},
+                       {"no_extract", (e.Flags & FE_NO_EXTRACT) != 0},
+                       {"replace_locked", (e.Flags & FE_REPLACE_LOCKED) != 0},
+                       {"size", e.DataSize},
+                       {"offset", e.DataOffset},
+                       {"time", FormatFileTime(time)},
+                       {"filetime", time}});
+  }
+  doc["entries"] = entries;
+
+  Json languages = Json::array();
+  for (uint32_t l = 0; l < h.LanguageCount; ++l) {
+    const LanguageEntry& language = p.Languages[l];
+    Json texts = Json::object();
+    for (int t = 0; t < TXT_COUNT; ++t) texts[TextIdName(static_cast<TextId>(t))] = WideJson(language.Strings[1 + t]);
+    languages.push_back({{"id", language.LangId}, {"name", WideJson(language.Strings[0])}, {"texts", texts}});
+  }
+  doc["languages"] = languages;
+
+  // null: absent; MainProgram made up by the loader is listed with the
+  // other defaults.
+  Json config = Json::object();
+  Json defaults = Json::array();
+  for (int c = 0; c < CFG_COUNT; ++c) {
+    const WChar* value = p.Config[c];
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(value);
+    config[kConfigNames[c]] = WideJson(value);
+    if (value && (at < p.Block || at >= p.Block + p.BlockSize)) defaults.push_back(kConfigNames[c]);
+  }
+  doc["config"] = config;
+  doc["config_defaults"] = defaults;
+  return doc;
+}
+
 }  // namespace
 
 std::string DescribeEntryFlags(uint32_t flags) {
@@ -147,7 +245,7 @@ std::string FormatFileTime(uint64_t fileTime) {
   return out + "Z";
 }
 
-int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err) {
+int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json) {
   SetupFileSource file(path);
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
@@ -155,6 +253,13 @@ int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& e
   if (result != LOAD_OK) {
     err << path << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
+  }
+  if (json) {
+    // Names are 8-bit in an unknown code page: bytes that are not UTF-8
+    // become U+FFFD rather than making the document invalid.
+    out << PackageJson(path, file, package).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    FreeLoadedPackage(&package);
+    return 0;
   }
   out << "setup file: " << path << " (" << file.Source().FileSize << " bytes"
       << (file.IsPeImage() ? ", PE image" : ", not a PE image") << ")\n";

@@ -5,10 +5,10 @@
 #include <string>
 
 // Prints trailer, header, entries (flags with masks by name), languages and
-// configuration strings to out and returns 0. When the file holds no valid
-// package, tells why on err and returns 1. Throws PackerError when the file
-// cannot be read.
-int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err);
+// configuration strings to out and returns 0; with json, the same as one
+// JSON document. When the file holds no valid package, tells why on err and
+// returns 1. Throws PackerError when the file cannot be read.
+int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json = false);
 
 // "os=win10,win11+ arch=x64 no_extract" for normalised entry flags.
 std::string DescribeEntryFlags(uint32_t flags);

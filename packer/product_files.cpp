@@ -3,6 +3,11 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -28,11 +33,23 @@ std::vector<std::string> ListProductFiles(const std::string& dir) {
 
 SourceFileInfo StatSourceFile(const std::string& path) {
   SourceFileInfo info;
+#ifdef _WIN32
+  // The C runtime's stat keeps whole seconds only; the file system's own
+  // time is what the stub will set on the installed file.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return info;
+  info.Exists = true;
+  info.Size = uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+  info.LastWriteTime = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+#else
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return info;
   info.Exists = true;
   info.Size = static_cast<uint64_t>(st.st_size);
   info.LastWriteTime = UnixTimeToFileTime(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+#endif
   return info;
 }
 
@@ -44,6 +61,25 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   in.seekg(0);
   if (!in.read(reinterpret_cast<char*>(data.data()), size)) throw PackerError(path, "", "cannot read");
   return data;
+}
+
+bool SetLastWriteTime(const std::string& path, uint64_t fileTime) {
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  FILETIME time = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+  bool ok = SetFileTime(file, nullptr, nullptr, &time) != 0;
+  return CloseHandle(file) && ok;
+#else
+  const int64_t kEpochDifference = 11644473600;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(static_cast<int64_t>(fileTime / 10000000u) - kEpochDifference);
+  times[1].tv_nsec = static_cast<long>(fileTime % 10000000u * 100);
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
 }
 
 uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds) {

@@ -102,6 +102,15 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
       {p + "[package]\nregistry_64 = \"yes\"\n", 6, "package.registry_64", "true or false"},
       {p + "[package]\nlicence = \"x\"\n", 6, "package.licence", "unknown key"},
       {p + "[compression]\nproperties = 256\n", 6, "compression.properties", "from 0 to 255"},
+      // No stub decodes these: above 224, or lc + lp above 4.
+      {p + "[compression]\nproperties = 225\n", 6, "compression.properties", "at most 224"},
+      {p + "[compression]\nproperties = 0x0E\n", 6, "compression.properties", "lc + lp at most 4"},
+      {p + "[compression]\nproperties = 0x2C\n", 6, "compression.properties", "lc + lp at most 4"},
+      // Masks of undefined bits only admit no system.
+      {p + "[package]\nos = 0x80\n", 6, "package.os", "none of the defined bits"},
+      {p + "[package]\narch = 0xF8\n", 6, "package.arch", "none of the defined bits"},
+      {p + file + "os = 0xFF80\n", 7, "file[0].os", "none of the defined bits"},
+      {p + file + "arch = 8\n", 7, "file[0].arch", "none of the defined bits"},
       {p + "[compression]\ndictionary = 4294967296\n", 6, "compression.dictionary", "from 0 to 4294967295"},
       {p + "[compression]\nend_marker = 0\n", 6, "compression.end_marker", "true or false"},
       {p + "[[language]]\nname = \"English\"\n", 5, "language[0].id", "required key is missing"},
@@ -342,6 +351,45 @@ TEST_F(ManifestTest, ProductsOf2GiBAreRefusedBeforeReading) {
   EXPECT_FALSE(std::filesystem::exists(Output()));
 }
 
+TEST_F(ManifestTest, EdgesOfPropertiesAndMasksPass) {
+  // 0xE0 would pass the format's rule but not the decoder's (lc 8); 0x5A has
+  // lc + lp = 4 exactly. Masks with one defined bit among undefined ones pass.
+  Manifest m = Read(std::string(kProduct) + "[package]\nos = 0x81\narch = 0x0C\n[compression]\nproperties = 0x5A\n" +
+                    "[[file]]\nsource = \"app.exe\"\nos = 0x8040\narch = 0xC\n");
+  EXPECT_EQ(m.Contents.OsMask, 0x81);
+  EXPECT_EQ(m.Contents.ArchMask, 0x0C);
+  EXPECT_EQ(m.Lzma.Properties, 0x5A);
+  EXPECT_EQ(m.Contents.Files[0].Flags, 0xCu | 0x8040u << 4);
+}
+
+TEST_F(ManifestTest, SourcesMayUseBackslashes) {
+  Manifest m = Read(std::string(kProduct) + "[[file]]\nsource = 'sub\\data.bin'\n");
+  ASSERT_EQ(m.Contents.Files.size(), 1u);
+  EXPECT_EQ(m.Contents.Files[0].Name, "sub\\data.bin");
+  std::string errors;
+  ASSERT_EQ(Build(std::string(kProduct) + "[[file]]\nsource = 'sub\\data.bin'\n", &errors), 0) << errors;
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"extract", Output(), (dir_.Path / "x").string()}, out, err), 0) << err.str();
+  std::ifstream in(dir_.Path / "x" / "sub" / "data.bin", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "DATA");
+  EXPECT_EQ(Build(std::string(kProduct) + "[[file]]\nsource = '..\\m.toml'\n", &errors), 2);
+  EXPECT_NE(errors.find("file[0].source: must be a relative path inside"), std::string::npos) << errors;
+}
+
+TEST_F(ManifestTest, WarnsWhenTheSetupFileNeedsA64BitWindows) {
+  // The dictionary field counts as written, whatever the encoder used.
+  std::string errors;
+  ASSERT_EQ(Build(kProduct, &errors, {"--dictionary", "0x5FFF0000"}), 0) << errors;
+  EXPECT_EQ(errors, "");
+  ASSERT_EQ(Build(kProduct, &errors, {"--dictionary", "0x60000000"}), 0) << errors;
+  EXPECT_EQ(errors.rfind("warning: " + Output() + ": packed ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(" + dictionary 1610612736 bytes exceed 1.5 GiB: such a setup file needs a 64-bit "
+                        "Windows to install\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(std::filesystem::exists(Output())) << "the file is still written";
+}
+
 TEST_F(ManifestTest, CommandLineOverridesCompressionAndShapesTheFile) {
   std::string errors;
   ASSERT_EQ(Build(std::string(kProduct) + "[compression]\nproperties = 0\ndictionary = 4096\n", &errors,
@@ -415,6 +463,43 @@ TEST(PackerCommandLine, RefusesBadArguments) {
   std::ostringstream out, err;
   EXPECT_EQ(RunPacker({}, out, err), 2);
   EXPECT_NE(err.str().find("usage"), std::string::npos);
+}
+
+TEST(PackerCommandLine, HelpAndVersionOnStdoutWrongUsageOnStderr) {
+  struct Case {
+    std::vector<std::string> Args;
+    int Code;
+    std::string Out, Err;  // the start of each; "" for nothing
+  } cases[] = {
+      {{"--help"}, 0, "usage: packer build", ""},
+      {{"-h"}, 0, "usage: packer build", ""},
+      {{"help"}, 0, "usage: packer build", ""},
+      {{"build", "--help"}, 0, "usage: packer build --manifest", ""},
+      {{"build", "--manifest", "m.toml", "--help"}, 0, "usage: packer build --manifest", ""},
+      {{"inspect", "--help"}, 0, "usage: packer inspect [--json]", ""},
+      {{"extract", "--help"}, 0, "usage: packer extract", ""},
+      {{"--version"}, 0, "packer " PACKER_VERSION "\n", ""},
+      {{}, 2, "", "usage: packer build"},
+      {{"pack"}, 2, "", "usage: packer build"},
+      {{"inspect"}, 2, "", "usage: packer build"},
+      {{"inspect", "a.exe", "b.exe"}, 2, "", "usage: packer build"},
+      {{"build", "--colour"}, 2, "", "error: command line: --colour: unknown option\n"},
+      {{"extract", "a.exe"}, 2, "", "error: command line: extract: needs SETUP.exe and DIR\n"},
+      {{"extract", "a.exe", "d", "--os", "win95"}, 2, "", "error: command line: --os: unknown name \"win95\""},
+      {{"extract", "a.exe", "d", "--arch", "mips"}, 2, "", "error: command line: --arch: unknown name \"mips\""},
+      {{"extract", "a.exe", "d", "--arch"}, 2, "", "error: command line: --arch: needs a value\n"},
+  };
+  for (const Case& k : cases) {
+    std::string line;
+    for (const std::string& a : k.Args) line += a + " ";
+    SCOPED_TRACE(line);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPacker(k.Args, out, err), k.Code);
+    EXPECT_EQ(out.str().substr(0, k.Out.size()), k.Out);
+    EXPECT_EQ(out.str().empty(), k.Out.empty()) << out.str();
+    EXPECT_EQ(err.str().substr(0, k.Err.size()), k.Err);
+    EXPECT_EQ(err.str().empty(), k.Err.empty()) << err.str();
+  }
 }
 
 }  // namespace
