@@ -55,6 +55,8 @@ def display():
 
 # --- prefixes --------------------------------------------------------------
 
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+X64_ONLY = "x64-only"  # a prefix for 64-bit programs, run with WINE64
 NO_NATIVE_X86_32 = "this machine cannot run 32-bit x86 programs natively, which Wine needs"
 _native_x86_32 = None
 
@@ -98,7 +100,8 @@ def _base_env():
 
 def template(kind="win64"):
     """A prepared Wine prefix: win64 (x64 machine), win32 (x86), each with
-    an optional -win10 suffix for a prefix that reports Windows 10."""
+    an optional -win10 suffix for a prefix that reports Windows 10, or
+    X64_ONLY for 64-bit programs."""
     path = WORK / "templates" / kind
     path.parent.mkdir(parents=True, exist_ok=True)
     with open(str(path) + ".lock", "w") as lock:
@@ -108,7 +111,10 @@ def template(kind="win64"):
             env = _base_env()
             env["WINEPREFIX"] = str(path)
             env["WINEARCH"] = "win32" if kind.startswith("win32") else "win64"
-            subprocess.run(["wineboot", "-i"], env=env, check=True,
+            # 64-bit programs alone need no 32-bit loader: started through
+            # wine64, such a prefix works where 32-bit code cannot run.
+            wineboot = [WINE64, "wineboot"] if kind == X64_ONLY else ["wineboot"]
+            subprocess.run(wineboot + ["-i"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
             if kind.endswith("-win10"):
                 subprocess.run(["wine", "winecfg", "/v", "win10"], env=env, check=True,
@@ -185,7 +191,7 @@ class Prefix:
     """A private copy of a template prefix for one test."""
 
     def __init__(self, kind="win64", name="run"):
-        if not runs_x86_32_natively():
+        if kind != X64_ONLY and not runs_x86_32_natively():
             raise unittest.SkipTest(NO_NATIVE_X86_32)
         self.kind = kind
         WORK.mkdir(parents=True, exist_ok=True)

@@ -9,9 +9,8 @@ import unittest
 from pathlib import Path
 
 import harness
-from harness import PACKER, ROOT, STUB
+from harness import PACKER, ROOT, STUB, WINE64
 
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WIN_PACKER = Path(os.environ.get("WIN_PACKER_BUILD_DIR", ROOT / "build" / "win-packer")) / "packer.exe"
 
 # Backslashes in a source, as a team on Windows writes them.
@@ -57,7 +56,7 @@ class WindowsPackerTest(unittest.TestCase):
     def setUpClass(cls):
         harness.WORK.mkdir(parents=True, exist_ok=True)
         cls.tmp = Path(tempfile.mkdtemp(prefix="winpacker-", dir=harness.WORK))
-        cls.prefix = harness.Prefix("win64", name="winpacker")
+        cls.prefix = harness.Prefix(harness.X64_ONLY, name="winpacker")
         # The sample product as the build stages it, on the host (Z:).
         cls.sample = cls.tmp / "sample"
         shutil.copytree(ROOT / "sample" / "product", cls.sample)
