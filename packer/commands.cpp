@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "package/package_loader.h"
 #include "packer/package_listing.h"
@@ -19,7 +20,7 @@ namespace {
 const char kUsage[] =
     "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe\n"
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
-    "                    [--slack N] [--corrupt-checksum]\n"
+    "                    [--slack N] [--corrupt-checksum] [--level N] [--quiet]\n"
     "       packer inspect SETUP.exe\n";
 
 uint32_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
@@ -31,14 +32,41 @@ uint32_t ParseNumber(const std::string& option, const std::string& text, uint64_
   return static_cast<uint32_t>(value);
 }
 
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (!file) throw PackerError(path, "", std::string("cannot create: ") + strerror(errno));
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = fflush(file) == 0 && ok;
-  ok = fclose(file) == 0 && ok;
-  if (!ok) throw PackerError(path, "", "cannot write");
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
 }
+
+// One status line on a terminal, rewritten a few times a second and
+// erased at the end, so that nothing of it stays in the scrollback.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown), start_(Now()) {}
+  ~ProgressLine() {
+    if (drawn_) fputs("\r\033[K", stderr);
+  }
+  void Update(uint64_t done, uint64_t total, uint64_t written) {
+    if (!shown_) return;
+    double now = Now(), elapsed = now - start_;
+    if (now - last_ < 0.25 || elapsed < 0.25) return;
+    last_ = now;
+    double speed = done / elapsed;
+    double left = speed > 0 ? (total - done) / speed : 0;
+    fprintf(stderr, "\r\033[Kread %s of %s (%d%%), written %s, %.1f MB/s, %d:%02d left",
+            Megabytes(done).c_str(), Megabytes(total).c_str(), total ? static_cast<int>(done * 100 / total) : 100,
+            Megabytes(written).c_str(), speed / 1e6, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  static double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+  bool shown_, drawn_ = false;
+  double start_, last_ = 0;
+};
 
 }  // namespace
 
@@ -60,6 +88,8 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
     else if (option == "--dictionary") request.Dictionary = ParseNumber(option, value(), 0xFFFFFFFFu);
     else if (option == "--extra-size") request.ExtraSize = ParseNumber(option, value(), 0x7FFFFFFFu);
     else if (option == "--slack") request.Slack = ParseNumber(option, value(), 0x7FFFFFFFu);
+    else if (option == "--level") request.Level = ParseNumber(option, value(), MAX_LEVEL);
+    else if (option == "--quiet") request.Quiet = true;
     else throw PackerError("command line", option, "unknown option");
   }
   const std::pair<const char*, const std::string*> required[] = {
@@ -79,6 +109,7 @@ void RunBuild(const BuildRequest& request) {
   if (request.EndMarker) manifest.Lzma.EndMarker = true;
   if (request.Properties) manifest.Lzma.Properties = *request.Properties;
   if (request.Dictionary) manifest.Lzma.Dictionary = *request.Dictionary;
+  if (request.Level) manifest.Lzma.Level = *request.Level;
 
   std::vector<uint8_t> stub = ReadWholeFile(request.Stub);
   uint32_t certificate = 0;
@@ -94,14 +125,25 @@ void RunBuild(const BuildRequest& request) {
   options.ExtraSize = request.ExtraSize;
   options.Slack = request.Slack;
   options.CorruptChecksum = request.CorruptChecksum;
-  std::vector<uint8_t> image = MakeSetupImage(stub, BuildBlock(manifest.Contents), options);
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
+  FILE* file = fopen(temporary.c_str(), "wb");
+  if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
   try {
-    WriteAll(temporary, image);
+    {
+      ProgressLine progress(!request.Quiet && isatty(STDERR_FILENO));
+      WriteSetupFile(file, stub, manifest.Contents, options, [&](uint64_t done, uint64_t total, uint64_t written) {
+        progress.Update(done, total, written);
+      });
+    }
+    bool ok = fflush(file) == 0;
+    ok = fclose(file) == 0 && ok;
+    file = nullptr;
+    if (!ok) throw PackerError(request.Output, "", "cannot write");
     if (rename(temporary.c_str(), request.Output.c_str()) != 0)
       throw PackerError(request.Output, "", std::string("cannot write: ") + strerror(errno));
   } catch (...) {
+    if (file) fclose(file);
     remove(temporary.c_str());
     throw;
   }

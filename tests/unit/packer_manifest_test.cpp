@@ -9,6 +9,7 @@
 #include "packer/commands.h"
 #include "packer/manifest.h"
 #include "packer/packer_error.h"
+#include "packer/product_files.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -274,7 +275,9 @@ TXT_BACK = ""
   ASSERT_EQ(c.Files.size(), 3u);
   EXPECT_EQ(c.Files[0].Name, "bin\\Sample.exe");
   EXPECT_EQ(c.Files[0].Flags, 0x2u | (32u | 64u) << 4 | FE_NO_EXTRACT);
-  EXPECT_EQ(c.Files[0].Data, Bytes("APP"));
+  EXPECT_EQ(ReadWholeFile(c.Files[0].Source), Bytes("APP")) << "read while packing, not before";
+  EXPECT_EQ(c.Files[0].SourceSize, 3u);
+  EXPECT_TRUE(c.Files[0].Data.empty());
   // 2020-01-02T03:04:05Z is 1577934245 s after 1970.
   const uint64_t kTime = (1577934245ull + 11644473600ull) * 10000000ull;
   EXPECT_EQ(c.Files[0].LastWriteTime, kTime);

@@ -36,8 +36,11 @@ std::vector<uint8_t> RawDecode(const std::vector<uint8_t>& packed, size_t unpack
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream stream = LZMA_STREAM_INIT;
   EXPECT_EQ(lzma_raw_decoder(&stream, filters), LZMA_OK);
-  // Room for one byte more than expected: a stream that goes on is caught.
-  std::vector<uint8_t> out(unpackedSize + 1);
+  // Exactly the expected room: a stream without an end marker does not
+  // delimit itself, and its final flush bytes may decode as one more literal
+  // (the stub stops at UnpackedSize, so does this). Trailing input is caught
+  // below; an end marker right after the data ends the call.
+  std::vector<uint8_t> out(unpackedSize);
   stream.next_in = packed.data() + 5;
   stream.avail_in = packed.size() - 5;
   stream.next_out = out.data();
@@ -83,8 +86,9 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   for (int i = 0; i < CFG_COUNT; ++i) EXPECT_EQ(WideAt(block, &offset), c.Config[i]) << i;
   EXPECT_EQ(offset, at.NamesAt);
 
-  uint32_t expectedData = at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1);
-  EXPECT_EQ(at.DataAt, expectedData);
+  EXPECT_EQ(at.DataAt, at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1));
+  // The data is grouped by extension: dat (empty), exe, txt.
+  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -96,19 +100,41 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
     uint32_t name = at.NamesAt + U32At(block, entry + 20);
     EXPECT_STREQ(reinterpret_cast<const char*>(&block[name]), f.Name.c_str());
     uint32_t data = U32At(block, entry + 24);
-    EXPECT_EQ(data, expectedData);
+    EXPECT_EQ(data, expectedData[i]) << i;
     EXPECT_TRUE(std::equal(f.Data.begin(), f.Data.end(), block.begin() + data));
-    expectedData += static_cast<uint32_t>(f.Data.size());
   }
-  EXPECT_EQ(expectedData, block.size()) << "data runs to the end of the block";
+  EXPECT_EQ(at.DataAt + 15 + 12, block.size()) << "data runs to the end of the block";
 }
 
-TEST(PackerWriter, StoresIdenticalContentsTwice) {
+TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   PackageContents c = SmallContents();
-  c.Files[1].Data = c.Files[0].Data;
+  auto add = [&](const std::string& name, const std::string& data) {
+    c.Files.push_back({name, Bytes(data), 0, 0, {}, 0});
+  };
+  add("b.txt", "licence text");     // same as entry 1
+  add("c.TXT", "licence texT");     // same size, other bytes
+  add("d\a.exe", "licence text");  // same bytes, other kind
+  add("e.txt", "");                 // empty like entry 2
   BlockLayout at;
   std::vector<uint8_t> block = BuildBlock(c, &at);
-  EXPECT_EQ(at.DataOffsets[1], at.DataOffsets[0] + c.Files[0].Data.size());
+  EXPECT_EQ(at.DataOffsets[3], at.DataOffsets[1]);
+  EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
+  EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
+  EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
+  // exe: Sample.exe; then txt, the extension case folded: c.TXT, e.txt, license.txt.
+  EXPECT_EQ(at.DataOffsets[0], at.DataAt);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15);
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15 + 12);
+  Loaded loaded;
+  LoadImage(MakeSetupImage(FakePeStub(), block, {}), &loaded);
+  ASSERT_EQ(loaded.Result, LOAD_OK);
+  for (uint32_t i = 0; i < c.Files.size(); ++i) {
+    const FileEntry& e = loaded.Package.Entries[i];
+    EXPECT_EQ(std::vector<uint8_t>(loaded.Package.Block + e.DataOffset,
+                                   loaded.Package.Block + e.DataOffset + e.DataSize),
+              c.Files[i].Data)
+        << i;
+  }
 }
 
 TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
