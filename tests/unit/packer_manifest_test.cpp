@@ -105,6 +105,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
       {p + "[compression]\nproperties = 256\n", 6, "compression.properties", "from 0 to 255"},
       {p + "[compression]\ndictionary = 4294967296\n", 6, "compression.dictionary", "from 0 to 4294967295"},
       {p + "[compression]\nend_marker = 0\n", 6, "compression.end_marker", "true or false"},
+      {p + "[compression]\nlevel = 10\n", 6, "compression.level", "from 0 to 9"},
       {p + "[[language]]\nname = \"English\"\n", 5, "language[0].id", "required key is missing"},
       {p + "[[language]]\nid = 0x10000\n", 6, "language[0].id", "from 0 to 65535"},
       {p + "[[language]]\nid = 0x409\nlang = 1\n", 7, "language[0].lang", "unknown key"},
@@ -222,6 +223,7 @@ license = "docs/license.rtf"
 [compression]
 properties = 0
 dictionary = 65536
+level = 2
 end_marker = true
 [[file]]
 source = "app.exe"
@@ -271,6 +273,7 @@ TXT_BACK = ""
   EXPECT_EQ(m.Lzma.Properties, 0);
   EXPECT_EQ(m.Lzma.Dictionary, 65536u);
   EXPECT_TRUE(m.Lzma.EndMarker);
+  EXPECT_EQ(m.Lzma.Level, 2u);
 
   ASSERT_EQ(c.Files.size(), 3u);
   EXPECT_EQ(c.Files[0].Name, "bin\\Sample.exe");
@@ -319,6 +322,7 @@ TEST_F(ManifestTest, MinimalManifestTakesTheWholeFolder) {
   EXPECT_EQ(m.Lzma.Properties, 0x5D);
   EXPECT_EQ(m.Lzma.Dictionary, 1u << 23);
   EXPECT_FALSE(m.Lzma.EndMarker);
+  EXPECT_EQ(m.Lzma.Level, uint32_t{DEFAULT_LEVEL});
 }
 
 TEST_F(ManifestTest, MoreThan255LanguagesAreRefused) {
@@ -363,6 +367,58 @@ TEST_F(ManifestTest, CommandLineOverridesCompressionAndShapesTheFile) {
   EXPECT_EQ(FilesInDir(), 3u) << "no temporary file left";
 }
 
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void SetMtime(const std::string& path, int64_t seconds) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// Two copies of one tree, made in opposite orders and touched at different
+// times after SOURCE_DATE_EPOCH, must pack to the same bytes.
+TEST_F(ManifestTest, SourceDateEpochMakesRebuildsIdentical) {
+  const int64_t epoch = 1600000000;
+  const char* names[] = {"b/two.txt", "a.txt", "b/one.dll", "c/d/e.txt", "z.bin", "b/three.txt"};
+  auto makeTree = [&](const std::string& folder, bool reversed, int64_t touched) {
+    std::filesystem::remove_all(dir_.Path / "product");
+    for (size_t n = 0; n < 6; ++n) {
+      size_t i = reversed ? 5 - n : n;
+      std::string path = dir_.Write("product/" + std::string(names[i]), std::string(100 + i, 'a' + i));
+      SetMtime(path, i == 4 ? epoch - 86400 : touched + static_cast<int64_t>(i));
+    }
+    std::string errors;
+    EXPECT_EQ(Build(kProduct, &errors, {"--quiet"}), 0) << errors;
+    std::filesystem::rename(Output(), dir_.Path / folder);
+    return ReadBytes((dir_.Path / folder).string());
+  };
+  struct Restore {
+    ~Restore() { unsetenv("SOURCE_DATE_EPOCH"); }
+  } restore;
+
+  std::vector<uint8_t> unclamped = makeTree("first", false, epoch + 100);
+  EXPECT_NE(makeTree("second", true, epoch + 5000), unclamped) << "the times differ without the variable";
+
+  setenv("SOURCE_DATE_EPOCH", std::to_string(epoch).c_str(), 1);
+  std::vector<uint8_t> first = makeTree("first", false, epoch + 100);
+  EXPECT_EQ(makeTree("second", true, epoch + 5000), first);
+
+  const uint64_t clamped = UnixTimeToFileTime(epoch, 0);
+  Manifest m = Read(kProduct);
+  for (const PackageFileEntry& f : m.Contents.Files)
+    EXPECT_EQ(f.LastWriteTime, f.Name == "z.bin" ? UnixTimeToFileTime(epoch - 86400, 0) : clamped)
+        << f.Name << ": later times clamped, earlier kept";
+  Manifest timed = Read(kProduct + std::string("[[file]]\nsource = \"a.txt\"\ntime = 2030-01-01T00:00:00Z\n"));
+  EXPECT_GT(timed.Contents.Files[0].LastWriteTime, clamped) << "a time from the manifest is the author's choice";
+
+  setenv("SOURCE_DATE_EPOCH", "soon", 1);
+  std::string errors;
+  EXPECT_EQ(Build(kProduct, &errors), 2);
+  EXPECT_NE(errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << errors;
+}
+
 TEST_F(ManifestTest, StubMustBeAnUnsignedPeImage) {
   std::vector<uint8_t> signedStub = FakePeStub();
   PutU32At(signedStub, kCertificateEntryAt, 0x1000);
@@ -391,6 +447,7 @@ TEST(PackerCommandLine, RefusesBadArguments) {
       {{"--properties", "256"}, "--properties"}, {{"--properties", "-1"}, "--properties"},
       {{"--dictionary", "4294967296"}, "--dictionary"}, {{"--slack", "x"}, "--slack"},
       {{"--extra-size"}, "--extra-size"},        {{"--colour"}, "--colour"},
+      {{"--level", "10"}, "--level"},            {{"--level"}, "--level"},
   };
   for (const Case& k : cases) {
     std::vector<std::string> args = base;
@@ -409,8 +466,10 @@ TEST(PackerCommandLine, RefusesBadArguments) {
   }
   BuildRequest request = ParseBuildArguments(
       {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o", "--end-marker", "--properties",
-       "0x5D", "--dictionary", "0", "--corrupt-checksum"});
+       "0x5D", "--dictionary", "0", "--corrupt-checksum", "--level", "3", "--quiet"});
   EXPECT_TRUE(request.EndMarker);
+  EXPECT_EQ(request.Level, 3u);
+  EXPECT_TRUE(request.Quiet);
   EXPECT_TRUE(request.CorruptChecksum);
   EXPECT_EQ(request.Properties, 0x5D);
   EXPECT_EQ(request.Dictionary, 0u);

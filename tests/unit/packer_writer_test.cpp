@@ -175,6 +175,90 @@ TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
   }
 }
 
+// Words from a small vocabulary: compressible like text, with matches of
+// every length and distance.
+std::string SomeText(size_t size, uint32_t seed) {
+  static const char* words[] = {"setup ", "file ", "data ", "the ", "package ", "stub ", "x86 ", "\r\n", "of "};
+  std::string text;
+  while (text.size() < size) {
+    seed = seed * 1103515245u + 12345u;
+    text += words[(seed >> 16) % 9];
+  }
+  text.resize(size);
+  return text;
+}
+
+std::vector<uint8_t> StreamedImage(const std::vector<uint8_t>& stub, const PackageContents& c,
+                                   const SetupOptions& options, uint64_t* lastDone, uint64_t* lastTotal) {
+  FILE* file = tmpfile();
+  WriteSetupFile(file, stub, c, options, [&](uint64_t done, uint64_t total, uint64_t) {
+    EXPECT_GE(done, *lastDone);
+    *lastDone = done;
+    *lastTotal = total;
+  });
+  std::vector<uint8_t> image(static_cast<size_t>(ftell(file)));
+  rewind(file);
+  EXPECT_EQ(fread(image.data(), 1, image.size(), file), image.size());
+  fclose(file);
+  return image;
+}
+
+// Files read in pieces and encoded as they come must give the very bytes of
+// the block built in memory and compressed in one call.
+TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
+  TempDir dir;
+  PackageContents fromFiles = SmallContents(), inMemory = SmallContents();
+  fromFiles.Files.clear();
+  inMemory.Files.clear();
+  const std::pair<const char*, std::string> files[] = {
+      {"doc\\big.txt", SomeText(1500000, 1)},  // more than one read
+      {"small.exe", SomeText(5000, 2)},
+      {"empty.dat", ""},
+      {"copy\\big.txt", SomeText(1500000, 1)},
+      {"other.exe", SomeText(5000, 3)},
+  };
+  for (const auto& [name, data] : files) {
+    std::string path = dir.Write(std::to_string(fromFiles.Files.size()), data);
+    fromFiles.Files.push_back({name, {}, 0, 7, path, data.size()});
+    inMemory.Files.push_back({name, Bytes(data), 0, 7, {}, 0});
+  }
+  fromFiles.LicenseEntry = inMemory.LicenseEntry = 1;
+  const std::vector<uint8_t> stub = FakePeStub();
+
+  struct Case {
+    uint32_t Level, Extra, Slack;
+    uint8_t Properties;
+    bool EndMarker;
+  } cases[] = {{DEFAULT_LEVEL, 0, 0, 0x5D, false}, {0, 5, 2, 0x5E, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Level);
+    SetupOptions options;
+    options.Lzma.Level = k.Level;
+    options.Lzma.Properties = k.Properties;
+    options.Lzma.EndMarker = k.EndMarker;
+    options.ExtraSize = k.Extra;
+    options.Slack = k.Slack;
+    uint64_t done = 0, total = 0;
+    std::vector<uint8_t> streamed = StreamedImage(stub, fromFiles, options, &done, &total);
+    std::vector<uint8_t> block = BuildBlock(inMemory);
+    EXPECT_EQ(done, block.size());
+    EXPECT_EQ(total, block.size());
+    EXPECT_LT(block.size(), 1600000u) << "the copy is stored once";
+    ASSERT_TRUE(streamed == MakeSetupImage(stub, block, options)) << streamed.size();
+    Loaded loaded;
+    LoadImage(streamed, &loaded);
+    EXPECT_EQ(loaded.Result, LOAD_OK);
+  }
+
+  for (int change : {-1, 1}) {
+    PackageContents changed = fromFiles;
+    changed.Files[1].SourceSize += change;
+    FILE* file = tmpfile();
+    EXPECT_THROW(WriteSetupFile(file, stub, changed, {}), PackerError) << "a file that changed size";
+    fclose(file);
+  }
+}
+
 TEST(PackerWriter, WritesRequestedPropertiesAndDictionary) {
   std::vector<uint8_t> block = BuildBlock(SmallContents());
   struct Case {
