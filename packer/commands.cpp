@@ -49,13 +49,17 @@ class ProgressLine {
   void Update(uint64_t done, uint64_t total, uint64_t written) {
     if (!shown_) return;
     double now = Now(), elapsed = now - start_;
-    if (now - last_ < 0.25 || elapsed < 0.25) return;
+    if (drawn_ && now - last_ < 0.25) return;
     last_ = now;
-    double speed = done / elapsed;
-    double left = speed > 0 ? (total - done) / speed : 0;
-    fprintf(stderr, "\r\033[Kread %s of %s (%d%%), written %s, %.1f MB/s, %d:%02d left",
-            Megabytes(done).c_str(), Megabytes(total).c_str(), total ? static_cast<int>(done * 100 / total) : 100,
-            Megabytes(written).c_str(), speed / 1e6, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    double speed = elapsed > 0 ? done / elapsed : 0;
+    std::string left = "estimating";
+    if (elapsed >= 0.5 && speed > 0) {
+      int seconds = static_cast<int>((total - done) / speed);
+      left = std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") + std::to_string(seconds % 60) + " left";
+    }
+    fprintf(stderr, "\r\033[Kread %s of %s (%d%%), written %s, %.1f MB/s, %s", Megabytes(done).c_str(),
+            Megabytes(total).c_str(), total ? static_cast<int>(done * 100 / total) : 100, Megabytes(written).c_str(),
+            speed / 1e6, left.c_str());
     fflush(stderr);
     drawn_ = true;
   }

@@ -2,7 +2,11 @@
 // refused with the file, line and key of the problem and no output file.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <sstream>
 
@@ -417,6 +421,47 @@ TEST_F(ManifestTest, SourceDateEpochMakesRebuildsIdentical) {
   std::string errors;
   EXPECT_EQ(Build(kProduct, &errors), 2);
   EXPECT_NE(errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << errors;
+}
+
+// Everything written to fd 2 while building, with fd 2 on a terminal or a pipe.
+std::string CaptureStderr(bool terminal, const std::function<void()>& run) {
+  int reader = -1, writer = -1;
+  if (terminal) {
+    EXPECT_EQ(openpty(&reader, &writer, nullptr, nullptr, nullptr), 0);
+  } else {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    reader = ends[0];
+    writer = ends[1];
+  }
+  fflush(stderr);
+  int saved = dup(2);
+  dup2(writer, 2);
+  run();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(writer);
+  fcntl(reader, F_SETFL, O_NONBLOCK);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(reader);
+  return text;
+}
+
+TEST_F(ManifestTest, ProgressOnlyOnATerminalAndErasedAtTheEnd) {
+  std::string errors;
+  auto build = [&](std::vector<std::string> extra) {
+    return [&, extra] { EXPECT_EQ(Build(kProduct, &errors, extra), 0) << errors; };
+  };
+  std::string shown = CaptureStderr(true, build({}));
+  EXPECT_NE(shown.find("\r\033[Kread "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" of "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("%), written "), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "the line is erased at the end";
+  EXPECT_EQ(CaptureStderr(true, build({"--quiet"})), "");
+  EXPECT_EQ(CaptureStderr(false, build({})), "") << "logs stay clean";
 }
 
 TEST_F(ManifestTest, StubMustBeAnUnsignedPeImage) {
