@@ -114,14 +114,18 @@ bool SameContents(const PackageFileEntry& a, const PackageFileEntry& b, std::vec
   }
 }
 
-// Lower-cased extension of the name's last component, and that component.
+// What the data is likely to resemble: files of one stem (the last
+// component up to its first dot) share strings whatever their folder or
+// extension (a module's source and its compiled forms, one catalogue in
+// every language, the licence texts of many packages), so the stem comes
+// before the extension. Both are case-folded.
 std::pair<std::string, std::string> KindOf(const std::string& name) {
   size_t slash = name.find_last_of("\\/");
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  size_t dot = base.find_last_of('.');
-  std::string extension = dot == std::string::npos || dot == 0 ? std::string() : base.substr(dot + 1);
-  for (char& ch : extension) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-  return {extension, base};
+  for (char& ch : base) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+  size_t last = base.find_last_of('.');
+  std::string extension = last == std::string::npos || last == 0 ? std::string() : base.substr(last + 1);
+  return {base.substr(0, base.find('.')), extension};
 }
 
 }  // namespace

@@ -44,9 +44,9 @@ uint64_t DataSizeOf(const PackageFileEntry& file);
 PackageLanguage EnglishLanguage();
 
 // Where the entries' data go. Entries with identical contents share one
-// stored copy, and the stored copies are grouped by kind (extension, then
-// name) so that similar data lie within the encoder's dictionary of each
-// other. The entry table keeps the manifest's order; only the data move.
+// stored copy, and the stored copies are grouped by kind (name stem, then
+// extension) so that similar data lie within the encoder's dictionary of
+// each other. The entry table keeps the manifest's order; only the data move.
 struct DataPlan {
   std::vector<uint32_t> StoreOrder;  // entries whose data is stored, in block order
   std::vector<uint32_t> StoredAs;    // per entry: the entry whose stored copy it uses
