@@ -76,7 +76,7 @@ class ContentReader {
   size_t Read(uint8_t* buffer, size_t size) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(size, left_));
     if (!stream_) {
-      memcpy(buffer, file_.Data.data() + (file_.Data.size() - left_), n);
+      if (n) memcpy(buffer, file_.Data.data() + (file_.Data.size() - left_), n);
     } else if (n == 0) {
       if (fgetc(stream_) != EOF) Changed();
     } else if (fread(buffer, 1, n, stream_) != n) {
@@ -114,18 +114,22 @@ bool SameContents(const PackageFileEntry& a, const PackageFileEntry& b, std::vec
   }
 }
 
-// What the data is likely to resemble: files of one stem (the last
-// component up to its first dot) share strings whatever their folder or
-// extension (a module's source and its compiled forms, one catalogue in
-// every language, the licence texts of many packages), so the stem comes
-// before the extension. Both are case-folded.
+// Files of one kind compress best side by side: the kind is the extension,
+// case folded, with compiled forms counted as their source's (a module and
+// its byte code share every name and string), then the file name, so that
+// one catalogue in every language or the licence files of many components
+// follow each other.
 std::pair<std::string, std::string> KindOf(const std::string& name) {
   size_t slash = name.find_last_of("\\/");
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   for (char& ch : base) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-  size_t last = base.find_last_of('.');
-  std::string extension = last == std::string::npos || last == 0 ? std::string() : base.substr(last + 1);
-  return {base.substr(0, base.find('.')), extension};
+  size_t dot = base.find_last_of('.');
+  std::string extension = dot == std::string::npos || dot == 0 ? std::string() : base.substr(dot + 1);
+  static const std::pair<const char*, const char*> kCompiledFrom[] = {{"pyc", "py"}, {"pyo", "py"}, {"elc", "el"}};
+  for (const auto& [compiled, source] : kCompiledFrom) {
+    if (extension == compiled) extension = source;
+  }
+  return {extension, base};
 }
 
 }  // namespace

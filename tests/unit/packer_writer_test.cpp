@@ -87,8 +87,8 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   EXPECT_EQ(offset, at.NamesAt);
 
   EXPECT_EQ(at.DataAt, at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1));
-  // The data is ordered by stem, case folded: empty.dat, license.txt, Sample.exe.
-  const uint32_t expectedData[] = {at.DataAt + 12, at.DataAt, at.DataAt};
+  // The data is grouped by extension: dat (empty), exe, txt.
+  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -121,10 +121,15 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
   EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
   EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
-  // By stem: c.TXT, e.txt (empty), empty.dat, license.txt, Sample.exe.
-  EXPECT_EQ(at.DataOffsets[4], at.DataAt);
-  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 12);
-  EXPECT_EQ(at.DataOffsets[0], at.DataAt + 12 + 12);
+  // exe: Sample.exe; then txt, case folded: c.TXT, e.txt (empty), license.txt.
+  EXPECT_EQ(at.DataOffsets[0], at.DataAt);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15);
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15 + 12);
+  PackageContents compiled = SmallContents();
+  compiled.Files = {{"z.py", Bytes("1"), 0, 0, {}, 0}, {"b.txt", Bytes("2"), 0, 0, {}, 0},
+                    {"__pycache__\\z.cpython-311.pyc", Bytes("3"), 0, 0, {}, 0}};
+  EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
+
   Loaded loaded;
   LoadImage(MakeSetupImage(FakePeStub(), block, {}), &loaded);
   ASSERT_EQ(loaded.Result, LOAD_OK);
