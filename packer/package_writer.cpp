@@ -125,7 +125,7 @@ std::pair<std::string, std::string> KindOf(const std::string& name) {
   for (char& ch : base) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
   size_t dot = base.find_last_of('.');
   std::string extension = dot == std::string::npos || dot == 0 ? std::string() : base.substr(dot + 1);
-  static const std::pair<const char*, const char*> kCompiledFrom[] = {{"pyc", "py"}, {"pyo", "py"}, {"elc", "el"}};
+  static const std::pair<const char*, const char*> kCompiledFrom[] = {{"pyc", "py"}, {"pyo", "py"}};
   for (const auto& [compiled, source] : kCompiledFrom) {
     if (extension == compiled) extension = source;
   }
