@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "package/package_loader.h"
@@ -22,7 +23,7 @@ namespace {
 const char kUsage[] =
     "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe\n"
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
-    "                    [--slack N] [--corrupt-checksum]\n"
+    "                    [--slack N] [--corrupt-checksum] [--level N] [--quiet]\n"
     "       packer inspect [--json] SETUP.exe\n"
     "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
     "       packer help | --help | --version\n"
@@ -40,6 +41,8 @@ const char kBuildHelp[] =
     "  --end-marker         end the compressed stream with an end marker\n"
     "  --properties N       LZMA properties byte, instead of [compression] properties\n"
     "  --dictionary N       dictionary size, instead of [compression] dictionary\n"
+    "  --level N            0 (fastest) to 9 (smallest), instead of [compression] level\n"
+    "  --quiet              no progress line on a terminal\n"
     "For tests: --extra-size N, --slack N (zero bytes before the block, after the\n"
     "trailer), --corrupt-checksum. Numbers are decimal or 0x hex.\n"
     "Exit codes: 0 done, 2 error (one line on stderr).\n";
@@ -129,14 +132,45 @@ uint32_t ParseNumber(const std::string& option, const std::string& text, uint64_
   return static_cast<uint32_t>(value);
 }
 
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (!file) throw PackerError(path, "", std::string("cannot create: ") + strerror(errno));
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = fflush(file) == 0 && ok;
-  ok = fclose(file) == 0 && ok;
-  if (!ok) throw PackerError(path, "", "cannot write");
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
 }
+
+// One status line on a terminal, rewritten a few times a second and
+// erased at the end, so that nothing of it stays in the scrollback.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown), start_(Now()) {}
+  ~ProgressLine() {
+    if (drawn_) fputs("\r\033[K", stderr);
+  }
+  void Update(uint64_t done, uint64_t total, uint64_t written) {
+    if (!shown_) return;
+    double now = Now(), elapsed = now - start_;
+    if (drawn_ && now - last_ < 0.25) return;
+    last_ = now;
+    double speed = elapsed > 0 ? done / elapsed : 0;
+    std::string left = "estimating";
+    if (elapsed >= 0.5 && speed > 0) {
+      int seconds = static_cast<int>((total - done) / speed);
+      left = std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") + std::to_string(seconds % 60) + " left";
+    }
+    fprintf(stderr, "\r\033[Kread %s of %s (%d%%), written %s, %.1f MB/s, %s", Megabytes(done).c_str(),
+            Megabytes(total).c_str(), total ? static_cast<int>(done * 100 / total) : 100, Megabytes(written).c_str(),
+            speed / 1e6, left.c_str());
+    fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  static double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+  bool shown_, drawn_ = false;
+  double start_, last_ = 0;
+};
 
 }  // namespace
 
@@ -158,6 +192,8 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
     else if (option == "--dictionary") request.Dictionary = ParseNumber(option, value(), 0xFFFFFFFFu);
     else if (option == "--extra-size") request.ExtraSize = ParseNumber(option, value(), 0x7FFFFFFFu);
     else if (option == "--slack") request.Slack = ParseNumber(option, value(), 0x7FFFFFFFu);
+    else if (option == "--level") request.Level = ParseNumber(option, value(), MAX_LEVEL);
+    else if (option == "--quiet") request.Quiet = true;
     else throw PackerError("command line", option, "unknown option");
   }
   const std::pair<const char*, const std::string*> required[] = {
@@ -177,6 +213,7 @@ void RunBuild(const BuildRequest& request) {
   if (request.EndMarker) manifest.Lzma.EndMarker = true;
   if (request.Properties) manifest.Lzma.Properties = *request.Properties;
   if (request.Dictionary) manifest.Lzma.Dictionary = *request.Dictionary;
+  if (request.Level) manifest.Lzma.Level = *request.Level;
 
   std::vector<uint8_t> stub = ReadWholeFile(request.Stub);
   uint32_t certificate = 0;
@@ -192,16 +229,27 @@ void RunBuild(const BuildRequest& request) {
   options.ExtraSize = request.ExtraSize;
   options.Slack = request.Slack;
   options.CorruptChecksum = request.CorruptChecksum;
-  std::vector<uint8_t> image = MakeSetupImage(stub, BuildBlock(manifest.Contents), options);
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
+  FILE* file = fopen(temporary.c_str(), "wb");
+  if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
   try {
-    WriteAll(temporary, image);
+    {
+      ProgressLine progress(!request.Quiet && isatty(STDERR_FILENO));
+      WriteSetupFile(file, stub, manifest.Contents, options, [&](uint64_t done, uint64_t total, uint64_t written) {
+        progress.Update(done, total, written);
+      });
+    }
+    bool ok = fflush(file) == 0;
+    ok = fclose(file) == 0 && ok;
+    file = nullptr;
+    if (!ok) throw PackerError(request.Output, "", "cannot write");
     // std::filesystem replaces an existing output on Windows too.
     std::error_code error;
     std::filesystem::rename(temporary, request.Output, error);
     if (error) throw PackerError(request.Output, "", "cannot write: " + error.message());
   } catch (...) {
+    if (file) fclose(file);
     remove(temporary.c_str());
     throw;
   }

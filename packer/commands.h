@@ -17,6 +17,8 @@ struct BuildRequest {
   uint32_t ExtraSize = 0;
   uint32_t Slack = 0;
   bool CorruptChecksum = false;
+  std::optional<uint32_t> Level;
+  bool Quiet = false;  // no progress line even on a terminal
 };
 
 // Parses the arguments after "build"; throws PackerError on a bad option.

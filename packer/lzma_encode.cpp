@@ -1,7 +1,5 @@
 #include "packer/lzma_encode.h"
 
-#include <lzma.h>
-
 #include <algorithm>
 
 #include "package/package_format.h"
@@ -13,21 +11,32 @@ void ThrowLzma(const char* what, lzma_ret ret) {
   throw PackerError("lzma", "", std::string(what) + " failed (liblzma code " + std::to_string(ret) + ")");
 }
 
-}  // namespace
-
-bool IsEncodableProperties(uint8_t properties) {
-  uint32_t lc, lp, pb;
-  return ParseLzmaProperties(properties, &lc, &lp, &pb) && lc + lp <= LZMA_LCLP_MAX &&
-         pb <= LZMA_PB_MAX;
+// Levels 0 to 6 are liblzma's presets; above them the binary-tree finder
+// looks for longer matches and searches deeper, which pays on payloads full
+// of repeated text. Only the encoder's effort changes: the dictionary and
+// lc/lp/pb come from the package, so every level decodes with the same stub
+// and the same memory.
+void EncoderOptions(uint32_t level, lzma_options_lzma* options) {
+  if (lzma_lzma_preset(options, std::min<uint32_t>(level, 6))) ThrowLzma("lzma_lzma_preset", LZMA_OPTIONS_ERROR);
+  const struct {
+    uint32_t NiceLen, Depth;
+  } above6[] = {{128, 0}, {273, 0}, {273, 512}};
+  if (level > 6) {
+    options->mode = LZMA_MODE_NORMAL;
+    options->mf = LZMA_MF_BT4;
+    options->nice_len = above6[level - 7].NiceLen;
+    options->depth = above6[level - 7].Depth;
+  }
 }
 
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaSettings& settings) {
+// Sets up stream as a raw LZMA1 encoder for size bytes.
+void StartEncoder(lzma_stream* stream, const LzmaSettings& settings, uint64_t size) {
   uint8_t encodeWith = IsEncodableProperties(settings.Properties) ? settings.Properties : 0x5D;
   uint32_t lc, lp, pb;
   ParseLzmaProperties(encodeWith, &lc, &lp, &pb);
 
   lzma_options_lzma options;
-  if (lzma_lzma_preset(&options, 6)) ThrowLzma("lzma_lzma_preset", LZMA_OPTIONS_ERROR);
+  EncoderOptions(std::min<uint32_t>(settings.Level, MAX_LEVEL), &options);
   options.lc = lc;
   options.lp = lp;
   options.pb = pb;
@@ -47,22 +56,37 @@ std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaS
     // LZMA1EXT without LZMA_LZMA1EXT_ALLOW_EOPM writes no end marker; the
     // reader stops at UnpackedSize.
     options.ext_flags = 0;
-    lzma_set_ext_size(options, static_cast<uint64_t>(size));
+    lzma_set_ext_size(options, size);
     filters[0] = {LZMA_FILTER_LZMA1EXT, &options};
   }
   filters[1] = {LZMA_VLI_UNKNOWN, nullptr};
-
-  lzma_stream stream = LZMA_STREAM_INIT;
-  lzma_ret ret = lzma_raw_encoder(&stream, filters);
+  lzma_ret ret = lzma_raw_encoder(stream, filters);
   if (ret != LZMA_OK) ThrowLzma("lzma_raw_encoder", ret);
+}
 
-  std::vector<uint8_t> out(5);
+void PutPropertyBytes(const LzmaSettings& settings, uint8_t out[5]) {
   out[0] = settings.Properties;
   for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<uint8_t>(settings.Dictionary >> (8 * i));
+}
+
+}  // namespace
+
+bool IsEncodableProperties(uint8_t properties) {
+  uint32_t lc, lp, pb;
+  return ParseLzmaProperties(properties, &lc, &lp, &pb) && lc + lp <= LZMA_LCLP_MAX &&
+         pb <= LZMA_PB_MAX;
+}
+
+std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaSettings& settings) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartEncoder(&stream, settings, size);
+  std::vector<uint8_t> out(5);
+  PutPropertyBytes(settings, out.data());
 
   stream.next_in = data;
   stream.avail_in = size;
   std::vector<uint8_t> chunk(1 << 16);
+  lzma_ret ret;
   do {
     stream.next_out = chunk.data();
     stream.avail_out = chunk.size();
@@ -72,4 +96,38 @@ std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaS
   lzma_end(&stream);
   if (ret != LZMA_STREAM_END) ThrowLzma("lzma_code", ret);
   return out;
+}
+
+BlockEncoder::BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink)
+    : sink_(std::move(sink)), out_(1 << 16) {
+  StartEncoder(&stream_, settings, totalSize);
+  uint8_t properties[5];
+  PutPropertyBytes(settings, properties);
+  sink_(properties, sizeof properties);
+  written_ = sizeof properties;
+}
+
+BlockEncoder::~BlockEncoder() { lzma_end(&stream_); }
+
+void BlockEncoder::Add(const uint8_t* data, size_t size) {
+  stream_.next_in = data;
+  stream_.avail_in = size;
+  Drain(LZMA_RUN);
+}
+
+void BlockEncoder::Finish() { Drain(LZMA_FINISH); }
+
+void BlockEncoder::Drain(lzma_action action) {
+  for (;;) {
+    stream_.next_out = out_.data();
+    stream_.avail_out = out_.size();
+    lzma_ret ret = lzma_code(&stream_, action);
+    size_t produced = out_.size() - stream_.avail_out;
+    if (produced) sink_(out_.data(), produced);
+    written_ += produced;
+    if (ret == LZMA_STREAM_END) return;
+    if (ret != LZMA_OK) ThrowLzma("lzma_code", ret);
+    // LZMA_RUN is done once the input is taken and the output had room left.
+    if (action == LZMA_RUN && stream_.avail_in == 0 && stream_.avail_out != 0) return;
+  }
 }

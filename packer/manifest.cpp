@@ -75,7 +75,7 @@ void ReadProduct(const ManifestReader& r, const toml::table& root, PackageConten
 void ReadCompression(const ManifestReader& r, const toml::table& root, LzmaSettings& lzma) {
   const toml::table* compression = r.Table(root, "", "compression");
   if (!compression) return;
-  r.OnlyKeys(*compression, "compression", {"properties", "dictionary", "end_marker"});
+  r.OnlyKeys(*compression, "compression", {"properties", "dictionary", "end_marker", "level"});
   lzma.Properties = static_cast<uint8_t>(r.Integer(*compression, "compression", "properties", 255).value_or(0x5D));
   // No stub decodes these; the command line's --properties still writes
   // them, for tests of the refusal.
@@ -86,10 +86,15 @@ void ReadCompression(const ManifestReader& r, const toml::table& root, LzmaSetti
   lzma.Dictionary = static_cast<uint32_t>(
       r.Integer(*compression, "compression", "dictionary", 0xFFFFFFFFu).value_or(lzma.Dictionary));
   lzma.EndMarker = r.Boolean(*compression, "compression", "end_marker");
+  lzma.Level = static_cast<uint32_t>(r.Integer(*compression, "compression", "level", MAX_LEVEL).value_or(lzma.Level));
 }
 
 std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& root, const std::string& productDir,
                                    PackageContents& c) {
+  const std::optional<uint64_t> latest = SourceDateEpoch();
+  auto fileTime = [&](const SourceFileInfo& info) {
+    return latest ? std::min(info.LastWriteTime, *latest) : info.LastWriteTime;
+  };
   std::vector<PlannedFile> planned;
   const toml::array* files = r.TableArray(root, "file");
   if (!files) {
@@ -100,7 +105,7 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
       std::string problem = CheckInstalledName(entry.Name);
       if (!problem.empty()) r.Fail(nullptr, "file", problem + " (from " + productDir + "/" + source + ")");
       SourceFileInfo info = StatSourceFile(productDir + "/" + source);
-      entry.LastWriteTime = info.LastWriteTime;
+      entry.LastWriteTime = fileTime(info);
       c.Files.push_back(entry);
       planned.push_back({productDir + "/" + source, info.Size});
     }
@@ -130,7 +135,7 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     if (r.Boolean(file, prefix, "no_extract")) entry.Flags |= FE_NO_EXTRACT;
     if (r.Boolean(file, prefix, "replace_locked")) entry.Flags |= FE_REPLACE_LOCKED;
     const toml::node* time = file.get("time");
-    entry.LastWriteTime = time ? r.FileTime(*time, prefix + ".time") : info.LastWriteTime;
+    entry.LastWriteTime = time ? r.FileTime(*time, prefix + ".time") : fileTime(info);
     c.Files.push_back(entry);
     planned.push_back({path, info.Size});
   }
@@ -224,6 +229,10 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   if (total > MAX_BLOCK_SIZE)
     r.Fail(nullptr, "file", std::to_string(planned.size()) + " files of " + std::to_string(total) +
                                 " bytes: a package holds at most 2 GiB");
-  for (size_t i = 0; i < planned.size(); ++i) m.Contents.Files[i].Data = ReadWholeFile(planned[i].SourcePath);
+  // The data is read while packing; the sizes fix the block's layout.
+  for (size_t i = 0; i < planned.size(); ++i) {
+    m.Contents.Files[i].Source = planned[i].SourcePath;
+    m.Contents.Files[i].SourceSize = planned[i].Size;
+  }
   return m;
 }

@@ -1,6 +1,11 @@
 #include "packer/package_writer.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <string.h>
+
+#include <algorithm>
+#include <map>
 
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
@@ -27,6 +32,8 @@ void PutRecord(std::vector<uint8_t>& out, const Record& record) {
 
 }  // namespace
 
+uint64_t DataSizeOf(const PackageFileEntry& file) { return file.Source.empty() ? file.Data.size() : file.SourceSize; }
+
 uint64_t PlannedBlockSize(const PackageContents& c) {
   uint64_t size = sizeof(PackageHeader) + uint64_t{sizeof(FileEntry)} * c.Files.size();
   for (const PackageLanguage& l : c.Languages) {
@@ -34,7 +41,7 @@ uint64_t PlannedBlockSize(const PackageContents& c) {
     for (const std::u16string& s : l.Strings) size += 2 * (s.size() + 1);
   }
   for (const std::u16string& s : c.Config) size += 2 * (s.size() + 1);
-  for (const PackageFileEntry& f : c.Files) size += f.Name.size() + 1 + f.Data.size();
+  for (const PackageFileEntry& f : c.Files) size += f.Name.size() + 1 + DataSizeOf(f);
   return size;
 }
 
@@ -47,19 +54,139 @@ PackageLanguage EnglishLanguage() {
   return english;
 }
 
-std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout,
-                                const BlockOverrides& overrides) {
+namespace {
+
+// An entry's contents, read in pieces whether they are in memory or in a
+// file. Reading past the planned size, or ending before it, is an error:
+// the block's layout was fixed by that size.
+class ContentReader {
+ public:
+  explicit ContentReader(const PackageFileEntry& file) : file_(file), left_(DataSizeOf(file)) {
+    if (file.Source.empty()) return;
+    stream_ = fopen(file.Source.c_str(), "rb");
+    if (!stream_) throw PackerError(file.Source, "", std::string("cannot open: ") + strerror(errno));
+  }
+  ~ContentReader() {
+    if (stream_) fclose(stream_);
+  }
+  ContentReader(const ContentReader&) = delete;
+  ContentReader& operator=(const ContentReader&) = delete;
+
+  // Up to size bytes into buffer; 0 at the end.
+  size_t Read(uint8_t* buffer, size_t size) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(size, left_));
+    if (!stream_) {
+      if (n) memcpy(buffer, file_.Data.data() + (file_.Data.size() - left_), n);
+    } else if (n == 0) {
+      if (fgetc(stream_) != EOF) Changed();
+    } else if (fread(buffer, 1, n, stream_) != n) {
+      if (ferror(stream_)) throw PackerError(file_.Source, "", "cannot read");
+      Changed();
+    }
+    left_ -= n;
+    return n;
+  }
+
+ private:
+  [[noreturn]] void Changed() { throw PackerError(file_.Source, "", "the file changed size while it was packed"); }
+  const PackageFileEntry& file_;
+  FILE* stream_ = nullptr;
+  uint64_t left_;
+};
+
+enum : size_t { READ_CHUNK = 1 << 20 };
+
+uint64_t ContentHash(const PackageFileEntry& file, std::vector<uint8_t>& buffer) {
+  ContentReader reader(file);
+  uint64_t crc = 0;
+  while (size_t n = reader.Read(buffer.data(), buffer.size())) crc = lzma_crc64(buffer.data(), n, crc);
+  return crc;
+}
+
+bool SameContents(const PackageFileEntry& a, const PackageFileEntry& b, std::vector<uint8_t>& bufferA,
+                  std::vector<uint8_t>& bufferB) {
+  ContentReader readA(a), readB(b);
+  for (;;) {
+    size_t n = readA.Read(bufferA.data(), bufferA.size());
+    if (readB.Read(bufferB.data(), n) != n) return false;
+    if (n == 0) return true;
+    if (memcmp(bufferA.data(), bufferB.data(), n) != 0) return false;
+  }
+}
+
+// Files of one kind compress best side by side: the kind is the extension,
+// case folded, with compiled forms counted as their source's (a module and
+// its byte code share every name and string), then the file name, so that
+// one catalogue in every language or the licence files of many components
+// follow each other.
+std::pair<std::string, std::string> KindOf(const std::string& name) {
+  size_t slash = name.find_last_of("\\/");
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  for (char& ch : base) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+  size_t dot = base.find_last_of('.');
+  std::string extension = dot == std::string::npos || dot == 0 ? std::string() : base.substr(dot + 1);
+  static const std::pair<const char*, const char*> kCompiledFrom[] = {{"pyc", "py"}, {"pyo", "py"}};
+  for (const auto& [compiled, source] : kCompiledFrom) {
+    if (extension == compiled) extension = source;
+  }
+  return {extension, base};
+}
+
+}  // namespace
+
+DataPlan PlanData(const PackageContents& c) {
+  const uint32_t count = static_cast<uint32_t>(c.Files.size());
+  DataPlan plan;
+  plan.StoredAs.resize(count);
+  for (uint32_t i = 0; i < count; ++i) plan.StoredAs[i] = i;
+
+  // Only contents of equal size can be equal: hash those, confirm by bytes.
+  std::map<uint64_t, std::vector<uint32_t>> bySize;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (DataSizeOf(c.Files[i]) != 0) bySize[DataSizeOf(c.Files[i])].push_back(i);
+  }
+  std::vector<uint8_t> bufferA(READ_CHUNK), bufferB(READ_CHUNK);
+  for (const auto& [size, group] : bySize) {
+    if (group.size() < 2) continue;
+    std::map<uint64_t, std::vector<uint32_t>> byHash;  // hash -> stored copies, in entry order
+    for (uint32_t i : group) {
+      std::vector<uint32_t>& copies = byHash[ContentHash(c.Files[i], bufferA)];
+      for (uint32_t copy : copies) {
+        if (SameContents(c.Files[copy], c.Files[i], bufferA, bufferB)) {
+          plan.StoredAs[i] = copy;
+          break;
+        }
+      }
+      if (plan.StoredAs[i] == i) copies.push_back(i);
+    }
+  }
+
+  std::vector<std::pair<std::pair<std::string, std::string>, uint32_t>> keyed;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (plan.StoredAs[i] == i) keyed.push_back({KindOf(c.Files[i].Name), i});
+  }
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (c.Files[a.second].Name != c.Files[b.second].Name) return c.Files[a.second].Name < c.Files[b.second].Name;
+    return a.second < b.second;
+  });
+  for (const auto& k : keyed) plan.StoreOrder.push_back(k.second);
+  return plan;
+}
+
+namespace {
+
+// Everything of the block before the data, with the entries' data offsets
+// filled in from plan. Sets blockSize to the whole block's size.
+std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, BlockLayout& at,
+                               const BlockOverrides& overrides, uint64_t* blockSize) {
   if (c.Languages.size() > 255)
     throw PackerError("package", "language", "more than 255 languages");
   if (PlannedBlockSize(c) > MAX_BLOCK_SIZE)
     throw PackerError("package", "file", "the package would exceed 2 GiB");
 
-  BlockLayout local;
-  BlockLayout& at = layout ? *layout : local;
   at = BlockLayout();
   std::vector<uint8_t> block;
-  block.reserve(static_cast<size_t>(PlannedBlockSize(c)));
-
   PackageHeader header = {};
   header.FileCount = static_cast<uint32_t>(c.Files.size());
   header.OsMask = c.OsMask;
@@ -87,13 +214,16 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout,
     block.insert(block.end(), f.Name.begin(), f.Name.end());
     block.push_back(0);
   }
-  // Identical contents are stored twice: the stub writes each entry straight
-  // from its own range, and sharing would gain nothing after compression.
+
   at.DataAt = static_cast<uint32_t>(block.size());
-  for (const PackageFileEntry& f : c.Files) {
-    at.DataOffsets.push_back(static_cast<uint32_t>(block.size()));
-    block.insert(block.end(), f.Data.begin(), f.Data.end());
+  at.DataOffsets.assign(c.Files.size(), 0);
+  uint64_t offset = block.size();
+  for (uint32_t i : plan.StoreOrder) {
+    at.DataOffsets[i] = static_cast<uint32_t>(offset);
+    offset += DataSizeOf(c.Files[i]);
   }
+  *blockSize = offset;
+  for (uint32_t i = 0; i < c.Files.size(); ++i) at.DataOffsets[i] = at.DataOffsets[plan.StoredAs[i]];
 
   for (uint32_t i = 0; i < c.Files.size(); ++i) {
     const PackageFileEntry& f = c.Files[i];
@@ -101,12 +231,49 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout,
     entry.LastWriteTimeLow = static_cast<uint32_t>(f.LastWriteTime);
     entry.LastWriteTimeHigh = static_cast<uint32_t>(f.LastWriteTime >> 32);
     entry.Flags = f.Flags;
-    entry.DataSize = static_cast<uint32_t>(f.Data.size());
+    entry.DataSize = static_cast<uint32_t>(DataSizeOf(f));
     entry.NameOffset = at.NameOffsets[i];
     entry.DataOffset = at.DataOffsets[i];
     auto raw = overrides.Entries.find(i);
     if (raw != overrides.Entries.end()) entry = raw->second;
     memcpy(block.data() + sizeof(PackageHeader) + i * sizeof(FileEntry), &entry, sizeof entry);
+  }
+  return block;
+}
+
+void PutTrailer(std::vector<uint8_t>& out, uint32_t checksum, uint32_t unpacked, uint32_t packed,
+                const SetupOptions& options) {
+  PackageTrailer trailer = {};
+  trailer.Checksum = options.CorruptChecksum ? checksum ^ 0x01000000u : checksum;
+  trailer.UnpackedSize = unpacked;
+  trailer.PackedSize = packed;
+  trailer.ExtraSize = options.ExtraSize;
+  trailer.Magic = TRAILER_MAGIC;
+  PutRecord(out, trailer);
+  out.resize(out.size() + options.Slack, 0);
+}
+
+// The stub reads with 32-bit signed offsets.
+void CheckImageSize(uint64_t stub, uint64_t packed, const SetupOptions& options) {
+  if (stub + options.ExtraSize + packed + TRAILER_SIZE + options.Slack > 0x7FFFFFFFu)
+    throw PackerError("package", "file", "the setup file would reach 2 GiB");
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, const BlockOverrides& overrides) {
+  DataPlan plan = PlanData(c);
+  BlockLayout local;
+  uint64_t size = 0;
+  std::vector<uint8_t> block = BuildHead(c, plan, layout ? *layout : local, overrides, &size);
+  block.reserve(static_cast<size_t>(size));
+  for (uint32_t i : plan.StoreOrder) {
+    ContentReader reader(c.Files[i]);
+    size_t at = block.size();
+    block.resize(at + DataSizeOf(c.Files[i]));
+    reader.Read(block.data() + at, block.size() - at);
+    uint8_t probe;
+    reader.Read(&probe, 1);
   }
   if (overrides.TruncateAt && *overrides.TruncateAt < block.size()) block.resize(*overrides.TruncateAt);
   return block;
@@ -115,24 +282,52 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout,
 std::vector<uint8_t> MakeSetupImage(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
                                     const SetupOptions& options) {
   std::vector<uint8_t> packed = CompressBlock(block.data(), block.size(), options.Lzma);
-  uint64_t total = uint64_t{stub.size()} + options.ExtraSize + packed.size() + TRAILER_SIZE + options.Slack;
-  // The stub reads with 32-bit signed offsets.
-  if (total > 0x7FFFFFFFu) throw PackerError("package", "file", "the setup file would reach 2 GiB");
+  CheckImageSize(stub.size(), packed.size(), options);
 
   std::vector<uint8_t> image;
-  image.reserve(static_cast<size_t>(total));
+  image.reserve(stub.size() + options.ExtraSize + packed.size() + TRAILER_SIZE + options.Slack);
   image.insert(image.end(), stub.begin(), stub.end());
   image.resize(image.size() + options.ExtraSize, 0);
   image.insert(image.end(), packed.begin(), packed.end());
-
-  PackageTrailer trailer = {};
-  trailer.Checksum = PackageChecksum(block.data(), static_cast<uint32_t>(block.size()));
-  if (options.CorruptChecksum) trailer.Checksum ^= 0x01000000u;
-  trailer.UnpackedSize = static_cast<uint32_t>(block.size());
-  trailer.PackedSize = static_cast<uint32_t>(packed.size());
-  trailer.ExtraSize = options.ExtraSize;
-  trailer.Magic = TRAILER_MAGIC;
-  PutRecord(image, trailer);
-  image.resize(image.size() + options.Slack, 0);
+  PutTrailer(image, PackageChecksum(block.data(), static_cast<uint32_t>(block.size())),
+             static_cast<uint32_t>(block.size()), static_cast<uint32_t>(packed.size()), options);
   return image;
+}
+
+void WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
+                    const SetupOptions& options, const PackProgress& progress) {
+  auto write = [out](const uint8_t* bytes, size_t size) {
+    if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
+  };
+  DataPlan plan = PlanData(c);
+  BlockLayout layout;
+  uint64_t blockSize = 0;
+  std::vector<uint8_t> head = BuildHead(c, plan, layout, {}, &blockSize);
+
+  write(stub.data(), stub.size());
+  std::vector<uint8_t> zeros(options.ExtraSize, 0);
+  write(zeros.data(), zeros.size());
+
+  BlockEncoder encoder(options.Lzma, blockSize, write);
+  uint64_t done = 0;
+  uint32_t checksum = 0;
+  auto feed = [&](const uint8_t* bytes, size_t size) {
+    checksum += PackageChecksum(bytes, static_cast<uint32_t>(size));
+    encoder.Add(bytes, size);
+    done += size;
+    if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written());
+  };
+  feed(head.data(), head.size());
+  std::vector<uint8_t> buffer(READ_CHUNK);
+  for (uint32_t i : plan.StoreOrder) {
+    ContentReader reader(c.Files[i]);
+    while (size_t n = reader.Read(buffer.data(), buffer.size())) feed(buffer.data(), n);
+  }
+  encoder.Finish();
+  CheckImageSize(stub.size(), encoder.Written(), options);
+
+  std::vector<uint8_t> trailer;
+  PutTrailer(trailer, checksum, static_cast<uint32_t>(blockSize), static_cast<uint32_t>(encoder.Written()), options);
+  write(trailer.data(), trailer.size());
+  if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written() + trailer.size());
 }

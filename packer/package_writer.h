@@ -2,6 +2,9 @@
 // stub, extra region, compressed block, trailer, slack.
 #pragma once
 #include <stdint.h>
+#include <stdio.h>
+
+#include <functional>
 
 #include <map>
 #include <optional>
@@ -13,9 +16,11 @@
 
 struct PackageFileEntry {
   std::string Name;  // installed relative name, 8-bit, backslashes
-  std::vector<uint8_t> Data;
+  std::vector<uint8_t> Data;   // the contents, unless Source is set
   uint32_t Flags = 0;          // FE_* bits, masks unnormalised (0 = all)
   uint64_t LastWriteTime = 0;  // FILETIME
+  std::string Source;          // else read from this file while packing
+  uint64_t SourceSize = 0;     // its size when planned; a change is an error
 };
 
 struct PackageLanguage {
@@ -33,8 +38,22 @@ struct PackageContents {
   std::u16string Config[CFG_COUNT];
 };
 
+uint64_t DataSizeOf(const PackageFileEntry& file);
+
 // Language 0x409 "English" with the default English texts.
 PackageLanguage EnglishLanguage();
+
+// Where the entries' data go. Entries with identical contents share one
+// stored copy, and the stored copies are grouped by kind (name stem, then
+// extension) so that similar data lie within the encoder's dictionary of
+// each other. The entry table keeps the manifest's order; only the data move.
+struct DataPlan {
+  std::vector<uint32_t> StoreOrder;  // entries whose data is stored, in block order
+  std::vector<uint32_t> StoredAs;    // per entry: the entry whose stored copy it uses
+};
+// Reads sources whose sizes collide to find identical contents; throws
+// PackerError when one cannot be read.
+DataPlan PlanData(const PackageContents& contents);
 
 // Where BuildBlock put each part, as offsets into the block.
 struct BlockLayout {
@@ -57,16 +76,17 @@ struct BlockOverrides {
 // The largest block the format's 32-bit signed file offsets allow.
 enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
 
-// Builds the unpacked block: header, entries, language records, config
-// strings, names in entry order, then the data in entry order. Throws
+// Builds the unpacked block in memory: header, entries, language records,
+// config strings, names in entry order, then the data as PlanData lays it
+// out (sources are read). Throws
 // PackerError when the contents cannot be represented (too many languages
 // or files, block over MAX_BLOCK_SIZE). Checks no text limits; the manifest
 // reader does.
 std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* layout = nullptr,
                                 const BlockOverrides& overrides = {});
 
-// The size BuildBlock's result will have, computed without building it, so
-// that an oversized package fails before gigabytes are copied.
+// An upper bound of the block's size (every entry's data stored), computed
+// without reading anything, so that an oversized package fails early.
 uint64_t PlannedBlockSize(const PackageContents& contents);
 
 struct SetupOptions {
@@ -76,7 +96,20 @@ struct SetupOptions {
   bool CorruptChecksum = false;
 };
 
-// stub + extra region + compressed block + trailer + slack. Throws
-// PackerError when the result would reach 2 GiB.
+// stub + extra region + compressed block + trailer + slack, the block
+// compressed in one call. Throws PackerError when the result would reach
+// 2 GiB.
 std::vector<uint8_t> MakeSetupImage(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
                                     const SetupOptions& options);
+
+// Called while packing with the unpacked bytes fed to the encoder so far,
+// their total, and the bytes written to the output.
+using PackProgress = std::function<void(uint64_t done, uint64_t total, uint64_t written)>;
+
+// The same setup file as MakeSetupImage(stub, BuildBlock(contents)), written
+// to out as it is produced: the sources are read in pieces and pass through
+// the checksum and the encoder once, so memory stays bounded whatever the
+// payload. Throws PackerError (a source that cannot be read or changed its
+// size, a write error, a package reaching 2 GiB).
+void WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& contents,
+                    const SetupOptions& options, const PackProgress& progress = {});

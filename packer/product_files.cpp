@@ -1,6 +1,8 @@
 #include "packer/product_files.h"
 
+#include <ctype.h>
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -87,4 +89,15 @@ uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds) {
   int64_t since1601 = seconds + kEpochDifference;
   if (since1601 < 0) return 0;
   return static_cast<uint64_t>(since1601) * 10000000u + nanoseconds / 100u;
+}
+
+std::optional<uint64_t> SourceDateEpoch() {
+  const char* text = getenv("SOURCE_DATE_EPOCH");
+  if (!text || !*text) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  long long seconds = strtoll(text, &end, 10);
+  if (*end != 0 || errno != 0 || seconds < 0 || !isdigit(static_cast<unsigned char>(text[0])))
+    throw PackerError("SOURCE_DATE_EPOCH", "", "must be a number of seconds since 1970-01-01 UTC");
+  return UnixTimeToFileTime(seconds, 0);
 }

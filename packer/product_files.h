@@ -2,6 +2,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,3 +25,8 @@ bool SetLastWriteTime(const std::string& path, uint64_t fileTime);
 
 // Seconds and nanoseconds since 1970-01-01 UTC as a FILETIME.
 uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds);
+
+// SOURCE_DATE_EPOCH as a FILETIME, nothing when unset or empty. Build tools
+// clamp the times of their inputs to it so that a rebuilt package is
+// byte-identical to the first. Throws PackerError when it is not a number.
+std::optional<uint64_t> SourceDateEpoch();

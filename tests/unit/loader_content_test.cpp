@@ -17,7 +17,7 @@ PackageContents FlagContents(const uint32_t flags[4]) {
   c.Files.clear();
   c.LicenseEntry = NO_LICENSE_ENTRY;
   for (uint32_t i = 0; i < 4; ++i)
-    c.Files.push_back({"f" + std::to_string(i), std::vector<uint8_t>(1u << i, 'x'), flags[i], 0});
+    c.Files.push_back({"f" + std::to_string(i), std::vector<uint8_t>(1u << i, 'x'), flags[i], 0, {}, 0});
   return c;
 }
 
@@ -116,7 +116,7 @@ TEST(LoaderContent, ConfigStringsAndLanguageTexts) {
 TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
   PackageContents base = SmallContents();
   BlockLayout at;
-  BuildBlock(base, &at);
+  const uint32_t blockEnd = static_cast<uint32_t>(BuildBlock(base, &at).size());
   PackageHeader header = {};
   header.FileCount = 3;
   header.LanguageCount = 1;
@@ -131,7 +131,7 @@ TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
     BlockOverrides o;
     FileEntry e = {};
     e.NameOffset = at.NameOffsets[2];
-    e.DataOffset = at.DataOffsets[2];
+    e.DataOffset = blockEnd;  // the empty entry's data, placed at the very end
     change(&e);
     o.Entries[2] = e;
     return o;

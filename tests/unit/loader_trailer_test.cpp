@@ -191,7 +191,10 @@ TEST(LoaderTrailer, DamagedDataIsRefused) {
     } cases[] = {
         {"intact", image, LOAD_OK},
         // Decoding stops once the block is full: a cut end marker goes unnoticed.
-        {"stream cut by 1", CutStream(image, 1), endMarker ? LOAD_OK : LOAD_BAD_DATA},
+        // Without one, the decoder may finish before the flush's last byte
+        // (it normalises lazily, so whether it needs it depends on the data);
+        // two bytes less it always misses.
+        {"stream cut by 2", CutStream(image, 2), endMarker ? LOAD_OK : LOAD_BAD_DATA},
         {"stream cut by half", CutStream(image, (packedSize - 5) / 2), LOAD_BAD_DATA},
         {"only the properties", CutStream(image, packedSize - 5), LOAD_BAD_DATA},
         {"not even properties", CutStream(image, packedSize - 3), LOAD_BAD_DATA},

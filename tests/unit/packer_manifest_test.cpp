@@ -2,13 +2,18 @@
 // refused with the file, line and key of the problem and no output file.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <sstream>
 
 #include "packer/commands.h"
 #include "packer/manifest.h"
 #include "packer/packer_error.h"
+#include "packer/product_files.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -113,6 +118,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
       {p + file + "arch = 8\n", 7, "file[0].arch", "none of the defined bits"},
       {p + "[compression]\ndictionary = 4294967296\n", 6, "compression.dictionary", "from 0 to 4294967295"},
       {p + "[compression]\nend_marker = 0\n", 6, "compression.end_marker", "true or false"},
+      {p + "[compression]\nlevel = 10\n", 6, "compression.level", "from 0 to 9"},
       {p + "[[language]]\nname = \"English\"\n", 5, "language[0].id", "required key is missing"},
       {p + "[[language]]\nid = 0x10000\n", 6, "language[0].id", "from 0 to 65535"},
       {p + "[[language]]\nid = 0x409\nlang = 1\n", 7, "language[0].lang", "unknown key"},
@@ -230,6 +236,7 @@ license = "docs/license.rtf"
 [compression]
 properties = 0
 dictionary = 65536
+level = 2
 end_marker = true
 [[file]]
 source = "app.exe"
@@ -279,11 +286,14 @@ TXT_BACK = ""
   EXPECT_EQ(m.Lzma.Properties, 0);
   EXPECT_EQ(m.Lzma.Dictionary, 65536u);
   EXPECT_TRUE(m.Lzma.EndMarker);
+  EXPECT_EQ(m.Lzma.Level, 2u);
 
   ASSERT_EQ(c.Files.size(), 3u);
   EXPECT_EQ(c.Files[0].Name, "bin\\Sample.exe");
   EXPECT_EQ(c.Files[0].Flags, 0x2u | (32u | 64u) << 4 | FE_NO_EXTRACT);
-  EXPECT_EQ(c.Files[0].Data, Bytes("APP"));
+  EXPECT_EQ(ReadWholeFile(c.Files[0].Source), Bytes("APP")) << "read while packing, not before";
+  EXPECT_EQ(c.Files[0].SourceSize, 3u);
+  EXPECT_TRUE(c.Files[0].Data.empty());
   // 2020-01-02T03:04:05Z is 1577934245 s after 1970.
   const uint64_t kTime = (1577934245ull + 11644473600ull) * 10000000ull;
   EXPECT_EQ(c.Files[0].LastWriteTime, kTime);
@@ -325,6 +335,7 @@ TEST_F(ManifestTest, MinimalManifestTakesTheWholeFolder) {
   EXPECT_EQ(m.Lzma.Properties, 0x5D);
   EXPECT_EQ(m.Lzma.Dictionary, 1u << 23);
   EXPECT_FALSE(m.Lzma.EndMarker);
+  EXPECT_EQ(m.Lzma.Level, uint32_t{DEFAULT_LEVEL});
 }
 
 TEST_F(ManifestTest, MoreThan255LanguagesAreRefused) {
@@ -408,6 +419,99 @@ TEST_F(ManifestTest, CommandLineOverridesCompressionAndShapesTheFile) {
   EXPECT_EQ(FilesInDir(), 3u) << "no temporary file left";
 }
 
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void SetMtime(const std::string& path, int64_t seconds) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// Two copies of one tree, made in opposite orders and touched at different
+// times after SOURCE_DATE_EPOCH, must pack to the same bytes.
+TEST_F(ManifestTest, SourceDateEpochMakesRebuildsIdentical) {
+  const int64_t epoch = 1600000000;
+  const char* names[] = {"b/two.txt", "a.txt", "b/one.dll", "c/d/e.txt", "z.bin", "b/three.txt"};
+  auto makeTree = [&](const std::string& folder, bool reversed, int64_t touched) {
+    std::filesystem::remove_all(dir_.Path / "product");
+    for (size_t n = 0; n < 6; ++n) {
+      size_t i = reversed ? 5 - n : n;
+      std::string path = dir_.Write("product/" + std::string(names[i]), std::string(100 + i, 'a' + i));
+      SetMtime(path, i == 4 ? epoch - 86400 : touched + static_cast<int64_t>(i));
+    }
+    std::string errors;
+    EXPECT_EQ(Build(kProduct, &errors, {"--quiet"}), 0) << errors;
+    std::filesystem::rename(Output(), dir_.Path / folder);
+    return ReadBytes((dir_.Path / folder).string());
+  };
+  struct Restore {
+    ~Restore() { unsetenv("SOURCE_DATE_EPOCH"); }
+  } restore;
+
+  std::vector<uint8_t> unclamped = makeTree("first", false, epoch + 100);
+  EXPECT_NE(makeTree("second", true, epoch + 5000), unclamped) << "the times differ without the variable";
+
+  setenv("SOURCE_DATE_EPOCH", std::to_string(epoch).c_str(), 1);
+  std::vector<uint8_t> first = makeTree("first", false, epoch + 100);
+  EXPECT_EQ(makeTree("second", true, epoch + 5000), first);
+
+  const uint64_t clamped = UnixTimeToFileTime(epoch, 0);
+  Manifest m = Read(kProduct);
+  for (const PackageFileEntry& f : m.Contents.Files)
+    EXPECT_EQ(f.LastWriteTime, f.Name == "z.bin" ? UnixTimeToFileTime(epoch - 86400, 0) : clamped)
+        << f.Name << ": later times clamped, earlier kept";
+  Manifest timed = Read(kProduct + std::string("[[file]]\nsource = \"a.txt\"\ntime = 2030-01-01T00:00:00Z\n"));
+  EXPECT_GT(timed.Contents.Files[0].LastWriteTime, clamped) << "a time from the manifest is the author's choice";
+
+  setenv("SOURCE_DATE_EPOCH", "soon", 1);
+  std::string errors;
+  EXPECT_EQ(Build(kProduct, &errors), 2);
+  EXPECT_NE(errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << errors;
+}
+
+// Everything written to fd 2 while building, with fd 2 on a terminal or a pipe.
+std::string CaptureStderr(bool terminal, const std::function<void()>& run) {
+  int reader = -1, writer = -1;
+  if (terminal) {
+    EXPECT_EQ(openpty(&reader, &writer, nullptr, nullptr, nullptr), 0);
+  } else {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    reader = ends[0];
+    writer = ends[1];
+  }
+  fflush(stderr);
+  int saved = dup(2);
+  dup2(writer, 2);
+  run();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(writer);
+  fcntl(reader, F_SETFL, O_NONBLOCK);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(reader);
+  return text;
+}
+
+TEST_F(ManifestTest, ProgressOnlyOnATerminalAndErasedAtTheEnd) {
+  std::string errors;
+  auto build = [&](std::vector<std::string> extra) {
+    return [&, extra] { EXPECT_EQ(Build(kProduct, &errors, extra), 0) << errors; };
+  };
+  std::string shown = CaptureStderr(true, build({}));
+  EXPECT_NE(shown.find("\r\033[Kread "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" of "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("%), written "), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "the line is erased at the end";
+  EXPECT_EQ(CaptureStderr(true, build({"--quiet"})), "");
+  EXPECT_EQ(CaptureStderr(false, build({})), "") << "logs stay clean";
+}
+
 TEST_F(ManifestTest, StubMustBeAnUnsignedPeImage) {
   std::vector<uint8_t> signedStub = FakePeStub();
   PutU32At(signedStub, kCertificateEntryAt, 0x1000);
@@ -436,6 +540,7 @@ TEST(PackerCommandLine, RefusesBadArguments) {
       {{"--properties", "256"}, "--properties"}, {{"--properties", "-1"}, "--properties"},
       {{"--dictionary", "4294967296"}, "--dictionary"}, {{"--slack", "x"}, "--slack"},
       {{"--extra-size"}, "--extra-size"},        {{"--colour"}, "--colour"},
+      {{"--level", "10"}, "--level"},            {{"--level"}, "--level"},
   };
   for (const Case& k : cases) {
     std::vector<std::string> args = base;
@@ -454,8 +559,10 @@ TEST(PackerCommandLine, RefusesBadArguments) {
   }
   BuildRequest request = ParseBuildArguments(
       {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o", "--end-marker", "--properties",
-       "0x5D", "--dictionary", "0", "--corrupt-checksum"});
+       "0x5D", "--dictionary", "0", "--corrupt-checksum", "--level", "3", "--quiet"});
   EXPECT_TRUE(request.EndMarker);
+  EXPECT_EQ(request.Level, 3u);
+  EXPECT_TRUE(request.Quiet);
   EXPECT_TRUE(request.CorruptChecksum);
   EXPECT_EQ(request.Properties, 0x5D);
   EXPECT_EQ(request.Dictionary, 0u);

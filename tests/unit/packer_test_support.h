@@ -47,9 +47,9 @@ inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<
 // Three files, one language, ProductName "Sample" and no MainProgram.
 inline PackageContents SmallContents() {
   PackageContents c;
-  c.Files.push_back({"Sample.exe", Bytes("MZ main program"), 0, 0x01D5C0DE12345678ull});
-  c.Files.push_back({"license.txt", Bytes("licence text"), FE_NO_EXTRACT, 2});
-  c.Files.push_back({"data\\empty.dat", {}, 0x22, 3});
+  c.Files.push_back({"Sample.exe", Bytes("MZ main program"), 0, 0x01D5C0DE12345678ull, {}, 0});
+  c.Files.push_back({"license.txt", Bytes("licence text"), FE_NO_EXTRACT, 2, {}, 0});
+  c.Files.push_back({"data\\empty.dat", {}, 0x22, 3, {}, 0});
   c.LicenseEntry = 1;
   c.Languages.push_back(EnglishLanguage());
   c.Config[CFG_PRODUCT_NAME] = u"Sample";

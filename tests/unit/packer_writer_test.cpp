@@ -36,8 +36,11 @@ std::vector<uint8_t> RawDecode(const std::vector<uint8_t>& packed, size_t unpack
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream stream = LZMA_STREAM_INIT;
   EXPECT_EQ(lzma_raw_decoder(&stream, filters), LZMA_OK);
-  // Room for one byte more than expected: a stream that goes on is caught.
-  std::vector<uint8_t> out(unpackedSize + 1);
+  // Exactly the expected room: a stream without an end marker does not
+  // delimit itself, and its final flush bytes may decode as one more literal
+  // (the stub stops at UnpackedSize, so does this). Trailing input is caught
+  // below; an end marker right after the data ends the call.
+  std::vector<uint8_t> out(unpackedSize);
   stream.next_in = packed.data() + 5;
   stream.avail_in = packed.size() - 5;
   stream.next_out = out.data();
@@ -83,8 +86,9 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   for (int i = 0; i < CFG_COUNT; ++i) EXPECT_EQ(WideAt(block, &offset), c.Config[i]) << i;
   EXPECT_EQ(offset, at.NamesAt);
 
-  uint32_t expectedData = at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1);
-  EXPECT_EQ(at.DataAt, expectedData);
+  EXPECT_EQ(at.DataAt, at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1));
+  // The data is grouped by extension: dat (empty), exe, txt.
+  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -96,19 +100,46 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
     uint32_t name = at.NamesAt + U32At(block, entry + 20);
     EXPECT_STREQ(reinterpret_cast<const char*>(&block[name]), f.Name.c_str());
     uint32_t data = U32At(block, entry + 24);
-    EXPECT_EQ(data, expectedData);
+    EXPECT_EQ(data, expectedData[i]) << i;
     EXPECT_TRUE(std::equal(f.Data.begin(), f.Data.end(), block.begin() + data));
-    expectedData += static_cast<uint32_t>(f.Data.size());
   }
-  EXPECT_EQ(expectedData, block.size()) << "data runs to the end of the block";
+  EXPECT_EQ(at.DataAt + 15 + 12, block.size()) << "data runs to the end of the block";
 }
 
-TEST(PackerWriter, StoresIdenticalContentsTwice) {
+TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   PackageContents c = SmallContents();
-  c.Files[1].Data = c.Files[0].Data;
+  auto add = [&](const std::string& name, const std::string& data) {
+    c.Files.push_back({name, Bytes(data), 0, 0, {}, 0});
+  };
+  add("b.txt", "licence text");     // same as entry 1
+  add("c.TXT", "licence texT");     // same size, other bytes
+  add("d\a.exe", "licence text");  // same bytes, other kind
+  add("e.txt", "");                 // empty like entry 2
   BlockLayout at;
   std::vector<uint8_t> block = BuildBlock(c, &at);
-  EXPECT_EQ(at.DataOffsets[1], at.DataOffsets[0] + c.Files[0].Data.size());
+  EXPECT_EQ(at.DataOffsets[3], at.DataOffsets[1]);
+  EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
+  EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
+  EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
+  // exe: Sample.exe; then txt, case folded: c.TXT, e.txt (empty), license.txt.
+  EXPECT_EQ(at.DataOffsets[0], at.DataAt);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15);
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15 + 12);
+  PackageContents compiled = SmallContents();
+  compiled.Files = {{"z.py", Bytes("1"), 0, 0, {}, 0}, {"b.txt", Bytes("2"), 0, 0, {}, 0},
+                    {"__pycache__\\z.cpython-311.pyc", Bytes("3"), 0, 0, {}, 0}};
+  EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
+
+  Loaded loaded;
+  LoadImage(MakeSetupImage(FakePeStub(), block, {}), &loaded);
+  ASSERT_EQ(loaded.Result, LOAD_OK);
+  for (uint32_t i = 0; i < c.Files.size(); ++i) {
+    const FileEntry& e = loaded.Package.Entries[i];
+    EXPECT_EQ(std::vector<uint8_t>(loaded.Package.Block + e.DataOffset,
+                                   loaded.Package.Block + e.DataOffset + e.DataSize),
+              c.Files[i].Data)
+        << i;
+  }
 }
 
 TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
@@ -146,6 +177,90 @@ TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
     bool sawEnd = false;
     EXPECT_EQ(RawDecode(packed, block.size(), &sawEnd), block);
     EXPECT_EQ(sawEnd, k.EndMarker) << "end marker only on request";
+  }
+}
+
+// Words from a small vocabulary: compressible like text, with matches of
+// every length and distance.
+std::string SomeText(size_t size, uint32_t seed) {
+  static const char* words[] = {"setup ", "file ", "data ", "the ", "package ", "stub ", "x86 ", "\r\n", "of "};
+  std::string text;
+  while (text.size() < size) {
+    seed = seed * 1103515245u + 12345u;
+    text += words[(seed >> 16) % 9];
+  }
+  text.resize(size);
+  return text;
+}
+
+std::vector<uint8_t> StreamedImage(const std::vector<uint8_t>& stub, const PackageContents& c,
+                                   const SetupOptions& options, uint64_t* lastDone, uint64_t* lastTotal) {
+  FILE* file = tmpfile();
+  WriteSetupFile(file, stub, c, options, [&](uint64_t done, uint64_t total, uint64_t) {
+    EXPECT_GE(done, *lastDone);
+    *lastDone = done;
+    *lastTotal = total;
+  });
+  std::vector<uint8_t> image(static_cast<size_t>(ftell(file)));
+  rewind(file);
+  EXPECT_EQ(fread(image.data(), 1, image.size(), file), image.size());
+  fclose(file);
+  return image;
+}
+
+// Files read in pieces and encoded as they come must give the very bytes of
+// the block built in memory and compressed in one call.
+TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
+  TempDir dir;
+  PackageContents fromFiles = SmallContents(), inMemory = SmallContents();
+  fromFiles.Files.clear();
+  inMemory.Files.clear();
+  const std::pair<const char*, std::string> files[] = {
+      {"doc\\big.txt", SomeText(1500000, 1)},  // more than one read
+      {"small.exe", SomeText(5000, 2)},
+      {"empty.dat", ""},
+      {"copy\\big.txt", SomeText(1500000, 1)},
+      {"other.exe", SomeText(5000, 3)},
+  };
+  for (const auto& [name, data] : files) {
+    std::string path = dir.Write(std::to_string(fromFiles.Files.size()), data);
+    fromFiles.Files.push_back({name, {}, 0, 7, path, data.size()});
+    inMemory.Files.push_back({name, Bytes(data), 0, 7, {}, 0});
+  }
+  fromFiles.LicenseEntry = inMemory.LicenseEntry = 1;
+  const std::vector<uint8_t> stub = FakePeStub();
+
+  struct Case {
+    uint32_t Level, Extra, Slack;
+    uint8_t Properties;
+    bool EndMarker;
+  } cases[] = {{DEFAULT_LEVEL, 0, 0, 0x5D, false}, {0, 5, 2, 0x5E, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Level);
+    SetupOptions options;
+    options.Lzma.Level = k.Level;
+    options.Lzma.Properties = k.Properties;
+    options.Lzma.EndMarker = k.EndMarker;
+    options.ExtraSize = k.Extra;
+    options.Slack = k.Slack;
+    uint64_t done = 0, total = 0;
+    std::vector<uint8_t> streamed = StreamedImage(stub, fromFiles, options, &done, &total);
+    std::vector<uint8_t> block = BuildBlock(inMemory);
+    EXPECT_EQ(done, block.size());
+    EXPECT_EQ(total, block.size());
+    EXPECT_LT(block.size(), 1600000u) << "the copy is stored once";
+    ASSERT_TRUE(streamed == MakeSetupImage(stub, block, options)) << streamed.size();
+    Loaded loaded;
+    LoadImage(streamed, &loaded);
+    EXPECT_EQ(loaded.Result, LOAD_OK);
+  }
+
+  for (int change : {-1, 1}) {
+    PackageContents changed = fromFiles;
+    changed.Files[1].SourceSize += change;
+    FILE* file = tmpfile();
+    EXPECT_THROW(WriteSetupFile(file, stub, changed, {}), PackerError) << "a file that changed size";
+    fclose(file);
   }
 }
 
