@@ -9,7 +9,7 @@
 
 #include <lzma.h>
 
-enum : uint32_t { MAX_LEVEL = 9, DEFAULT_LEVEL = 7 };
+enum : uint32_t { MAX_LEVEL = 9, DEFAULT_LEVEL = 6 };
 
 struct LzmaSettings {
   uint8_t Properties = 0x5D;     // (pb * 5 + lp) * 9 + lc
