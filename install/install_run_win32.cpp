@@ -19,8 +19,10 @@ namespace {
 
 void AdvanceProgress(ProgressState* state, uint32_t count) {
   uint32_t position = AddWritten(state, count);
-  if (state->Bar && TakeBarUpdate(state, position, GetTickCount()))
+  if (state->Bar && TakeBarUpdate(state, position, GetTickCount())) {
     SendMessageW(static_cast<HWND>(state->Bar), PBM_SETPOS, position, 0);
+    ShowDueLog();
+  }
 }
 
 VOID CALLBACK ProgressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {

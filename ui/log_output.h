@@ -14,3 +14,6 @@ inline void AppendLog(const WChar* format) { AppendLog(format, nullptr, 0); }
 // pane would not yet hold every line.
 void HoldLog();
 void ReleaseLog();
+// Shows the held lines if they are due; for callers that run while a file
+// is being written.
+void ShowDueLog();

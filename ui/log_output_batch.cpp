@@ -25,7 +25,11 @@ void AddLine(LogBatch* batch, const WChar* line, uint32_t now, LogSink sink) {
   if (batch->Length + length >= LOG_BATCH_CAPACITY) SendHeld(batch, now, sink);
   WideCopy(batch->Text + batch->Length, LOG_BATCH_CAPACITY - batch->Length, line);
   batch->Length += length;
-  if (now - batch->ShownAt >= LOG_BATCH_MS) SendHeld(batch, now, sink);
+  ShowDueLines(batch, now, sink);
+}
+
+void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink) {
+  if (batch->Length && now - batch->ShownAt >= LOG_BATCH_MS) SendHeld(batch, now, sink);
 }
 
 void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink) {

@@ -29,5 +29,8 @@ struct LogBatch {
 void HoldLines(LogBatch* batch, uint32_t now);
 // Hands line to sink, at once or as part of a later batch.
 void AddLine(LogBatch* batch, const WChar* line, uint32_t now, LogSink sink);
+// Hands the held lines to sink when LOG_BATCH_MS have passed since the last
+// batch: a large file's line must not wait until the next file's.
+void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink);
 // Hands every held line to sink and stops holding lines back.
 void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink);

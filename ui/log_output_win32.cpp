@@ -31,4 +31,6 @@ void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
 // Without a pane no line is ever held.
 void HoldLog() { HoldLines(&PendingLines, GetTickCount()); }
 
+void ShowDueLog() { ShowDueLines(&PendingLines, GetTickCount(), ShowInPane); }
+
 void ReleaseLog() { ReleaseLines(&PendingLines, GetTickCount(), ShowInPane); }

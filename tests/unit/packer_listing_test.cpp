@@ -195,14 +195,14 @@ PackageContents Variants() {
   PackageContents c = SmallContents();
   c.Files.clear();
   c.LicenseEntry = NO_LICENSE_ENTRY;
-  c.Files.push_back({"bin\\app.exe", Bytes("x86 app"), 0x1, 1});
-  c.Files.push_back({"bin\\app.exe", Bytes("x64 app"), 0x2, 2});
-  c.Files.push_back({"bin\\app.exe", Bytes("arm64 app"), 0x4, 3});
-  c.Files.push_back({"Docs\\Read.txt", Bytes("old"), 0, 4});
-  c.Files.push_back({"docs\\read.TXT", Bytes("new"), 0, (1577934245ull + 11644473600ull) * 10000000ull + 1234567});
-  c.Files.push_back({"win7\\only.dll", Bytes("7"), 8 << 4, 6});
-  c.Files.push_back({"logs\\placeholder", Bytes("not written"), FE_NO_EXTRACT, 7});
-  c.Files.push_back({"empty.dat", {}, 0, 8});
+  c.Files.push_back({"bin\\app.exe", Bytes("x86 app"), 0x1, 1, {}, 0});
+  c.Files.push_back({"bin\\app.exe", Bytes("x64 app"), 0x2, 2, {}, 0});
+  c.Files.push_back({"bin\\app.exe", Bytes("arm64 app"), 0x4, 3, {}, 0});
+  c.Files.push_back({"Docs\\Read.txt", Bytes("old"), 0, 4, {}, 0});
+  c.Files.push_back({"docs\\read.TXT", Bytes("new"), 0, (1577934245ull + 11644473600ull) * 10000000ull + 1234567, {}, 0});
+  c.Files.push_back({"win7\\only.dll", Bytes("7"), 8 << 4, 6, {}, 0});
+  c.Files.push_back({"logs\\placeholder", Bytes("not written"), FE_NO_EXTRACT, 7, {}, 0});
+  c.Files.push_back({"empty.dat", {}, 0, 8, {}, 0});
   return c;
 }
 
@@ -256,7 +256,7 @@ TEST_F(ExtractTest, NeverWritesOutsideTheFolder) {
   // Names the loader refuses: the whole package is refused, nothing written.
   for (const char* name : {"..\\escape.txt", "a\\..\\..\\escape.txt", "\\root.txt", "C:\\x.txt", "a/../../x"}) {
     PackageContents c = Variants();
-    c.Files.push_back({name, Bytes("evil"), 0, 1});
+    c.Files.push_back({name, Bytes("evil"), 0, 1, {}, 0});
     EXPECT_NE(Extract(c), 0) << name;
     EXPECT_EQ(Listing(), std::vector<std::string>{}) << name;
     EXPECT_FALSE(std::filesystem::exists(dir_.Path / "escape.txt")) << name;

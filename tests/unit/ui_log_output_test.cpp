@@ -76,6 +76,13 @@ TEST(LogOutput, FullBatchLeavesEarly) {
     all += line;
   }
   EXPECT_GE(pane.size(), 200 * 255 / LOG_BATCH_CAPACITY);
+  // A line held back while a large file is written shows once it is due,
+  // without waiting for the next line.
+  size_t before = pane.size();
+  ShowDueLines(&batch, LOG_BATCH_MS - 1, Sink);
+  EXPECT_EQ(pane.size(), before);
+  ShowDueLines(&batch, LOG_BATCH_MS, Sink);
+  EXPECT_EQ(pane.size(), before + 1);
   ReleaseLines(&batch, 0, Sink);
   EXPECT_EQ(Joined(pane), all);
   // Releasing with nothing held sends nothing.
