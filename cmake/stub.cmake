@@ -5,8 +5,21 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # -Oz keeps the stub within its size budget; the code that runs per byte or
 # per file (checksum, install run, progress, log) is kept at -Os for speed.
 set(STUB_OPTIMIZE -Oz CACHE STRING "optimisation of the stub's own code")
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  # Only the Wine tests build the stub this way (see CMakeLists.txt).
+  set(STUB_MARCH -march=x86-64)
+  set(DLLTOOL x86_64-w64-mingw32-dlltool)
+  set(STUB_ENTRY ProcessEntry)
+  set(STUB_ARCH_LINK_OPTIONS)
+else()
+  set(STUB_MARCH -march=i686)
+  set(DLLTOOL i686-w64-mingw32-dlltool -k)
+  set(STUB_ENTRY _ProcessEntry@0)
+  # Under WOW64 the whole package lives in memory: take 4 GiB of address space.
+  set(STUB_ARCH_LINK_OPTIONS -Wl,--large-address-aware -Wl,--no-seh)
+endif()
 set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -fno-threadsafe-statics -fno-stack-protector -march=i686 -mtune=generic -Wall -Wextra -Wno-cast-function-type
+  -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
 
 # Import libraries that bind by ordinal (the functions have no name export on
@@ -15,7 +28,7 @@ set(ORDINAL_LIBS)
 foreach(lib shell32 comctl32 shlwapi)
   set(out ${CMAKE_BINARY_DIR}/lib${lib}_ordinals.a)
   add_custom_command(OUTPUT ${out}
-    COMMAND i686-w64-mingw32-dlltool -k -d ${CMAKE_SOURCE_DIR}/resources/${lib}_ordinals.def -l ${out}
+    COMMAND ${DLLTOOL} -d ${CMAKE_SOURCE_DIR}/resources/${lib}_ordinals.def -l ${out}
     DEPENDS ${CMAKE_SOURCE_DIR}/resources/${lib}_ordinals.def)
   list(APPEND ORDINAL_LIBS ${out})
 endforeach()
@@ -39,11 +52,9 @@ add_dependencies(setup ordinal_libs)
 target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA_PREFIX}/include)
 target_compile_options(setup PRIVATE ${STUB_COMPILE_OPTIONS})
 target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
-  -Wl,--entry,_ProcessEntry@0 -Wl,--subsystem,windows:5.01
+  -Wl,--entry,${STUB_ENTRY} -Wl,--subsystem,windows:5.01
   -Wl,--major-os-version,5 -Wl,--minor-os-version,1 -Wl,--dynamicbase -Wl,--nxcompat
-  # Under WOW64 the whole package lives in memory: take 4 GiB of address space.
-  -Wl,--large-address-aware
-  -Wl,--no-seh -Wl,--gc-sections -Wl,--enable-stdcall-fixup)
+  ${STUB_ARCH_LINK_OPTIONS} -Wl,--gc-sections -Wl,--enable-stdcall-fixup)
 target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
   kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)
 set_target_properties(setup PROPERTIES OUTPUT_NAME setup-stub SUFFIX .exe)

@@ -30,6 +30,7 @@ done
 
 echo "== unit and Wine tests"
 python3 -c 'import sys; sys.path.insert(0, "tests/wine"); import harness
-if not harness.runs_x86_32_natively():
-    print("note: the Wine tests that run Windows programs are skipped:", harness.NO_NATIVE_X86_32)'
+if harness.STUB_X64:
+    print("note:", harness.NO_NATIVE_X86_32 + ": the Wine tests run a 64-bit build of the stub;",
+          "those that need a 32-bit prefix are skipped")'
 ctest --test-dir build/native --output-on-failure -j"$jobs"

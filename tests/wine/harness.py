@@ -57,15 +57,14 @@ def display():
 
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 X64_ONLY = "x64-only"  # a prefix for 64-bit programs, run with WINE64
-NO_NATIVE_X86_32 = "this machine cannot run 32-bit x86 programs natively, which Wine needs"
+NO_NATIVE_X86_32 = "this machine cannot run 32-bit x86 programs natively"
 _native_x86_32 = None
 
 
 def runs_x86_32_natively():
-    """Wine starts every program, 64-bit ones too, through its 32-bit loader.
-    Some virtual machines cannot execute 32-bit code at all, and an emulator
-    registered with binfmt_misc makes a single wineboot take minutes: there,
-    the tests that need Wine are skipped rather than timed out."""
+    """Some virtual machines cannot execute 32-bit code at all, and an
+    emulator registered with binfmt_misc makes a single wineboot take
+    minutes."""
     global _native_x86_32
     if _native_x86_32 is None:
         _native_x86_32 = _probe_x86_32()
@@ -89,8 +88,34 @@ def _probe_x86_32():
     return True
 
 
+# Where 32-bit code cannot run, the tests run a 64-bit build of the stub and
+# its helpers (preset win64-test) under wine64 in 64-bit prefixes: the same
+# code, with WOW64's file and registry redirection left out. The shipped
+# 32-bit image is still what the image checks read.
+REAL_WIN_BUILD, REAL_STUB = WIN_BUILD, STUB
+STUB_X64 = not runs_x86_32_natively()
+if STUB_X64:
+    WIN_BUILD = Path(os.environ.get("WIN64_TEST_BUILD_DIR", ROOT / "build" / "win64-test"))
+    STUB = WIN_BUILD / "setup-stub.exe"
+NO_32_BIT_PREFIX = "a 32-bit prefix: " + NO_NATIVE_X86_32
+
+
+def _wine64_shims():
+    """A folder whose wine and wineboot start wine64 directly, instead of
+    the launcher that goes through the 32-bit loader."""
+    shims = WORK / "wine64-shims"
+    if not (shims / "wineboot").exists():
+        shims.mkdir(parents=True, exist_ok=True)
+        for name, command in (("wine", WINE64), ("wineboot", f"{WINE64} wineboot")):
+            (shims / name).write_text(f'#!/bin/sh\nexec {command} "$@"\n')
+            (shims / name).chmod(0o755)
+    return shims
+
+
 def _base_env():
     env = dict(os.environ)
+    if STUB_X64:
+        env["PATH"] = f"{_wine64_shims()}:{env.get('PATH', '')}"
     env["DISPLAY"] = display()
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installers during wineboot: there is no network.
@@ -116,6 +141,12 @@ def template(kind="win64"):
             wineboot = [WINE64, "wineboot"] if kind == X64_ONLY else ["wineboot"]
             subprocess.run(wineboot + ["-i"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            if STUB_X64 and kind != X64_ONLY:
+                # wine64 alone leaves out the 32-bit registry view's value
+                # that the stub, a WOW64 program on Windows, reads.
+                subprocess.run(["wine", "reg", "add", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
+                                "/v", "ProgramFilesDir", "/t", "REG_SZ", "/d", "C:\\Program Files (x86)", "/f"],
+                               env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
             if kind.endswith("-win10"):
                 subprocess.run(["wine", "winecfg", "/v", "win10"], env=env, check=True,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
@@ -191,8 +222,8 @@ class Prefix:
     """A private copy of a template prefix for one test."""
 
     def __init__(self, kind="win64", name="run"):
-        if kind != X64_ONLY and not runs_x86_32_natively():
-            raise unittest.SkipTest(NO_NATIVE_X86_32)
+        if STUB_X64 and kind.startswith("win32"):
+            raise unittest.SkipTest(NO_32_BIT_PREFIX)
         self.kind = kind
         WORK.mkdir(parents=True, exist_ok=True)
         self.path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=WORK))

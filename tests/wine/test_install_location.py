@@ -101,7 +101,7 @@ class InstallLocationTest(harness.WineTestCase):
             r = p.run(setup, "/S")
             self.assertEqual(r.code, 0)
             # A 32-bit process on 64-bit Windows sees the 32-bit program-files folder.
-            install_dir = PF86 + "Sample Tools\\"
+            install_dir = ("C:\\Program Files\\" if harness.STUB_X64 else PF86) + "Sample Tools\\"
             self.assertEqual(p.host(install_dir + "a.txt").read_bytes(), b"payload")
             self.assertFalse(p.host(install_dir + "Sample").exists())
             values = p.reg_query("32", UNINSTALL_KEY + "Sample", "InstallLocation")

@@ -9,7 +9,8 @@ import unittest
 from pathlib import Path
 
 import harness
-from harness import PACKER, ROOT, STUB, pack
+from harness import PACKER, ROOT, pack
+from harness import REAL_STUB as STUB  # inspect reads the shipped image; nothing here runs it
 
 SAMPLE = ROOT / "sample"
 

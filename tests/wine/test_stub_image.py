@@ -7,7 +7,8 @@ import unittest
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
-from harness import STUB, WIN_BUILD
+from harness import REAL_STUB as STUB
+from harness import REAL_WIN_BUILD as WIN_BUILD
 from pe_image import (RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, PeImage,
                       coff_section_names)
 
