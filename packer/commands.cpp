@@ -96,29 +96,11 @@ ExtractRequest ParseExtractArguments(const std::vector<std::string>& args) {
 
 // PackedSize + UnpackedSize + dictionary is about what the stub's loader
 // holds at once; above 1.5 GiB a 32-bit process seldom finds that much.
-void WarnAboutLargeSetupFile(const std::string& path, std::ostream& err) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (!file) return;
-  uint8_t window[TRAILER_WINDOW];
-  PackageTrailer trailer;
-  uint8_t properties[5];
-  bool found = fseeko(file, -static_cast<long>(TRAILER_WINDOW), SEEK_END) == 0 &&
-               fread(window, 1, sizeof window, file) == sizeof window;
-  int32_t n = found ? FindTrailerMagic(window) : -1;
-  found = n >= 16;
-  if (found) {
-    memcpy(&trailer, window + n - 16, sizeof trailer);
-    off_t at = ftello(file) - TRAILER_WINDOW + n - 16 - trailer.PackedSize;
-    found = trailer.PackedSize >= 5 && at >= 0 && fseeko(file, at, SEEK_SET) == 0 &&
-            fread(properties, 1, sizeof properties, file) == sizeof properties;
-  }
-  fclose(file);
-  if (!found) return;
-  uint64_t dictionary = uint64_t{properties[1]} | uint64_t{properties[2]} << 8 | uint64_t{properties[3]} << 16 |
-                        uint64_t{properties[4]} << 24;
-  uint64_t total = uint64_t{trailer.PackedSize} + trailer.UnpackedSize + dictionary;
+void WarnAboutLargeSetupFile(const std::string& path, const PackedSizes& sizes, uint32_t dictionary,
+                             std::ostream& err) {
+  uint64_t total = uint64_t{sizes.Packed} + sizes.Unpacked + dictionary;
   if (total > (uint64_t{3} << 29))
-    err << "warning: " << path << ": packed " << trailer.PackedSize << " + unpacked " << trailer.UnpackedSize
+    err << "warning: " << path << ": packed " << sizes.Packed << " + unpacked " << sizes.Unpacked
         << " + dictionary " << dictionary << " bytes exceed 1.5 GiB: "
         << "such a setup file needs a 64-bit Windows to install\n";
 }
@@ -208,7 +190,7 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
   return request;
 }
 
-void RunBuild(const BuildRequest& request) {
+void RunBuild(const BuildRequest& request, std::ostream& err) {
   Manifest manifest = ReadManifest(request.Manifest, request.ProductDir);
   if (request.EndMarker) manifest.Lzma.EndMarker = true;
   if (request.Properties) manifest.Lzma.Properties = *request.Properties;
@@ -233,10 +215,11 @@ void RunBuild(const BuildRequest& request) {
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
   FILE* file = fopen(temporary.c_str(), "wb");
   if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
+  PackedSizes sizes;
   try {
     {
       ProgressLine progress(!request.Quiet && isatty(STDERR_FILENO));
-      WriteSetupFile(file, stub, manifest.Contents, options, [&](uint64_t done, uint64_t total, uint64_t written) {
+      sizes = WriteSetupFile(file, stub, manifest.Contents, options, [&](uint64_t done, uint64_t total, uint64_t written) {
         progress.Update(done, total, written);
       });
     }
@@ -253,6 +236,7 @@ void RunBuild(const BuildRequest& request) {
     remove(temporary.c_str());
     throw;
   }
+  WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);
 }
 
 int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -274,8 +258,7 @@ int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return 0;
       }
       BuildRequest request = ParseBuildArguments(rest);
-      RunBuild(request);
-      WarnAboutLargeSetupFile(request.Output, err);
+      RunBuild(request, err);
       return 0;
     }
     if (command == "inspect") {

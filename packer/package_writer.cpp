@@ -294,8 +294,8 @@ std::vector<uint8_t> MakeSetupImage(const std::vector<uint8_t>& stub, const std:
   return image;
 }
 
-void WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
-                    const SetupOptions& options, const PackProgress& progress) {
+PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
+                           const SetupOptions& options, const PackProgress& progress) {
   auto write = [out](const uint8_t* bytes, size_t size) {
     if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
   };
@@ -330,4 +330,5 @@ void WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageCo
   PutTrailer(trailer, checksum, static_cast<uint32_t>(blockSize), static_cast<uint32_t>(encoder.Written()), options);
   write(trailer.data(), trailer.size());
   if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written() + trailer.size());
+  return {static_cast<uint32_t>(encoder.Written()), static_cast<uint32_t>(blockSize)};
 }

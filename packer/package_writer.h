@@ -111,5 +111,10 @@ using PackProgress = std::function<void(uint64_t done, uint64_t total, uint64_t 
 // the checksum and the encoder once, so memory stays bounded whatever the
 // payload. Throws PackerError (a source that cannot be read or changed its
 // size, a write error, a package reaching 2 GiB).
-void WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& contents,
-                    const SetupOptions& options, const PackProgress& progress = {});
+// Returns the sizes written into the trailer.
+struct PackedSizes {
+  uint32_t Packed = 0;    // the compressed block, property bytes included
+  uint32_t Unpacked = 0;  // the block
+};
+PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& contents,
+                           const SetupOptions& options, const PackProgress& progress = {});
