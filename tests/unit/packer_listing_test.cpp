@@ -114,6 +114,13 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
     EXPECT_EQ(j["trailer"]["offset"], image.size() - 2 - TRAILER_SIZE);
     EXPECT_EQ(j["trailer"]["properties"], 0x5D);
     EXPECT_EQ(j["trailer"]["dictionary"], 65536);
+    EXPECT_EQ(j["trailer"]["magic_offset"], image.size() - 2 - 4);
+    EXPECT_EQ(j["trailer"]["packed_offset"], FakePeStub().size()) << "no extra region";
+    EXPECT_EQ(j["trailer"]["packed_offset"].get<uint32_t>() + j["trailer"]["packed_size"].get<uint32_t>(),
+              j["trailer"]["offset"].get<uint32_t>());
+    EXPECT_EQ(j["trailer"]["package_end"], image.size()) << "unsigned: the file's end";
+    EXPECT_EQ(j["trailer"]["unpacked_size"], U32At(image, image.size() - 2 - 16));
+    EXPECT_EQ(j["trailer"]["checksum"], U32At(image, image.size() - 2 - 20));
     EXPECT_TRUE(j["certificate_table"].is_null());
     EXPECT_EQ(j["header"]["files"], 3);
     EXPECT_EQ(j["header"]["os_mask"], 40);
