@@ -84,7 +84,7 @@ target_link_libraries(sample_app PRIVATE advapi32 user32)
 # package code linked from a library so that they read setup files the stub's way.
 file(GLOB BENCH_HELPER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/helpers/*.cpp)
 if(BENCH_HELPER_SOURCES)
-  add_library(bench_core STATIC EXCLUDE_FROM_ALL ${CORE_SOURCES})
+  add_library(bench_core STATIC EXCLUDE_FROM_ALL ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/package/platform_memory_win32.cpp)
   target_include_directories(bench_core PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA_PREFIX}/include)
   target_compile_options(bench_core PRIVATE ${STUB_COMPILE_OPTIONS})
   foreach(src ${BENCH_HELPER_SOURCES})

@@ -1,5 +1,6 @@
 #include "env/localised_strings.h"
 
+#include "env/text_capacities.h"
 #include "package/package.h"
 
 uint32_t ChosenLanguage = 0;
@@ -27,8 +28,8 @@ void FormatNameVersion(WChar* dest, uint32_t capacity) {
 }
 
 void FormatWindowTitle(WChar* dest) {
-  WChar nameVersion[128];
-  FormatNameVersion(nameVersion, 128);
+  WChar nameVersion[NAME_VERSION_TEXT_CAPACITY];
+  FormatNameVersion(nameVersion, NAME_VERSION_TEXT_CAPACITY);
   FormatArg arg = TextArg(nameVersion);
-  FormatText(dest, 260, GetText(TXT_TITLE_FMT), &arg, 1);
+  FormatText(dest, TITLE_TEXT_CAPACITY, GetText(TXT_TITLE_FMT), &arg, 1);
 }

@@ -17,5 +17,6 @@ const WChar* GetText(int id);
 
 // ProductName, one blank, ProductVersion; cut to capacity.
 void FormatNameVersion(WChar* dest, uint32_t capacity);
-// TXT_TITLE_FMT with FormatNameVersion's text, into 260 characters.
+// TXT_TITLE_FMT with FormatNameVersion's text, into TITLE_TEXT_CAPACITY
+// (env/text_capacities.h) characters.
 void FormatWindowTitle(WChar* dest);

@@ -13,8 +13,6 @@ typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
 typedef BOOL(WINAPI* RedirectionFn)(PVOID*);
 typedef BOOL(WINAPI* RevertFn)(PVOID);
 
-}  // namespace
-
 uint32_t GetOsClass() {
   OSVERSIONINFOW info;
   ZeroMemory(&info, sizeof info);
@@ -34,6 +32,13 @@ uint32_t GetArchClass() {
   ZeroMemory(&info, sizeof info);
   GetNativeSystemInfo(&info);
   return ClassifyProcessorArchitecture(info.wProcessorArchitecture);
+}
+
+}  // namespace
+
+void ProbeSystem() {
+  ArchClass = GetArchClass();
+  OsClass = GetOsClass();
 }
 
 int DisableFsRedirection(void** oldValue) {

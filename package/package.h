@@ -4,11 +4,11 @@
 
 extern LoadedPackage Package;
 
-// Probes the system (ArchClass, then OsClass), opens the stub's own file and
-// loads the package into Package. LOAD_NO_MEMORY when the package could not
-// get its memory; any other result but LOAD_OK means a damaged or missing
-// package. The setup file's read handle stays open until the process exits.
-LoadResult LoadPackage();
+// Opens the stub's own file and loads the package into Package, its entries
+// counted for the system of the given classes. LOAD_NO_MEMORY when the
+// package could not get its memory; any other result but LOAD_OK means a
+// damaged or missing package. The setup file's read handle stays open until the process exits.
+LoadResult LoadPackage(uint32_t osClass, uint32_t archClass);
 
 // ConfigString i of the package, or null when absent.
 inline const WChar* Config(int index) { return Package.Config[index]; }

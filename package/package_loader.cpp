@@ -34,7 +34,6 @@ uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, u
   lzma_options_lzma options;
   memset(&options, 0, sizeof options);
   options.dict_size = ReadU32(packed + 1);
-  if (options.dict_size == 0) options.dict_size = 1;
   // liblzma refuses dictionaries below 4 KiB; a smaller one decodes the same
   // stream when given more room.
   if (options.dict_size < LZMA_DICT_SIZE_MIN) options.dict_size = LZMA_DICT_SIZE_MIN;
@@ -115,9 +114,6 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
       if (!p->Languages[l].Strings[s]) return LOAD_BAD_CONTENT;
     }
   }
-
-  p->RegistryView = 0;
-  if (archClass & 6) p->RegistryView = (h->Flags & PH_REGISTRY_64) ? KEY_WOW64_64KEY_VIEW : KEY_WOW64_32KEY_VIEW;
 
   for (uint32_t c = 0; c < CFG_COUNT; ++c) {
     const WChar* s = TakeString(p, &offset);
@@ -206,9 +202,11 @@ bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offs
   return true;
 }
 
-LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                           LoadedPackage* out) {
-  memset(out, 0, sizeof *out);
+namespace {
+
+// LocateTrailer's work, inlined into the loader so that the stub, which has
+// no other caller, spends no call on it.
+__attribute__((always_inline)) inline LoadResult FindTrailer(const PackageSource* source, TrailerLocation* out) {
   uint32_t end = source->CertificateOffset ? source->CertificateOffset : source->FileSize;
   if (end < TRAILER_WINDOW || end > source->FileSize) return LOAD_NO_TRAILER;
   uint8_t window[TRAILER_WINDOW];
@@ -218,37 +216,47 @@ LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32
   if (n < 0) return LOAD_NO_TRAILER;
   // A magic this early would put the trailer's start before the window.
   if (n < static_cast<int32_t>(TRAILER_SIZE - 4)) return LOAD_BAD_TRAILER;
-  PackageTrailer trailer;
-  memcpy(&trailer, window + n - 16, sizeof trailer);
-  uint32_t trailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - 16;
-  if (trailer.PackedSize > trailerAt || trailer.UnpackedSize < sizeof(PackageHeader))
+  memcpy(&out->Trailer, window + n - (TRAILER_SIZE - 4), sizeof out->Trailer);
+  out->End = end;
+  out->TrailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - (TRAILER_SIZE - 4);
+  if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader))
     return LOAD_BAD_TRAILER;
+  return LOAD_OK;
+}
 
-  out->Block = static_cast<uint8_t*>(PlatformAlloc(trailer.UnpackedSize));
-  out->Scratch = static_cast<uint8_t*>(PlatformAlloc(SCRATCH_SIZE));
-  uint8_t* packed = static_cast<uint8_t*>(PlatformAlloc(trailer.PackedSize));
-  if (!out->Block || !out->Scratch || !packed) {
+}  // namespace
+
+LoadResult LocateTrailer(const PackageSource* source, TrailerLocation* out) { return FindTrailer(source, out); }
+
+// Each step runs only while the ones before it succeeded; the first failure
+// is the result, and whatever was allocated is freed at the one exit.
+LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out) {
+  memset(out, 0, sizeof *out);
+  TrailerLocation located;
+  LoadResult result = FindTrailer(source, &located);
+  const PackageTrailer& trailer = located.Trailer;
+  if (result == LOAD_OK) {
+    out->Block = static_cast<uint8_t*>(PlatformAlloc(trailer.UnpackedSize));
+    out->Scratch = static_cast<uint8_t*>(PlatformAlloc(SCRATCH_SIZE));
+    uint8_t* packed = static_cast<uint8_t*>(PlatformAlloc(trailer.PackedSize));
+    if (!out->Block || !out->Scratch || !packed) {
+      result = LOAD_NO_MEMORY;
+    } else {
+      out->BlockSize = trailer.UnpackedSize;
+      uint32_t got = source->Read(source->Context, PackedOffset(&located), packed, trailer.PackedSize);
+      bool outOfMemory = false;
+      uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize, &outOfMemory);
+      if (outOfMemory) result = LOAD_NO_MEMORY;
+      else if (produced != out->BlockSize || PackageChecksum(out->Block, produced) != trailer.Checksum)
+        result = LOAD_BAD_DATA;
+    }
+    // Nothing reads the compressed bytes again; their room serves the indexes.
     if (packed) PlatformFree(packed);
-    FreeLoadedPackage(out);
-    return LOAD_NO_MEMORY;
   }
-  out->BlockSize = trailer.UnpackedSize;
-  uint32_t got = source->Read(source->Context, trailerAt - trailer.PackedSize, packed, trailer.PackedSize);
-  bool outOfMemory = false;
-  uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize, &outOfMemory);
-  // Nothing reads the compressed bytes again; their room serves the indexes.
-  PlatformFree(packed);
-  if (outOfMemory) {
-    FreeLoadedPackage(out);
-    return LOAD_NO_MEMORY;
-  }
-  if (produced != out->BlockSize || PackageChecksum(out->Block, produced) != trailer.Checksum) {
-    FreeLoadedPackage(out);
-    return LOAD_BAD_DATA;
-  }
-  LoadResult indexed = IndexBlock(out, osClass, archClass);
-  if (indexed != LOAD_OK) FreeLoadedPackage(out);
-  return indexed;
+  if (result == LOAD_OK) result = IndexBlock(out, osClass, archClass);
+  if (result != LOAD_OK) FreeLoadedPackage(out);
+  return result;
 }
 
 void FreeLoadedPackage(LoadedPackage* p) {

@@ -30,7 +30,6 @@ struct LoadedPackage {
   const WChar* Config[CFG_COUNT];  // null when absent
   const char* NamesArea;
   uint64_t ApplicableTotal;
-  uint32_t RegistryView;
   uint8_t* Scratch;  // 64 KB, reused by the licence display
 };
 
@@ -44,18 +43,37 @@ enum LoadResult {
 };
 
 enum : uint32_t { SCRATCH_SIZE = 65536 };
-enum : uint32_t { KEY_WOW64_64KEY_VIEW = 0x100, KEY_WOW64_32KEY_VIEW = 0x200 };
 
-// Locates the trailer in the 36 bytes before end; returns the window
-// position of its magic, or -1. The nearest match to the end wins.
+// Where a setup file's package lies, as its trailer tells.
+struct TrailerLocation {
+  PackageTrailer Trailer;
+  uint32_t End;        // the certificate table, or the file's end when unsigned
+  uint32_t TrailerAt;  // file offset of the trailer
+};
+
+// File offsets of the compressed block and of the magic; the bytes between
+// the trailer and End.
+inline uint32_t PackedOffset(const TrailerLocation* at) { return at->TrailerAt - at->Trailer.PackedSize; }
+inline uint32_t MagicOffset(const TrailerLocation* at) { return at->TrailerAt + (TRAILER_SIZE - 4); }
+inline uint32_t TrailerSlack(const TrailerLocation* at) { return at->End - at->TrailerAt - TRAILER_SIZE; }
+
+// Looks for the trailer's magic in the TRAILER_WINDOW bytes before the
+// certificate table (or the file's end); the nearest match to the end wins.
+// LOAD_NO_TRAILER when there is no magic; LOAD_BAD_TRAILER when the trailer
+// found cannot be right (it would start before the window, its compressed
+// block before the file, or its block is smaller than a header); otherwise
+// LOAD_OK with out filled in.
+LoadResult LocateTrailer(const PackageSource* source, TrailerLocation* out);
+
+// The position of the trailer's magic in the TRAILER_WINDOW bytes before
+// the package region's end, or -1; the nearest match to the end wins.
 int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]);
 
 // Certificate-table offset from a PE image's headers; false when the bytes
 // are not an MZ image with a PE signature.
 bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offset);
 
-// Runs the whole load. osClass and archClass decide applicability and the
-// registry view. On LOAD_OK, out holds the package; its memory lives until
+// Runs the whole load. osClass and archClass decide applicability. On LOAD_OK, out holds the package; its memory lives until
 // FreeLoadedPackage (the stub never frees it).
 LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                            LoadedPackage* out);

@@ -1,12 +1,7 @@
 // Win32 side of the loader: the stub's own image and file.
 #include <windows.h>
 
-#include "env/system_probes.h"
 #include "package/package.h"
-#include "package/platform_memory.h"
-
-void* PlatformAlloc(uint32_t size) { return LocalAlloc(LMEM_FIXED, size); }
-void PlatformFree(void* block) { LocalFree(block); }
 
 namespace {
 
@@ -27,11 +22,9 @@ uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t si
 }  // namespace
 
 // Failures before the trailer is looked for count as a missing package.
-LoadResult LoadPackage() {
+LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   const uint8_t* image = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
   if (!image || image[0] != 'M' || image[1] != 'Z') return LOAD_NO_TRAILER;
-  ArchClass = GetArchClass();
-  OsClass = GetOsClass();
   // The headers of a mapped image fill at least its first page.
   uint32_t certificateOffset = 0;
   if (!ReadCertificateOffset(image, 4096, &certificateOffset)) return LOAD_NO_TRAILER;
@@ -43,11 +36,10 @@ LoadResult LoadPackage() {
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
   PackageSource source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
-  LoadResult result = LoadPackageFrom(&source, OsClass, ArchClass, &Package);
+  LoadResult result = LoadPackageFrom(&source, osClass, archClass, &Package);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
     SetupFile = nullptr;
   }
-  RegistryView = Package.RegistryView;
   return result;
 }

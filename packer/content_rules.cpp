@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "env/text_capacities.h"
 #include "env/wide_text.h"
 #include "package/package_loader.h"
 
@@ -20,9 +21,12 @@ uint32_t FormattedLength(const std::u16string& format, const std::u16string& arg
   return FormatText(out.data(), static_cast<uint32_t>(out.size()), format.c_str(), &arg, 1);
 }
 
-std::string TooLong(uint32_t length, uint32_t limit, const char* with) {
-  return "is " + std::to_string(length) + " characters long when formatted with " + with +
-         "; at most " + std::to_string(limit) + " fit";
+// "" when the formatted text fits a buffer of capacity characters with its
+// terminator, otherwise by how much it does not.
+std::string FitsBuffer(uint32_t length, uint32_t capacity, const std::string& with) {
+  if (length < capacity) return "";
+  return "is " + std::to_string(length) + " characters long when formatted with " + with + "; at most " +
+         std::to_string(capacity - 1) + " fit";
 }
 
 }  // namespace
@@ -75,9 +79,11 @@ std::string CheckProductName(const std::u16string& name) {
 }
 
 std::string CheckNameVersion(const std::u16string& name, const std::u16string& version) {
-  if (name.size() + version.size() > 126)
+  // The blank between them and the terminator take two characters.
+  const uint32_t limit = NAME_VERSION_TEXT_CAPACITY - 2;
+  if (name.size() + version.size() > limit)
     return "the product name and version together are " + std::to_string(name.size() + version.size()) +
-           " characters long; at most 126 fit the window title";
+           " characters long; at most " + std::to_string(limit) + " fit the window title";
   return "";
 }
 
@@ -90,34 +96,26 @@ std::string CheckLanguageText(TextId id, const std::u16string& text, const std::
                               const std::u16string& productVersion) {
   std::string nul = CheckNoNul(text);
   if (!nul.empty()) return nul;
-  uint32_t length;
   switch (id) {
     case TXT_TITLE_FMT:
-      length = FormattedLength(text, productName + u" " + productVersion);
-      if (length > 259) return TooLong(length, 259, "the product name and version");
-      break;
+      return FitsBuffer(FormattedLength(text, productName + u" " + productVersion), TITLE_TEXT_CAPACITY,
+                        "the product name and version");
     case TXT_LICENSE_SUBTITLE:
     case TXT_DEST_SUBTITLE_FMT:
     case TXT_INSTALLING_SUBTITLE_FMT:
     case TXT_FINISH_SUBTITLE:
-      length = FormattedLength(text, productName);
-      if (length > 255) return TooLong(length, 255, "the product name");
-      break;
+      return FitsBuffer(FormattedLength(text, productName), SUBTITLE_TEXT_CAPACITY, "the product name");
     case TXT_LAUNCH_FMT:
-      length = FormattedLength(text, productName);
-      if (length > 127) return TooLong(length, 127, "the product name");
-      break;
+      return FitsBuffer(FormattedLength(text, productName), LAUNCH_LABEL_CAPACITY, "the product name");
     case TXT_FOLDER_EXISTS_FMT:
-      length = FormattedLength(text, std::u16string(MAX_DIRECTORY_ARGUMENT, u'W'));
-      if (length > 511) return TooLong(length, 511, "a folder path of 259 characters");
-      break;
+      return FitsBuffer(FormattedLength(text, std::u16string(MAX_DIRECTORY_ARGUMENT, u'W')), MESSAGE_TEXT_CAPACITY,
+                        "a folder path of " + std::to_string(MAX_DIRECTORY_ARGUMENT) + " characters");
     case TXT_APP_RUNNING_FMT:
-      length = FormattedLength(text, productName);
-      if (length > 511) return TooLong(length, 511, "the product name");
-      break;
+      return FitsBuffer(FormattedLength(text, productName), MESSAGE_TEXT_CAPACITY, "the product name");
     case TXT_NEED_ADMIN:
-      if (text.size() > 511)
-        return "is " + std::to_string(text.size()) + " characters long; at most 511 fit a message";
+      if (text.size() >= MESSAGE_TEXT_CAPACITY)
+        return "is " + std::to_string(text.size()) + " characters long; at most " +
+               std::to_string(MESSAGE_TEXT_CAPACITY - 1) + " fit a message";
       break;
     default:
       break;

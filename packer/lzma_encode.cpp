@@ -77,27 +77,6 @@ bool IsEncodableProperties(uint8_t properties) {
          pb <= LZMA_PB_MAX;
 }
 
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaSettings& settings) {
-  lzma_stream stream = LZMA_STREAM_INIT;
-  StartEncoder(&stream, settings, size);
-  std::vector<uint8_t> out(5);
-  PutPropertyBytes(settings, out.data());
-
-  stream.next_in = data;
-  stream.avail_in = size;
-  std::vector<uint8_t> chunk(1 << 16);
-  lzma_ret ret;
-  do {
-    stream.next_out = chunk.data();
-    stream.avail_out = chunk.size();
-    ret = lzma_code(&stream, LZMA_FINISH);
-    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - stream.avail_out));
-  } while (ret == LZMA_OK);
-  lzma_end(&stream);
-  if (ret != LZMA_STREAM_END) ThrowLzma("lzma_code", ret);
-  return out;
-}
-
 BlockEncoder::BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink)
     : sink_(std::move(sink)), out_(1 << 16) {
   StartEncoder(&stream_, settings, totalSize);

@@ -18,16 +18,14 @@ struct LzmaSettings {
   uint32_t Level = DEFAULT_LEVEL;  // 0..MAX_LEVEL: encoder effort, not in the file
 };
 
-// Compresses data in one call. Properties the encoder cannot produce (above
-// 224, or lc + lp above 4) are still written as given, in front of a stream
-// made with 0x5D, so that tests can build packages a reader must refuse.
-// Throws PackerError when liblzma fails.
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, const LzmaSettings& settings);
-
-// The same compression fed piece by piece, for blocks too large to hold in
+// Compresses the block fed piece by piece, so that it need not be held in
 // memory. totalSize must be the exact number of bytes that Add will get:
 // the encoder sizes its dictionary by it and stops the stream there. Output
 // goes to sink as it is produced, the five property bytes first.
+// Properties the encoder cannot produce (above 224, or lc + lp above 4) are
+// still written as given, in front of a stream made with 0x5D, so that
+// tests can build packages a reader must refuse. Throws PackerError when
+// liblzma fails.
 class BlockEncoder {
  public:
   using Sink = std::function<void(const uint8_t* bytes, size_t size)>;

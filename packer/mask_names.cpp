@@ -2,10 +2,6 @@
 
 #include <stdio.h>
 
-const NamedBit kOsNames[7] = {{"win2000", 1}, {"xp", 2},     {"vista", 4},   {"win7", 8},
-                              {"win8", 16},   {"win10", 32}, {"win11+", 64}};
-const NamedBit kArchNames[3] = {{"x86", 1}, {"x64", 2}, {"arm64", 4}};
-
 namespace {
 
 template <size_t N>

@@ -1,18 +1,12 @@
-// Names of the OsClass and ArchClass bits, shared by the manifest (names to
-// bits) and inspect (bits to names).
+// The names of the OsClass and ArchClass bits (package/system_class.h) in
+// the packer's messages and listings.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
 
-struct NamedBit {
-  const char* Name;
-  uint32_t Bit;
-};
-
-extern const NamedBit kOsNames[7];    // win2000 .. win11+, OsClass 1 .. 64
-extern const NamedBit kArchNames[3];  // x86, x64, arm64
+#include "package/system_class.h"
 
 // "win2000, xp, ..." for messages.
 template <size_t N>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/package_loader.h"
+#include "package/system_class.h"
 #include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
@@ -80,10 +81,12 @@ void WriteFile(const fs::path& path, const uint8_t* data, uint32_t size) {
 }  // namespace
 
 int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
+  // No system given: every system, which every package admits.
+  const uint32_t os = request.OsClass ? request.OsClass : OS_EVERY;
+  const uint32_t arch = request.ArchClass ? request.ArchClass : ARCH_EVERY;
   SetupFileSource file(request.SetupFile);
   LoadedPackage p;
-  LoadResult result = LoadPackageFrom(&file.Source(), request.OsClass ? request.OsClass : 0xFFFF,
-                                      request.ArchClass ? request.ArchClass : FE_ARCH_MASK, &p);
+  LoadResult result = LoadPackageFrom(&file.Source(), os, arch, &p);
   if (result != LOAD_OK) {
     err << request.SetupFile << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
@@ -93,21 +96,20 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
     ~Freed() { FreeLoadedPackage(P); }
   } freed{&p};
 
-  // The start-up's checks, in its order.
   const PackageHeader& h = *p.Header;
-  if (request.OsClass && h.OsMask && !(h.OsMask & request.OsClass)) {
-    err << request.SetupFile << ": the package does not install on " << DescribeOsMask(request.OsClass, 0xFFFF)
-        << " (it installs on " << DescribeOsMask(h.OsMask, 0xFFFF) << ")\n";
-    return 1;
-  }
-  if (request.ArchClass && h.ArchMask && !(h.ArchMask & request.ArchClass)) {
-    err << request.SetupFile << ": the package does not install on " << DescribeArchMask(request.ArchClass, 0xFF)
-        << " (it installs on " << DescribeArchMask(h.ArchMask, 0xFF) << ")\n";
-    return 1;
+  switch (PackageAdmitsSystem(&h, os, arch)) {
+    case SYSTEM_OS_REFUSED:
+      err << request.SetupFile << ": the package does not install on " << DescribeOsMask(request.OsClass, 0xFFFF)
+          << " (it installs on " << DescribeOsMask(h.OsMask, 0xFFFF) << ")\n";
+      return 1;
+    case SYSTEM_ARCH_REFUSED:
+      err << request.SetupFile << ": the package does not install on " << DescribeArchMask(request.ArchClass, 0xFF)
+          << " (it installs on " << DescribeArchMask(h.ArchMask, 0xFF) << ")\n";
+      return 1;
+    case SYSTEM_ADMITTED:
+      break;
   }
 
-  const uint32_t os = request.OsClass ? request.OsClass : 0xFFFF;
-  const uint32_t arch = request.ArchClass ? request.ArchClass : FE_ARCH_MASK;
   std::vector<const FileEntry*> applicable;
   for (uint32_t i = 0; i < h.FileCount; ++i) {
     const FileEntry& e = p.Entries[i];

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "package/package_loader.h"
+#include "package/system_class.h"
 #include "packer/default_texts.h"
 #include "packer/mask_names.h"
 #include "packer/setup_file_source.h"
@@ -53,29 +54,13 @@ void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
   *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
 }
 
-// The trailer as the loader found it; the loader keeps no copy.
-bool FindTrailer(const PackageSource& s, PackageTrailer* trailer, uint32_t* at) {
-  uint32_t end = s.CertificateOffset ? s.CertificateOffset : s.FileSize;
-  uint8_t window[TRAILER_WINDOW];
-  if (end < TRAILER_WINDOW || end > s.FileSize ||
-      s.Read(s.Context, end - TRAILER_WINDOW, window, TRAILER_WINDOW) != TRAILER_WINDOW)
-    return false;
-  int32_t n = FindTrailerMagic(window);
-  if (n < 16) return false;
-  memcpy(trailer, window + n - 16, sizeof *trailer);
-  *at = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - 16;
-  return true;
-}
-
-void PrintPackage(const LoadedPackage& p, const PackageSource& source, std::ostream& out) {
-  PackageTrailer trailer;
-  uint32_t trailerAt;
-  if (FindTrailer(source, &trailer, &trailerAt)) {
-    out << "trailer: offset " << trailerAt << ", checksum " << Hex(trailer.Checksum, 8) << ", unpacked "
-        << trailer.UnpackedSize << ", packed " << trailer.PackedSize << ", extra " << trailer.ExtraSize
-        << ", slack " << (source.CertificateOffset ? source.CertificateOffset : source.FileSize) - trailerAt - TRAILER_SIZE
-        << "\n";
-  }
+// located: the trailer of the package p, which loaded.
+void PrintPackage(const LoadedPackage& p, const PackageSource& source, const TrailerLocation& located,
+                  std::ostream& out) {
+  const PackageTrailer& trailer = located.Trailer;
+  out << "trailer: offset " << located.TrailerAt << ", checksum " << Hex(trailer.Checksum, 8) << ", unpacked "
+      << trailer.UnpackedSize << ", packed " << trailer.PackedSize << ", extra " << trailer.ExtraSize << ", slack "
+      << TrailerSlack(&located) << "\n";
   out << "certificate table: " << (source.CertificateOffset ? std::to_string(source.CertificateOffset) : "none")
       << "\n";
 
@@ -130,26 +115,29 @@ Json MaskNames(uint32_t mask, const NamedBit (&names)[N]) {
 
 Json WideJson(const WChar* text) { return text ? Json(Utf16ToUtf8(std::u16string(text))) : Json(nullptr); }
 
-Json PackageJson(const std::string& path, const SetupFileSource& file, const LoadedPackage& p) {
+Json PackageJson(const std::string& path, const SetupFileSource& file, const TrailerLocation& located,
+                 const LoadedPackage& p) {
   const PackageSource& source = file.Source();
   Json doc;
   doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", file.IsPeImage()}};
-  PackageTrailer trailer;
-  uint32_t trailerAt;
-  if (FindTrailer(source, &trailer, &trailerAt)) {
-    uint32_t end = source.CertificateOffset ? source.CertificateOffset : source.FileSize;
-    Json t = {{"offset", trailerAt},           {"checksum", trailer.Checksum},
-              {"unpacked_size", trailer.UnpackedSize}, {"packed_size", trailer.PackedSize},
-              {"extra_size", trailer.ExtraSize}, {"slack", end - trailerAt - TRAILER_SIZE}};
-    uint8_t properties[5];
-    if (trailer.PackedSize >= 5 &&
-        source.Read(source.Context, trailerAt - trailer.PackedSize, properties, 5) == 5) {
-      t["properties"] = properties[0];
-      t["dictionary"] = uint32_t{properties[1]} | uint32_t{properties[2]} << 8 | uint32_t{properties[3]} << 16 |
-                        uint32_t{properties[4]} << 24;
-    }
-    doc["trailer"] = t;
+  const PackageTrailer& trailer = located.Trailer;
+  Json t = {{"offset", located.TrailerAt},
+            {"checksum", trailer.Checksum},
+            {"unpacked_size", trailer.UnpackedSize},
+            {"packed_size", trailer.PackedSize},
+            {"extra_size", trailer.ExtraSize},
+            {"slack", TrailerSlack(&located)}};
+  uint8_t properties[5];
+  if (trailer.PackedSize >= 5 && source.Read(source.Context, PackedOffset(&located), properties, 5) == 5) {
+    t["properties"] = properties[0];
+    t["dictionary"] = uint32_t{properties[1]} | uint32_t{properties[2]} << 8 | uint32_t{properties[3]} << 16 |
+                      uint32_t{properties[4]} << 24;
   }
+  // Where the parts lie, so that scripts need not search for the magic.
+  t["magic_offset"] = MagicOffset(&located);
+  t["packed_offset"] = PackedOffset(&located);
+  t["package_end"] = located.End;
+  doc["trailer"] = t;
   doc["certificate_table"] = source.CertificateOffset ? Json(source.CertificateOffset) : Json(nullptr);
 
   const PackageHeader& h = *p.Header;
@@ -249,21 +237,24 @@ int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& e
   SetupFileSource file(path);
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
-  LoadResult result = LoadPackageFrom(&file.Source(), 0xFFFF, FE_ARCH_MASK, &package);
+  LoadResult result = LoadPackageFrom(&file.Source(), OS_EVERY, ARCH_EVERY, &package);
   if (result != LOAD_OK) {
     err << path << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
   }
+  // The loader keeps no copy of the trailer; it found it just so.
+  TrailerLocation located;
+  LocateTrailer(&file.Source(), &located);
   if (json) {
     // Names are 8-bit in an unknown code page: bytes that are not UTF-8
     // become U+FFFD rather than making the document invalid.
-    out << PackageJson(path, file, package).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    out << PackageJson(path, file, located, package).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
     FreeLoadedPackage(&package);
     return 0;
   }
   out << "setup file: " << path << " (" << file.Source().FileSize << " bytes"
       << (file.IsPeImage() ? ", PE image" : ", not a PE image") << ")\n";
-  PrintPackage(package, file.Source(), out);
+  PrintPackage(package, file.Source(), located, out);
   FreeLoadedPackage(&package);
   return 0;
 }

@@ -279,31 +279,18 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, c
   return block;
 }
 
-std::vector<uint8_t> MakeSetupImage(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
-                                    const SetupOptions& options) {
-  std::vector<uint8_t> packed = CompressBlock(block.data(), block.size(), options.Lzma);
-  CheckImageSize(stub.size(), packed.size(), options);
+namespace {
 
-  std::vector<uint8_t> image;
-  image.reserve(stub.size() + options.ExtraSize + packed.size() + TRAILER_SIZE + options.Slack);
-  image.insert(image.end(), stub.begin(), stub.end());
-  image.resize(image.size() + options.ExtraSize, 0);
-  image.insert(image.end(), packed.begin(), packed.end());
-  PutTrailer(image, PackageChecksum(block.data(), static_cast<uint32_t>(block.size())),
-             static_cast<uint32_t>(block.size()), static_cast<uint32_t>(packed.size()), options);
-  return image;
-}
+using BlockFeed = std::function<void(const uint8_t* bytes, size_t size)>;
 
-PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
-                           const SetupOptions& options, const PackProgress& progress) {
+// stub + extra region + the block of blockSize bytes that produce hands to
+// its feed in pieces, compressed as it comes + trailer + slack.
+PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, uint64_t blockSize,
+                         const SetupOptions& options, const PackProgress& progress,
+                         const std::function<void(const BlockFeed& feed)>& produce) {
   auto write = [out](const uint8_t* bytes, size_t size) {
     if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
   };
-  DataPlan plan = PlanData(c);
-  BlockLayout layout;
-  uint64_t blockSize = 0;
-  std::vector<uint8_t> head = BuildHead(c, plan, layout, {}, &blockSize);
-
   write(stub.data(), stub.size());
   std::vector<uint8_t> zeros(options.ExtraSize, 0);
   write(zeros.data(), zeros.size());
@@ -311,18 +298,12 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   BlockEncoder encoder(options.Lzma, blockSize, write);
   uint64_t done = 0;
   uint32_t checksum = 0;
-  auto feed = [&](const uint8_t* bytes, size_t size) {
+  produce([&](const uint8_t* bytes, size_t size) {
     checksum += PackageChecksum(bytes, static_cast<uint32_t>(size));
     encoder.Add(bytes, size);
     done += size;
     if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written());
-  };
-  feed(head.data(), head.size());
-  std::vector<uint8_t> buffer(READ_CHUNK);
-  for (uint32_t i : plan.StoreOrder) {
-    ContentReader reader(c.Files[i]);
-    while (size_t n = reader.Read(buffer.data(), buffer.size())) feed(buffer.data(), n);
-  }
+  });
   encoder.Finish();
   CheckImageSize(stub.size(), encoder.Written(), options);
 
@@ -331,4 +312,28 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   write(trailer.data(), trailer.size());
   if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written() + trailer.size());
   return {static_cast<uint32_t>(encoder.Written()), static_cast<uint32_t>(blockSize)};
+}
+
+}  // namespace
+
+PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
+                           const SetupOptions& options, const PackProgress& progress) {
+  DataPlan plan = PlanData(c);
+  BlockLayout layout;
+  uint64_t blockSize = 0;
+  std::vector<uint8_t> head = BuildHead(c, plan, layout, {}, &blockSize);
+  return WritePackage(out, stub, blockSize, options, progress, [&](const BlockFeed& feed) {
+    feed(head.data(), head.size());
+    std::vector<uint8_t> buffer(READ_CHUNK);
+    for (uint32_t i : plan.StoreOrder) {
+      ContentReader reader(c.Files[i]);
+      while (size_t n = reader.Read(buffer.data(), buffer.size())) feed(buffer.data(), n);
+    }
+  });
+}
+
+PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
+                                const SetupOptions& options) {
+  return WritePackage(out, stub, block.size(), options, {},
+                      [&](const BlockFeed& feed) { feed(block.data(), block.size()); });
 }

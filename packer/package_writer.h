@@ -96,21 +96,15 @@ struct SetupOptions {
   bool CorruptChecksum = false;
 };
 
-// stub + extra region + compressed block + trailer + slack, the block
-// compressed in one call. Throws PackerError when the result would reach
-// 2 GiB.
-std::vector<uint8_t> MakeSetupImage(const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
-                                    const SetupOptions& options);
-
 // Called while packing with the unpacked bytes fed to the encoder so far,
 // their total, and the bytes written to the output.
 using PackProgress = std::function<void(uint64_t done, uint64_t total, uint64_t written)>;
 
-// The same setup file as MakeSetupImage(stub, BuildBlock(contents)), written
-// to out as it is produced: the sources are read in pieces and pass through
-// the checksum and the encoder once, so memory stays bounded whatever the
-// payload. Throws PackerError (a source that cannot be read or changed its
-// size, a write error, a package reaching 2 GiB).
+// The setup file: stub + extra region + compressed block + trailer + slack,
+// written to out as it is produced: the sources are read in pieces and pass
+// through the checksum and the encoder once, so memory stays bounded
+// whatever the payload. Throws PackerError (a source that cannot be read or
+// changed its size, a write error, a package reaching 2 GiB).
 // Returns the sizes written into the trailer.
 struct PackedSizes {
   uint32_t Packed = 0;    // the compressed block, property bytes included
@@ -118,3 +112,8 @@ struct PackedSizes {
 };
 PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& contents,
                            const SetupOptions& options, const PackProgress& progress = {});
+
+// The same around a block made beforehand, whatever its bytes: for tests
+// and fuzzing, which write blocks that break the rules (BlockOverrides).
+PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
+                                const SetupOptions& options);

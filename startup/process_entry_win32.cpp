@@ -31,7 +31,8 @@ void ShowArchitectureMessage(uint32_t mask) {
 }
 
 int SetupMain(HINSTANCE instance, const char* commandTail) {
-  LoadResult loaded = LoadPackage();
+  ProbeSystem();
+  LoadResult loaded = LoadPackage(OsClass, ArchClass);
   if (loaded != LOAD_OK) {
     // A valid package that only needs more memory than this process can
     // get is no damaged one.
@@ -39,13 +40,15 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
     return 1;
   }
   const PackageHeader* header = Package.Header;
-  if (header->OsMask != 0 && (header->OsMask & OsClass) == 0) {
+  RegistryView = RegistryViewFor(ArchClass, header->Flags);
+  SystemAdmission admission = PackageAdmitsSystem(header, OsClass, ArchClass);
+  if (admission == SYSTEM_OS_REFUSED) {
     // The box has only OK, and every way of closing it answers IDOK.
     if (ShowRefusal(kUnsupportedOsText) == IDOK && Config(CFG_UNSUPPORTED_OS_TARGET))
       ShellExecuteW(nullptr, L"open", W(Config(CFG_UNSUPPORTED_OS_TARGET)), nullptr, nullptr, SW_SHOWNORMAL);
     return 1;
   }
-  if (header->ArchMask != 0 && (header->ArchMask & ArchClass) == 0) {
+  if (admission == SYSTEM_ARCH_REFUSED) {
     ShowArchitectureMessage(header->ArchMask);
     return 1;
   }

@@ -22,10 +22,6 @@
 #include "package/package_loader.h"
 #include "package/platform_memory.h"
 
-// The portable loader's allocator hooks, as the stub provides them.
-void* PlatformAlloc(uint32_t size) { return LocalAlloc(LMEM_FIXED, size); }
-void PlatformFree(void* block) { LocalFree(block); }
-
 namespace {
 
 LARGE_INTEGER Frequency;
@@ -46,6 +42,10 @@ bool ReadAt(HANDLE file, uint32_t offset, void* buffer, uint32_t size) {
     return false;
   DWORD got = 0;
   return ReadFile(file, buffer, size, &got, nullptr) && got == size;
+}
+
+uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
+  return ReadAt(static_cast<HANDLE>(context), offset, buffer, size) ? size : 0;
 }
 
 void* LzmaAlloc(void*, size_t count, size_t size) { return LocalAlloc(LMEM_FIXED, count * size); }
@@ -166,22 +166,18 @@ int wmain(int argc, wchar_t** argv) {
   uint32_t certificate = 0;
   if (!ReadAt(setup, 0, headers, sizeof headers) || !ReadCertificateOffset(headers, sizeof headers, &certificate))
     return Fail("not a PE image");
-  uint32_t end = certificate ? certificate : fileSize;
-  uint8_t window[TRAILER_WINDOW];
-  if (end < TRAILER_WINDOW || !ReadAt(setup, end - TRAILER_WINDOW, window, TRAILER_WINDOW))
-    return Fail("read trailer window");
-  int32_t n = FindTrailerMagic(window);
-  if (n < static_cast<int32_t>(TRAILER_SIZE - 4)) return Fail("no trailer");
-  PackageTrailer trailer;
-  memcpy(&trailer, window + n - 16, sizeof trailer);
-  uint32_t trailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - 16;
-  if (trailer.PackedSize > trailerAt) return Fail("bad trailer");
+  PackageSource source = {certificate, fileSize, ReadSetupFile, setup};
+  TrailerLocation located;
+  LoadResult found = LocateTrailer(&source, &located);
+  if (found == LOAD_NO_TRAILER) return Fail("no trailer");
+  if (found != LOAD_OK) return Fail("bad trailer");
+  const PackageTrailer& trailer = located.Trailer;
 
   uint8_t* packed = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, trailer.PackedSize));
   uint8_t* block = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, trailer.UnpackedSize));
   if (!packed || !block) return Fail("out of memory");
   double t1 = Now();
-  if (!ReadAt(setup, trailerAt - trailer.PackedSize, packed, trailer.PackedSize)) return Fail("read block");
+  if (!ReadAt(setup, PackedOffset(&located), packed, trailer.PackedSize)) return Fail("read block");
   double t2 = Now();
   uint32_t produced = Decode(packed, trailer.PackedSize, block, trailer.UnpackedSize, opt.Chunk);
   double t3 = Now();

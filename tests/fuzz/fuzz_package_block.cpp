@@ -4,30 +4,14 @@
 // almost never does past the checksum.
 #include <stddef.h>
 #include <stdint.h>
-#include <string.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "package/package_loader.h"
+#include "package/system_class.h"
+#include "packer/memory_source.h"
 #include "packer/package_writer.h"
 #include "walk_package.h"
-
-namespace {
-
-struct Image {
-  const std::vector<uint8_t>* Bytes;
-};
-
-uint32_t ReadImage(void* context, uint32_t offset, void* buffer, uint32_t size) {
-  const std::vector<uint8_t>& bytes = *static_cast<Image*>(context)->Bytes;
-  if (offset >= bytes.size()) return 0;
-  uint32_t n = std::min<uint32_t>(size, static_cast<uint32_t>(bytes.size()) - offset);
-  memcpy(buffer, bytes.data() + offset, n);
-  return n;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
@@ -35,18 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SetupOptions options;
   options.Lzma.Dictionary = 4096;
   std::vector<uint8_t> stub(64, 0);  // not a PE image: the file size ends the package region
-  std::vector<uint8_t> image = MakeSetupImage(stub, block, options);
+  std::vector<uint8_t> image =
+      WrittenToMemory([&](FILE* out) { WriteBlockSetupFile(out, stub, block, options); });
 
-  Image file = {&image};
-  PackageSource source = {};
-  source.FileSize = static_cast<uint32_t>(image.size());
-  source.Read = ReadImage;
-  source.Context = &file;
+  MemorySource memory;
+  OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
   // Derive the system from the data so that every class is tried.
-  uint32_t osClass = size ? 1u << (data[size - 1] % 8) & 0x7F : 32;
-  uint32_t archClass = size ? 1u << (data[0] % 3) : 2;
+  uint32_t osClass = size ? 1u << (data[size - 1] % 8) & 0x7F : OS_WIN10;
+  uint32_t archClass = size ? 1u << (data[0] % 3) : ARCH_X64;
   LoadedPackage package;
-  if (LoadPackageFrom(&source, osClass, archClass, &package) != LOAD_OK) return 0;
+  if (LoadPackageFrom(&memory.Source, osClass, archClass, &package) != LOAD_OK) return 0;
   WalkPackage(package, osClass, archClass);
   FreeLoadedPackage(&package);
   return 0;

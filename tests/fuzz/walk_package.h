@@ -27,6 +27,5 @@ inline void WalkPackage(const LoadedPackage& package, uint32_t osClass, uint32_t
     sink = sink + IsFlagsApplicable(e.Flags, osClass, archClass);
   }
   if (h->LicenseEntry != NO_LICENSE_ENTRY) sink = sink + package.Entries[h->LicenseEntry].DataSize;
-  sink = sink + static_cast<uint32_t>(package.ApplicableTotal) + package.RegistryView +
-         package.Scratch[SCRATCH_SIZE - 1];
+  sink = sink + static_cast<uint32_t>(package.ApplicableTotal) + package.Scratch[SCRATCH_SIZE - 1];
 }

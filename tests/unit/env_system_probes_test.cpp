@@ -1,7 +1,11 @@
-// Classification of the Windows version and the processor architecture.
+// Classification of the Windows version and the processor architecture, the
+// registry view that follows from it, and the architectures' names.
 #include <gtest/gtest.h>
 
 #include "env/system_probes.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
 
 namespace {
 
@@ -40,6 +44,43 @@ TEST(SystemProbes, ProcessorArchitectureClasses) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ClassifyProcessorArchitecture(c.Architecture), c.Class) << c.Architecture;
+}
+
+TEST(SystemProbes, RegistryViewFollowsArchitectureAndFlag) {
+  struct Case {
+    uint32_t ArchClass;
+    uint8_t Flags;
+    uint32_t View;
+  } cases[] = {{1, PH_REGISTRY_64, 0},     {1, 0, 0},     {2, PH_REGISTRY_64, 0x100},
+               {2, 0, 0x200},              {4, PH_REGISTRY_64, 0x100}, {4, 0, 0x200}, {0, PH_REGISTRY_64, 0}};
+  for (const Case& k : cases) {
+    PackageContents c = SmallContents();
+    c.HeaderFlags = k.Flags;
+    Loaded loaded;
+    LoadImage(MakeImage(c), &loaded, 32, k.ArchClass);
+    ASSERT_EQ(loaded.Result, LOAD_OK);
+    // The flag as the packer wrote it and the loader read it.
+    EXPECT_EQ(RegistryViewFor(k.ArchClass, loaded.Package.Header->Flags), k.View)
+        << "arch " << k.ArchClass << " flags " << int{k.Flags};
+  }
+}
+
+TEST(SystemProbes, ArchitectureListIsBounded) {
+  struct Case {
+    uint32_t Capacity;
+    const char16_t* Expected;
+  } cases[] = {{1, u""}, {2, u"x"}, {4, u"x86"}, {5, u"x86/"}, {8, u"x86/x64"}, {13, u"x86/x64/arm6"},
+               {14, u"x86/x64/arm64"}, {128, u"x86/x64/arm64"}};
+  for (const Case& c : cases) {
+    WChar buffer[130];
+    for (WChar& w : buffer) w = u'#';
+    ArchitectureList(7, buffer, c.Capacity);
+    EXPECT_EQ(std::u16string(buffer), c.Expected) << c.Capacity;
+    for (uint32_t i = c.Capacity; i < 130; ++i) ASSERT_EQ(buffer[i], u'#') << c.Capacity;
+  }
+  WChar untouched = u'#';
+  ArchitectureList(7, &untouched, 0);
+  EXPECT_EQ(untouched, u'#');
 }
 
 }  // namespace

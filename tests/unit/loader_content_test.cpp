@@ -63,23 +63,6 @@ TEST(LoaderContent, ApplicableTotalIsNeverZero) {
   }
 }
 
-TEST(LoaderContent, RegistryViewFollowsArchitectureAndFlag) {
-  struct Case {
-    uint32_t ArchClass;
-    uint8_t Flags;
-    uint32_t View;
-  } cases[] = {{1, PH_REGISTRY_64, 0},     {1, 0, 0},     {2, PH_REGISTRY_64, 0x100},
-               {2, 0, 0x200},              {4, PH_REGISTRY_64, 0x100}, {4, 0, 0x200}, {0, PH_REGISTRY_64, 0}};
-  for (const Case& k : cases) {
-    PackageContents c = SmallContents();
-    c.HeaderFlags = k.Flags;
-    Loaded loaded;
-    LoadImage(MakeImage(c), &loaded, 32, k.ArchClass);
-    ASSERT_EQ(loaded.Result, LOAD_OK);
-    EXPECT_EQ(loaded.Package.RegistryView, k.View) << "arch " << k.ArchClass << " flags " << int{k.Flags};
-  }
-}
-
 TEST(LoaderContent, ConfigStringsAndLanguageTexts) {
   PackageContents c = SmallContents();
   c.Config[CFG_UNINSTALL_ARGS] = u"/uninstall";
@@ -167,7 +150,7 @@ TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
   };
   for (Case& k : cases) {
     Loaded loaded;
-    LoadImage(MakeSetupImage(FakePeStub(), BuildBlock(base, nullptr, k.Overrides), {}), &loaded);
+    LoadImage(MakeBlockImage(BuildBlock(base, nullptr, k.Overrides)), &loaded);
     EXPECT_EQ(loaded.Result, k.Expected) << k.What;
   }
 }

@@ -2,8 +2,6 @@
 // that hold no valid package.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -26,8 +24,6 @@ Inspected Inspect(const TempDir& dir, const std::vector<uint8_t>& image) {
   int code = RunPacker({"inspect", path}, out, err);
   return {code, out.str(), err.str()};
 }
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   PackageContents c = SmallContents();
@@ -118,6 +114,13 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
     EXPECT_EQ(j["trailer"]["offset"], image.size() - 2 - TRAILER_SIZE);
     EXPECT_EQ(j["trailer"]["properties"], 0x5D);
     EXPECT_EQ(j["trailer"]["dictionary"], 65536);
+    EXPECT_EQ(j["trailer"]["magic_offset"], image.size() - 2 - 4);
+    EXPECT_EQ(j["trailer"]["packed_offset"], FakePeStub().size()) << "no extra region";
+    EXPECT_EQ(j["trailer"]["packed_offset"].get<uint32_t>() + j["trailer"]["packed_size"].get<uint32_t>(),
+              j["trailer"]["offset"].get<uint32_t>());
+    EXPECT_EQ(j["trailer"]["package_end"], image.size()) << "unsigned: the file's end";
+    EXPECT_EQ(j["trailer"]["unpacked_size"], U32At(image, image.size() - 2 - 16));
+    EXPECT_EQ(j["trailer"]["checksum"], U32At(image, image.size() - 2 - 20));
     EXPECT_TRUE(j["certificate_table"].is_null());
     EXPECT_EQ(j["header"]["files"], 3);
     EXPECT_EQ(j["header"]["os_mask"], 40);
@@ -157,117 +160,6 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
   EXPECT_EQ(RunPacker({"inspect", "--json", (dir.Path / "missing.exe").string()}, out, err), 2);
   EXPECT_EQ(RunPacker({"inspect", "--json", dir.Write("stub.exe", "MZ")}, out, err), 1);
   EXPECT_EQ(out.str(), "");
-}
-
-// extract: writes what an installation on the given system would write.
-class ExtractTest : public testing::Test {
- protected:
-  int Extract(const PackageContents& c, std::vector<std::string> extra = {}, const BlockOverrides& overrides = {}) {
-    std::vector<uint8_t> image = MakeImage(c, {}, overrides);
-    std::string setup = dir_.Write("setup.exe", std::string(image.begin(), image.end()));
-    std::vector<std::string> args = {"extract", setup, Out()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::ostringstream out;
-    err_.str("");
-    int code = RunPacker(args, out, err_);
-    EXPECT_EQ(out.str(), "");
-    return code;
-  }
-  std::string Out() const { return (dir_.Path / "out").string(); }
-  std::string Read(const std::string& relative) const {
-    std::ifstream in(dir_.Path / "out" / relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> names;
-    if (!std::filesystem::exists(Out())) return names;
-    for (auto& entry : std::filesystem::recursive_directory_iterator(Out()))
-      names.push_back(entry.path().lexically_relative(Out()).generic_string() + (entry.is_directory() ? "/" : ""));
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  TempDir dir_;
-  std::ostringstream err_;
-};
-
-PackageContents Variants() {
-  PackageContents c = SmallContents();
-  c.Files.clear();
-  c.LicenseEntry = NO_LICENSE_ENTRY;
-  c.Files.push_back({"bin\\app.exe", Bytes("x86 app"), 0x1, 1, {}, 0});
-  c.Files.push_back({"bin\\app.exe", Bytes("x64 app"), 0x2, 2, {}, 0});
-  c.Files.push_back({"bin\\app.exe", Bytes("arm64 app"), 0x4, 3, {}, 0});
-  c.Files.push_back({"Docs\\Read.txt", Bytes("old"), 0, 4, {}, 0});
-  c.Files.push_back({"docs\\read.TXT", Bytes("new"), 0, (1577934245ull + 11644473600ull) * 10000000ull + 1234567, {}, 0});
-  c.Files.push_back({"win7\\only.dll", Bytes("7"), 8 << 4, 6, {}, 0});
-  c.Files.push_back({"logs\\placeholder", Bytes("not written"), FE_NO_EXTRACT, 7, {}, 0});
-  c.Files.push_back({"empty.dat", {}, 0, 8, {}, 0});
-  return c;
-}
-
-TEST_F(ExtractTest, WritesWhatTheSystemInstallsWithStoredTimes) {
-  ASSERT_EQ(Extract(Variants(), {"--os", "win10", "--arch", "x64"}), 0) << err_.str();
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"Docs/", "Docs/Read.txt", "bin/", "bin/app.exe", "empty.dat",
-                                                 "logs/"}))
-      << "names compared without case keep their first spelling";
-  EXPECT_EQ(Read("bin/app.exe"), "x64 app");
-  EXPECT_EQ(Read("Docs/Read.txt"), "new") << "the later entry wins";
-  EXPECT_EQ(Read("empty.dat"), "");
-  struct stat st;
-  ASSERT_EQ(stat((dir_.Path / "out/Docs/Read.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1577934245);
-  EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
-
-  std::filesystem::remove_all(Out());
-  ASSERT_EQ(Extract(Variants(), {"--os", "win7"}), 0) << err_.str();
-  EXPECT_EQ(Read("bin/app.exe"), "arm64 app") << "every architecture: the last variant wins";
-  EXPECT_EQ(Read("win7/only.dll"), "7");
-
-  std::filesystem::remove_all(Out());
-  ASSERT_EQ(Extract(Variants(), {"--arch", "x86"}), 0) << err_.str();
-  EXPECT_EQ(Read("bin/app.exe"), "x86 app");
-  EXPECT_EQ(Read("win7/only.dll"), "7") << "every OS";
-}
-
-TEST_F(ExtractTest, RefusesWhatTheStubRefuses) {
-  PackageContents c = Variants();
-  c.OsMask = 32 | 64;
-  c.ArchMask = 2 | 4;
-  EXPECT_EQ(Extract(c, {"--os", "win7"}), 1);
-  EXPECT_TRUE(Has(err_.str(), "does not install on win7 (it installs on win10,win11+)")) << err_.str();
-  EXPECT_EQ(Extract(c, {"--os", "win10", "--arch", "x86"}), 1);
-  EXPECT_TRUE(Has(err_.str(), "does not install on x86 (it installs on x64,arm64)")) << err_.str();
-  EXPECT_EQ(Listing(), std::vector<std::string>{});
-  EXPECT_EQ(Extract(c), 0) << "no system given: the package's masks are not checked";
-
-  std::filesystem::remove_all(Out());
-  SetupOptions corrupt;
-  corrupt.CorruptChecksum = true;
-  std::vector<uint8_t> image = MakeImage(c, corrupt);
-  std::ostringstream out;
-  EXPECT_EQ(RunPacker({"extract", dir_.Write("bad.exe", std::string(image.begin(), image.end())), Out()}, out, err_),
-            1);
-  EXPECT_TRUE(Has(err_.str(), "no valid package: ")) << err_.str();
-  EXPECT_EQ(Listing(), std::vector<std::string>{});
-}
-
-TEST_F(ExtractTest, NeverWritesOutsideTheFolder) {
-  // Names the loader refuses: the whole package is refused, nothing written.
-  for (const char* name : {"..\\escape.txt", "a\\..\\..\\escape.txt", "\\root.txt", "C:\\x.txt", "a/../../x"}) {
-    PackageContents c = Variants();
-    c.Files.push_back({name, Bytes("evil"), 0, 1, {}, 0});
-    EXPECT_NE(Extract(c), 0) << name;
-    EXPECT_EQ(Listing(), std::vector<std::string>{}) << name;
-    EXPECT_FALSE(std::filesystem::exists(dir_.Path / "escape.txt")) << name;
-  }
-  // A link planted in the folder is not followed.
-  std::filesystem::create_directories(dir_.Path / "elsewhere");
-  std::filesystem::create_directories(Out());
-  std::filesystem::create_directory_symlink(dir_.Path / "elsewhere", dir_.Path / "out" / "bin");
-  EXPECT_EQ(Extract(Variants()), 2);
-  EXPECT_TRUE(Has(err_.str(), "is a symbolic link")) << err_.str();
-  EXPECT_TRUE(std::filesystem::is_empty(dir_.Path / "elsewhere"));
 }
 
 TEST(PackerInspect, NamesMasksAndTimes) {

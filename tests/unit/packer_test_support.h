@@ -1,5 +1,6 @@
 // Shared helpers for the packer and loader tests: a minimal PE stub, a small
-// package with known contents, and loading a setup image from memory.
+// package with known contents, and writing and loading setup images in
+// memory.
 #pragma once
 #include <stdint.h>
 #include <stdlib.h>
@@ -8,10 +9,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "package/package_loader.h"
+#include "package/system_class.h"
+#include "packer/commands.h"
+#include "packer/memory_source.h"
 #include "packer/package_writer.h"
 
 namespace packer_test {
@@ -58,18 +65,6 @@ inline PackageContents SmallContents() {
   return c;
 }
 
-struct MemoryFile {
-  const std::vector<uint8_t>* Bytes;
-};
-
-inline uint32_t ReadMemory(void* context, uint32_t offset, void* buffer, uint32_t size) {
-  const std::vector<uint8_t>& bytes = *static_cast<MemoryFile*>(context)->Bytes;
-  if (offset >= bytes.size()) return 0;
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, bytes.size() - offset));
-  memcpy(buffer, bytes.data() + offset, n);
-  return n;
-}
-
 // A loaded package that frees itself.
 struct Loaded {
   LoadedPackage Package = {};
@@ -83,23 +78,25 @@ struct Loaded {
 
 // Loads a setup image as the stub would on a system of the given classes,
 // taking the certificate offset from the image's own PE headers.
-inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t osClass = 32,
-                      uint32_t archClass = 2) {
-  MemoryFile file = {&image};
-  PackageSource source = {};
-  source.FileSize = static_cast<uint32_t>(image.size());
-  source.Read = ReadMemory;
-  source.Context = &file;
-  if (!ReadCertificateOffset(image.data(), static_cast<uint32_t>(std::min<size_t>(image.size(), 4096)),
-                             &source.CertificateOffset))
-    source.CertificateOffset = 0;
-  out->Result = LoadPackageFrom(&source, osClass, archClass, &out->Package);
+inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t osClass = OS_WIN10,
+                      uint32_t archClass = ARCH_X64) {
+  MemorySource memory;
+  OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
+  out->Result = LoadPackageFrom(&memory.Source, osClass, archClass, &out->Package);
 }
 
-inline std::vector<uint8_t> MakeImage(const PackageContents& contents, const SetupOptions& options = {},
-                                      const BlockOverrides& overrides = {}) {
-  return MakeSetupImage(FakePeStub(), BuildBlock(contents, nullptr, overrides), options);
+// The setup file the packer writes for contents, behind FakePeStub.
+inline std::vector<uint8_t> MakeImage(const PackageContents& contents, const SetupOptions& options = {}) {
+  return WrittenToMemory([&](FILE* out) { WriteSetupFile(out, FakePeStub(), contents, options); });
 }
+
+// The same around a block made beforehand (one that breaks the rules).
+inline std::vector<uint8_t> MakeBlockImage(const std::vector<uint8_t>& block, const SetupOptions& options = {},
+                                           const std::vector<uint8_t>& stub = FakePeStub()) {
+  return WrittenToMemory([&](FILE* out) { WriteBlockSetupFile(out, stub, block, options); });
+}
+
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 inline std::string WideToAscii(const WChar* text) {
   std::string out;
@@ -121,6 +118,46 @@ struct TempDir {
     std::ofstream(file, std::ios::binary) << contents;
     return file.string();
   }
+};
+
+inline const char kProduct[] = "[product]\nname = \"Sample\"\nversion = \"1.0\"\npublisher = \"Pub\"\n";
+
+// A product folder and FakePeStub in a fresh folder, built as the command
+// line builds them.
+class PackerBuildTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("product/app.exe", "APP");
+    dir_.Write("product/license.rtf", "{\\rtf1 terms}");
+    dir_.Write("product/sub/data.bin", "DATA");
+    stub_ = (dir_.Path / "stub.exe").string();
+    std::vector<uint8_t> stub = FakePeStub();
+    dir_.Write("stub.exe", std::string(stub.begin(), stub.end()));
+  }
+
+  std::string Product() const { return (dir_.Path / "product").string(); }
+  std::string Output() const { return (dir_.Path / "setup.exe").string(); }
+
+  // Runs "packer build" as the command line does; returns the exit code.
+  int Build(const std::string& text, std::string* errors, std::vector<std::string> extra = {}) {
+    std::string manifest = dir_.Write("m.toml", text);
+    std::vector<std::string> args = {"build", "--manifest", manifest, "--product-dir", Product(),
+                                     "--stub", stub_, "--output", Output()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    int code = RunPacker(args, out, err);
+    *errors = err.str();
+    return code;
+  }
+
+  size_t FilesInDir() const {
+    size_t n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir_.Path)) n += entry.is_regular_file();
+    return n;
+  }
+
+  TempDir dir_;
+  std::string stub_;
 };
 
 }  // namespace packer_test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include "packer/content_rules.h"
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
 #include "packer/package_writer.h"
@@ -113,7 +114,7 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   };
   add("b.txt", "licence text");     // same as entry 1
   add("c.TXT", "licence texT");     // same size, other bytes
-  add("d\a.exe", "licence text");  // same bytes, other kind
+  add("d\\a.exe", "licence text");  // same bytes, other kind
   add("e.txt", "");                 // empty like entry 2
   BlockLayout at;
   std::vector<uint8_t> block = BuildBlock(c, &at);
@@ -131,10 +132,12 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
 
   Loaded loaded;
-  LoadImage(MakeSetupImage(FakePeStub(), block, {}), &loaded);
+  LoadImage(MakeBlockImage(block), &loaded);
   ASSERT_EQ(loaded.Result, LOAD_OK);
   for (uint32_t i = 0; i < c.Files.size(); ++i) {
+    EXPECT_EQ(CheckInstalledName(c.Files[i].Name), "") << "names the manifest would take: " << i;
     const FileEntry& e = loaded.Package.Entries[i];
+    EXPECT_STREQ(loaded.Package.NamesArea + e.NameOffset, c.Files[i].Name.c_str()) << i;
     EXPECT_EQ(std::vector<uint8_t>(loaded.Package.Block + e.DataOffset,
                                    loaded.Package.Block + e.DataOffset + e.DataSize),
               c.Files[i].Data)
@@ -156,7 +159,7 @@ TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {
     options.Slack = k.Slack;
     options.Lzma.EndMarker = k.EndMarker;
     options.CorruptChecksum = k.Corrupt;
-    std::vector<uint8_t> image = MakeSetupImage(stub, block, options);
+    std::vector<uint8_t> image = MakeBlockImage(block, options, stub);
 
     ASSERT_TRUE(std::equal(stub.begin(), stub.end(), image.begin()));
     size_t trailer = image.size() - k.Slack - TRAILER_SIZE;
@@ -195,21 +198,17 @@ std::string SomeText(size_t size, uint32_t seed) {
 
 std::vector<uint8_t> StreamedImage(const std::vector<uint8_t>& stub, const PackageContents& c,
                                    const SetupOptions& options, uint64_t* lastDone, uint64_t* lastTotal) {
-  FILE* file = tmpfile();
-  WriteSetupFile(file, stub, c, options, [&](uint64_t done, uint64_t total, uint64_t) {
-    EXPECT_GE(done, *lastDone);
-    *lastDone = done;
-    *lastTotal = total;
+  return WrittenToMemory([&](FILE* file) {
+    WriteSetupFile(file, stub, c, options, [&](uint64_t done, uint64_t total, uint64_t) {
+      EXPECT_GE(done, *lastDone);
+      *lastDone = done;
+      *lastTotal = total;
+    });
   });
-  std::vector<uint8_t> image(static_cast<size_t>(ftell(file)));
-  rewind(file);
-  EXPECT_EQ(fread(image.data(), 1, image.size(), file), image.size());
-  fclose(file);
-  return image;
 }
 
 // Files read in pieces and encoded as they come must give the very bytes of
-// the block built in memory and compressed in one call.
+// the block built in memory and compressed in one piece.
 TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
   TempDir dir;
   PackageContents fromFiles = SmallContents(), inMemory = SmallContents();
@@ -249,7 +248,7 @@ TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
     EXPECT_EQ(done, block.size());
     EXPECT_EQ(total, block.size());
     EXPECT_LT(block.size(), 1600000u) << "the copy is stored once";
-    ASSERT_TRUE(streamed == MakeSetupImage(stub, block, options)) << streamed.size();
+    ASSERT_TRUE(streamed == MakeBlockImage(block, options, stub)) << streamed.size();
     Loaded loaded;
     LoadImage(streamed, &loaded);
     EXPECT_EQ(loaded.Result, LOAD_OK);
@@ -265,6 +264,7 @@ TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
 }
 
 TEST(PackerWriter, WritesRequestedPropertiesAndDictionary) {
+  const std::vector<uint8_t> stub = FakePeStub();
   std::vector<uint8_t> block = BuildBlock(SmallContents());
   struct Case {
     uint8_t Properties;
@@ -274,10 +274,11 @@ TEST(PackerWriter, WritesRequestedPropertiesAndDictionary) {
                {180, 65536, true},     {224, 1u << 20, false}, {0x08, 1u << 16, false}, {225, 1u << 20, false}};
   for (const Case& k : cases) {
     SCOPED_TRACE(int{k.Properties});
-    LzmaSettings settings;
-    settings.Properties = k.Properties;
-    settings.Dictionary = k.Dictionary;
-    std::vector<uint8_t> packed = CompressBlock(block.data(), block.size(), settings);
+    SetupOptions options;
+    options.Lzma.Properties = k.Properties;
+    options.Lzma.Dictionary = k.Dictionary;
+    std::vector<uint8_t> image = MakeBlockImage(block, options, stub);
+    std::vector<uint8_t> packed(image.begin() + stub.size(), image.end() - TRAILER_SIZE);
     EXPECT_EQ(packed[0], k.Properties);
     EXPECT_EQ(U32At(packed, 1), k.Dictionary);
     EXPECT_EQ(IsEncodableProperties(k.Properties), k.Encodable);

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "env/system_probes.h"
 #include "startup/refusal_texts.h"
 
 namespace {
@@ -57,24 +56,6 @@ TEST(RefusalTexts, ArchitectureTextsStayInsideSmallBuffers) {
       }
     }
   }
-}
-
-TEST(RefusalTexts, ArchitectureListIsBounded) {
-  struct Case {
-    uint32_t Capacity;
-    const char16_t* Expected;
-  } cases[] = {{1, u""}, {2, u"x"}, {4, u"x86"}, {5, u"x86/"}, {8, u"x86/x64"}, {13, u"x86/x64/arm6"},
-               {14, u"x86/x64/arm64"}, {128, u"x86/x64/arm64"}};
-  for (const Case& c : cases) {
-    WChar buffer[130];
-    for (WChar& w : buffer) w = u'#';
-    ArchitectureList(7, buffer, c.Capacity);
-    EXPECT_EQ(std::u16string(buffer), c.Expected) << c.Capacity;
-    for (uint32_t i = c.Capacity; i < 130; ++i) ASSERT_EQ(buffer[i], u'#') << c.Capacity;
-  }
-  WChar untouched = u'#';
-  ArchitectureList(7, &untouched, 0);
-  EXPECT_EQ(untouched, u'#');
 }
 
 }  // namespace

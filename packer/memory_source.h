@@ -1,0 +1,58 @@
+// A setup file in memory, for the tests and the fuzzers: written by the
+// packer's own writer, read as the loader's PackageSource (the counterpart
+// of SetupFileSource).
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "package/package_loader.h"
+
+struct MemorySource {
+  const uint8_t* Data;
+  uint32_t Size;
+  PackageSource Source;
+};
+
+inline uint32_t ReadMemorySource(void* context, uint32_t offset, void* buffer, uint32_t size) {
+  const MemorySource* memory = static_cast<const MemorySource*>(context);
+  if (offset >= memory->Size) return 0;
+  uint32_t n = size < memory->Size - offset ? size : memory->Size - offset;
+  memcpy(buffer, memory->Data + offset, n);
+  return n;
+}
+
+// Sets memory up over size bytes at data, the certificate offset taken from
+// their PE headers as the stub takes it from its own image (0 when they are
+// no PE image). memory must stay where it is while Source is used.
+inline void OpenMemorySource(MemorySource* memory, const uint8_t* data, uint32_t size) {
+  memory->Data = data;
+  memory->Size = size;
+  memory->Source = {0, size, ReadMemorySource, memory};
+  if (!ReadCertificateOffset(data, size < 4096 ? size : 4096, &memory->Source.CertificateOffset))
+    memory->Source.CertificateOffset = 0;
+}
+
+// The bytes write puts into the stream it is given; an exception from it
+// passes through.
+template <typename Write>
+std::vector<uint8_t> WrittenToMemory(const Write& write) {
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&data, &size);
+  if (!out) abort();
+  try {
+    write(out);
+  } catch (...) {
+    fclose(out);
+    free(data);
+    throw;
+  }
+  fclose(out);
+  std::vector<uint8_t> bytes(data, data + size);
+  free(data);
+  return bytes;
+}

@@ -1,0 +1,191 @@
+// The command line: packer build's options, checks of the stub, warnings and
+// progress, and the usage of every command.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <functional>
+#include <sstream>
+
+#include "packer/commands.h"
+#include "packer/packer_error.h"
+#include "packer_test_support.h"
+
+using namespace packer_test;
+
+namespace {
+
+using PackerCommands = PackerBuildTest;
+
+TEST_F(PackerCommands, WarnsWhenTheSetupFileNeedsA64BitWindows) {
+  // The dictionary field counts as written, whatever the encoder used.
+  std::string errors;
+  ASSERT_EQ(Build(kProduct, &errors, {"--dictionary", "0x5FFF0000"}), 0) << errors;
+  EXPECT_EQ(errors, "");
+  ASSERT_EQ(Build(kProduct, &errors, {"--dictionary", "0x60000000"}), 0) << errors;
+  EXPECT_EQ(errors.rfind("warning: " + Output() + ": packed ", 0), 0u) << errors;
+  EXPECT_NE(errors.find(" + dictionary 1610612736 bytes exceed 1.5 GiB: such a setup file needs a 64-bit "
+                        "Windows to install\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(std::filesystem::exists(Output())) << "the file is still written";
+}
+
+TEST_F(PackerCommands, CommandLineOverridesCompressionAndShapesTheFile) {
+  std::string errors;
+  ASSERT_EQ(Build(std::string(kProduct) + "[compression]\nproperties = 0\ndictionary = 4096\n", &errors,
+                  {"--properties", "0x5E", "--dictionary", "65536", "--extra-size", "10", "--slack", "3"}),
+            0)
+      << errors;
+  std::ifstream in(Output(), std::ios::binary);
+  std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t trailer = image.size() - 3 - TRAILER_SIZE;
+  EXPECT_EQ(U32At(image, trailer + 16), TRAILER_MAGIC);
+  EXPECT_EQ(U32At(image, trailer + 12), 10u);
+  size_t packed = trailer - U32At(image, trailer + 8);
+  EXPECT_EQ(packed, FakePeStub().size() + 10);
+  EXPECT_EQ(image[packed], 0x5E);
+  EXPECT_EQ(U32At(image, packed + 1), 65536u);
+  EXPECT_EQ(FilesInDir(), 3u) << "no temporary file left";
+}
+
+// Everything written to fd 2 while building, with fd 2 on a terminal or a pipe.
+std::string CaptureStderr(bool terminal, const std::function<void()>& run) {
+  int reader = -1, writer = -1;
+  if (terminal) {
+    EXPECT_EQ(openpty(&reader, &writer, nullptr, nullptr, nullptr), 0);
+  } else {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    reader = ends[0];
+    writer = ends[1];
+  }
+  fflush(stderr);
+  int saved = dup(2);
+  dup2(writer, 2);
+  run();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(writer);
+  fcntl(reader, F_SETFL, O_NONBLOCK);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(reader);
+  return text;
+}
+
+TEST_F(PackerCommands, ProgressOnlyOnATerminalAndErasedAtTheEnd) {
+  std::string errors;
+  auto build = [&](std::vector<std::string> extra) {
+    return [&, extra] { EXPECT_EQ(Build(kProduct, &errors, extra), 0) << errors; };
+  };
+  std::string shown = CaptureStderr(true, build({}));
+  EXPECT_NE(shown.find("\r\033[Kread "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" of "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("%), written "), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "the line is erased at the end";
+  EXPECT_EQ(CaptureStderr(true, build({"--quiet"})), "");
+  EXPECT_EQ(CaptureStderr(false, build({})), "") << "logs stay clean";
+}
+
+TEST_F(PackerCommands, StubMustBeAnUnsignedPeImage) {
+  std::vector<uint8_t> signedStub = FakePeStub();
+  PutU32At(signedStub, kCertificateEntryAt, 0x1000);
+  struct Case {
+    std::string Stub;
+    std::string Problem;
+  } cases[] = {
+      {"MZ but nothing else", "not a PE image"},
+      {std::string(signedStub.begin(), signedStub.end()), "signed"},
+  };
+  for (const Case& k : cases) {
+    dir_.Write("stub.exe", k.Stub);
+    std::string errors;
+    EXPECT_EQ(Build(kProduct, &errors), 2);
+    EXPECT_NE(errors.find(k.Problem), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(Output()));
+  }
+}
+
+TEST(PackerCommandLine, RefusesBadArguments) {
+  const std::vector<std::string> base = {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o"};
+  struct Case {
+    std::vector<std::string> Extra;
+    std::string Key;
+  } cases[] = {
+      {{"--properties", "256"}, "--properties"}, {{"--properties", "-1"}, "--properties"},
+      {{"--dictionary", "4294967296"}, "--dictionary"}, {{"--slack", "x"}, "--slack"},
+      {{"--extra-size"}, "--extra-size"},        {{"--colour"}, "--colour"},
+      {{"--level", "10"}, "--level"},            {{"--level"}, "--level"},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), k.Extra.begin(), k.Extra.end());
+    try {
+      ParseBuildArguments(args);
+      ADD_FAILURE() << k.Key;
+    } catch (const PackerError& error) {
+      EXPECT_EQ(error.Key, k.Key);
+    }
+  }
+  for (size_t drop = 0; drop < base.size(); drop += 2) {
+    std::vector<std::string> args = base;
+    args.erase(args.begin() + drop, args.begin() + drop + 2);
+    EXPECT_THROW(ParseBuildArguments(args), PackerError) << base[drop];
+  }
+  BuildRequest request = ParseBuildArguments(
+      {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o", "--end-marker", "--properties",
+       "0x5D", "--dictionary", "0", "--corrupt-checksum", "--level", "3", "--quiet"});
+  EXPECT_TRUE(request.EndMarker);
+  EXPECT_EQ(request.Level, 3u);
+  EXPECT_TRUE(request.Quiet);
+  EXPECT_TRUE(request.CorruptChecksum);
+  EXPECT_EQ(request.Properties, 0x5D);
+  EXPECT_EQ(request.Dictionary, 0u);
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunPacker({}, out, err), 2);
+  EXPECT_NE(err.str().find("usage"), std::string::npos);
+}
+
+TEST(PackerCommandLine, HelpAndVersionOnStdoutWrongUsageOnStderr) {
+  struct Case {
+    std::vector<std::string> Args;
+    int Code;
+    std::string Out, Err;  // the start of each; "" for nothing
+  } cases[] = {
+      {{"--help"}, 0, "usage: packer build", ""},
+      {{"-h"}, 0, "usage: packer build", ""},
+      {{"help"}, 0, "usage: packer build", ""},
+      {{"build", "--help"}, 0, "usage: packer build --manifest", ""},
+      {{"build", "--manifest", "m.toml", "--help"}, 0, "usage: packer build --manifest", ""},
+      {{"inspect", "--help"}, 0, "usage: packer inspect [--json]", ""},
+      {{"extract", "--help"}, 0, "usage: packer extract", ""},
+      {{"--version"}, 0, "packer " PACKER_VERSION "\n", ""},
+      {{}, 2, "", "usage: packer build"},
+      {{"pack"}, 2, "", "usage: packer build"},
+      {{"inspect"}, 2, "", "usage: packer build"},
+      {{"inspect", "a.exe", "b.exe"}, 2, "", "usage: packer build"},
+      {{"build", "--colour"}, 2, "", "error: command line: --colour: unknown option\n"},
+      {{"extract", "a.exe"}, 2, "", "error: command line: extract: needs SETUP.exe and DIR\n"},
+      {{"extract", "a.exe", "d", "--os", "win95"}, 2, "", "error: command line: --os: unknown name \"win95\""},
+      {{"extract", "a.exe", "d", "--arch", "mips"}, 2, "", "error: command line: --arch: unknown name \"mips\""},
+      {{"extract", "a.exe", "d", "--arch"}, 2, "", "error: command line: --arch: needs a value\n"},
+  };
+  for (const Case& k : cases) {
+    std::string line;
+    for (const std::string& a : k.Args) line += a + " ";
+    SCOPED_TRACE(line);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPacker(k.Args, out, err), k.Code);
+    EXPECT_EQ(out.str().substr(0, k.Out.size()), k.Out);
+    EXPECT_EQ(out.str().empty(), k.Out.empty()) << out.str();
+    EXPECT_EQ(err.str().substr(0, k.Err.size()), k.Err);
+    EXPECT_EQ(err.str().empty(), k.Err.empty()) << err.str();
+  }
+}
+
+}  // namespace
