@@ -21,7 +21,6 @@ import argparse
 import hashlib
 import json
 import os
-import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -89,7 +88,8 @@ def run(cmd, **kw):
 
 
 def pack(work, packer, stub, manifest, product_dir, output, cache_key):
-    """The stub with its package; the package is reused while cache_key holds."""
+    """The stub with its package; the package is reused while cache_key holds.
+    Returns the packer's JSON listing of the result, which also checks it."""
     package = work / (output.stem + ".package.bin")
     key_file = work / (output.stem + ".package.key")
     stub_bytes = stub.read_bytes()
@@ -103,7 +103,7 @@ def pack(work, packer, stub, manifest, product_dir, output, cache_key):
         key_file.write_text(cache_key)
         tmp.unlink()
     output.write_bytes(stub_bytes + package.read_bytes())
-    run([packer, "inspect", output])
+    return json.loads(run([packer, "inspect", "--json", output]).stdout)
 
 
 def makensis(script_path, text, output, cache_key):
@@ -132,7 +132,7 @@ def main():
     packer_hash = bench_lib.file_sha256(args.packer)
     key = json.dumps({"payload": payload["digest"], "manifest": sha256_bytes(manifest_body.encode()),
                       "packer": packer_hash})
-    pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key)
+    ours = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key)
 
     tiny_dir = work / "tiny"
     tiny_dir.mkdir(exist_ok=True)
@@ -162,12 +162,9 @@ def main():
         "dictionary": DICTIONARY,
     }
     # The trailer's sizes, for the memory bound.
-    image = (work / "setup-ours.exe").read_bytes()
-    for n in range(len(image) - 4, len(image) - 40, -1):
-        if struct.unpack_from("<I", image, n)[0] == 0xEFAB514C:
-            checksum, unpacked, packed, extra, _ = struct.unpack_from("<5I", image, n - 16)
-            info["ours"].update({"packed": packed, "unpacked": unpacked, "extra": extra})
-            break
+    trailer = ours["trailer"]
+    info["ours"].update({"packed": trailer["packed_size"], "unpacked": trailer["unpacked_size"],
+                         "extra": trailer["extra_size"]})
     (work / "installers.json").write_text(json.dumps(info, indent=1) + "\n")
     print(json.dumps(info))
 

@@ -3,29 +3,20 @@ wineserver, processes timed from start to exit."""
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+import wine_base  # noqa: E402
+
 
 def start_xvfb():
-    """(display, process) of a new Xvfb on a free display number."""
-    for n in range(500, 700):
-        if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
-            continue
-        proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(50):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                return f":{n}", proc
-            if proc.poll() is not None:
-                break
-            time.sleep(0.1)
-        if proc.poll() is None:
-            proc.terminate()
-            proc.wait()
-    raise RuntimeError("no free X display")
+    """(display, process) of a new Xvfb on a free display number, above the
+    numbers the Wine tests take."""
+    return wine_base.start_xvfb(range(500, 700), "1024x768x24")
 
 
 def read_hwm_kib(pid):
@@ -83,34 +74,18 @@ class MemoryPoller(threading.Thread):
             time.sleep(self.interval)
 
 
-class WinePrefix:
+class WinePrefix(wine_base.Prefix):
+    """The benchmark's 32-bit prefix, kept between runs."""
+
     def __init__(self, path, display):
-        self.path = Path(path).resolve()
-        self.env = dict(os.environ)
-        self.env.update({
-            "WINEPREFIX": str(self.path),
-            "WINEARCH": "win32",
-            "WINEDEBUG": "-all",
-            "DISPLAY": display,
-            # No Mono or Gecko prompts; no desktop-menu integration for the
-            # shortcuts the stub creates (a Wine artefact, not installer work).
-            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-        })
+        env = wine_base.wine_env(display)
+        env["WINEARCH"] = "win32"
+        super().__init__(Path(path).resolve(), env)
         self.server_started = False
 
     def ensure(self):
-        if not (self.path / ".ready").exists():
-            shutil.rmtree(self.path, ignore_errors=True)
-            subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=600,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=300)
-            (self.path / ".ready").touch()
-        # Wine links Desktop, Documents and the like to the Unix home folder;
-        # the shortcuts an installation makes belong inside the prefix.
-        for link in (self.path / "drive_c" / "users").glob("*/*"):
-            if link.is_symlink():
-                link.unlink()
-                link.mkdir()
+        wine_base.boot_prefix(self.path, self.env, timeout=600)
+        wine_base.replace_home_links(self.drive_c)
 
     TMPFS_ROOT = Path("/dev/shm/setupstub-bench")
 
@@ -150,14 +125,6 @@ class WinePrefix:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
             self.server_started = False
-
-    def host(self, win_path):
-        assert win_path[1:3] == ":\\" and win_path[0].upper() == "C", win_path
-        return self.path / "drive_c" / Path(*[p for p in win_path[3:].split("\\") if p])
-
-    @staticmethod
-    def win(host_path):
-        return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
 
     def start(self, args):
         """Starts wine ARGS for finish(), for a program driven meanwhile."""

@@ -6,29 +6,35 @@ of their own to CONTROL statements; here every style is exactly as listed.
 """
 import struct
 import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import dialog_ids  # noqa: E402
 
 DIALOG_STYLE = 0x90CA0848  # POPUP|VISIBLE|CAPTION|SYSMENU|MINIMIZEBOX|CENTER|SHELLFONT
 BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
 
+ID = dialog_ids.read()
+
 # id, class (ordinal or name), style, x, y, cx, cy, title (text or ordinal)
 CONTROLS = [
-    (3, BUTTON, 0x40010000, 168, 201, 50, 14, ""),          # IDC_BACK
-    (1, BUTTON, 0x58010000, 219, 201, 50, 14, ""),          # IDC_NEXT
-    (2, BUTTON, 0x50010000, 274, 201, 50, 14, ""),          # IDC_CANCEL
-    (9, BUTTON, 0x50010003, 8, 177, 192, 9, ""),            # IDC_ACCEPT
-    (24, STATIC, 0x50000008, 8, 42, 316, 130, ""),          # IDC_TEXT_FRAME
-    (7, STATIC, 0x40000000, 8, 42, 308, 9, ""),             # IDC_DIR_LABEL
-    (21, EDIT, 0x40810080, 8, 53, 269, 13, ""),             # IDC_DIR_EDIT
-    (8, BUTTON, 0x40010000, 279, 52, 45, 14, ""),           # IDC_BROWSE
-    (10, BUTTON, 0x40010003, 8, 73, 229, 10, ""),           # IDC_DESKTOP_SHORTCUT
-    (22, "msctls_progress32", 0x40000001, 8, 178, 316, 11, ""),  # IDC_PROGRESS
-    (11, BUTTON, 0x40010003, 8, 42, 229, 10, ""),           # IDC_LAUNCH
-    (-1, STATIC, 0x50000010, 0, 35, 354, 1, ""),            # upper separator
-    (-1, STATIC, 0x50000010, 0, 193, 333, 1, ""),           # lower separator
-    (4, STATIC, 0x50000000, 0, 0, 352, 35, ""),             # IDC_HEADER_BAND
-    (5, STATIC, 0x50000000, 10, 5, 280, 10, ""),            # IDC_TITLE
-    (6, STATIC, 0x50000000, 15, 16, 276, 16, ""),           # IDC_SUBTITLE
-    (23, STATIC, 0x50000003, 297, 8, 21, 20, 1),            # IDC_HEADER_ICON, icon group 1
+    (ID["IDC_BACK"], BUTTON, 0x40010000, 168, 201, 50, 14, ""),
+    (ID["IDC_NEXT"], BUTTON, 0x58010000, 219, 201, 50, 14, ""),
+    (ID["IDC_CANCEL"], BUTTON, 0x50010000, 274, 201, 50, 14, ""),
+    (ID["IDC_ACCEPT"], BUTTON, 0x50010003, 8, 177, 192, 9, ""),
+    (ID["IDC_TEXT_FRAME"], STATIC, 0x50000008, 8, 42, 316, 130, ""),
+    (ID["IDC_DIR_LABEL"], STATIC, 0x40000000, 8, 42, 308, 9, ""),
+    (ID["IDC_DIR_EDIT"], EDIT, 0x40810080, 8, 53, 269, 13, ""),
+    (ID["IDC_BROWSE"], BUTTON, 0x40010000, 279, 52, 45, 14, ""),
+    (ID["IDC_DESKTOP_SHORTCUT"], BUTTON, 0x40010003, 8, 73, 229, 10, ""),
+    (ID["IDC_PROGRESS"], "msctls_progress32", 0x40000001, 8, 178, 316, 11, ""),
+    (ID["IDC_LAUNCH"], BUTTON, 0x40010003, 8, 42, 229, 10, ""),
+    (-1, STATIC, 0x50000010, 0, 35, 354, 1, ""),  # upper separator
+    (-1, STATIC, 0x50000010, 0, 193, 333, 1, ""),  # lower separator
+    (ID["IDC_HEADER_BAND"], STATIC, 0x50000000, 0, 0, 352, 35, ""),
+    (ID["IDC_TITLE"], STATIC, 0x50000000, 10, 5, 280, 10, ""),
+    (ID["IDC_SUBTITLE"], STATIC, 0x50000000, 15, 16, 276, 16, ""),
+    (ID["IDC_HEADER_ICON"], STATIC, 0x50000003, 297, 8, 21, 20, 1),  # icon group 1
 ]
 
 

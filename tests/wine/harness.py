@@ -4,7 +4,8 @@ Each test gets its own Wine prefix, copied from a template that is made once
 per build (wineboot is slow), and the whole test process shares one Xvfb
 display. Message-box texts come from WINEDEBUG=+msgbox.
 """
-import fcntl
+import atexit
+import json
 import os
 import re
 import shutil
@@ -13,6 +14,8 @@ import tempfile
 import time
 import unittest
 from pathlib import Path
+
+import wine_base
 
 ROOT = Path(__file__).resolve().parents[2]
 NATIVE_BUILD = Path(os.environ.get("NATIVE_BUILD_DIR", ROOT / "build" / "native"))
@@ -35,22 +38,10 @@ _display = None
 def display():
     """Starts one Xvfb for this process and returns its DISPLAY value."""
     global _display
-    if _display:
-        return _display[0]
-    for n in range(100, 400):
-        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(50):
-                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                    break
-                time.sleep(0.1)
-            if proc.poll() is None:
-                _display = (f":{n}", proc)
-                import atexit
-                atexit.register(proc.terminate)
-                return _display[0]
-    raise RuntimeError("no free X display")
+    if not _display:
+        _display = wine_base.start_xvfb(range(100, 400), "1280x1024x24")
+        atexit.register(_display[1].terminate)
+    return _display[0]
 
 
 # --- prefixes --------------------------------------------------------------
@@ -113,13 +104,9 @@ def _wine64_shims():
 
 
 def _base_env():
-    env = dict(os.environ)
+    env = wine_base.wine_env(display())
     if STUB_X64:
         env["PATH"] = f"{_wine64_shims()}:{env.get('PATH', '')}"
-    env["DISPLAY"] = display()
-    env["WINEDEBUG"] = "-all"
-    # No Mono or Gecko installers during wineboot: there is no network.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
     return env
 
 
@@ -127,32 +114,23 @@ def template(kind="win64"):
     """A prepared Wine prefix: win64 (x64 machine), win32 (x86), each with
     an optional -win10 suffix for a prefix that reports Windows 10, or
     X64_ONLY for 64-bit programs."""
-    path = WORK / "templates" / kind
-    path.parent.mkdir(parents=True, exist_ok=True)
-    with open(str(path) + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (path / ".ready").exists():
-            shutil.rmtree(path, ignore_errors=True)
-            env = _base_env()
-            env["WINEPREFIX"] = str(path)
-            env["WINEARCH"] = "win32" if kind.startswith("win32") else "win64"
-            # 64-bit programs alone need no 32-bit loader: started through
-            # wine64, such a prefix works where 32-bit code cannot run.
-            wineboot = [WINE64, "wineboot"] if kind == X64_ONLY else ["wineboot"]
-            subprocess.run(wineboot + ["-i"], env=env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-            if STUB_X64 and kind != X64_ONLY:
-                # wine64 alone leaves out the 32-bit registry view's value
-                # that the stub, a WOW64 program on Windows, reads.
-                subprocess.run(["wine", "reg", "add", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
-                                "/v", "ProgramFilesDir", "/t", "REG_SZ", "/d", "C:\\Program Files (x86)", "/f"],
-                               env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-            if kind.endswith("-win10"):
-                subprocess.run(["wine", "winecfg", "/v", "win10"], env=env, check=True,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-            (path / ".ready").touch()
-    return path
+    def prepare(env):
+        if STUB_X64 and kind != X64_ONLY:
+            # wine64 alone leaves out the 32-bit registry view's value
+            # that the stub, a WOW64 program on Windows, reads.
+            subprocess.run(["wine", "reg", "add", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
+                            "/v", "ProgramFilesDir", "/t", "REG_SZ", "/d", "C:\\Program Files (x86)", "/f"],
+                           env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if kind.endswith("-win10"):
+            subprocess.run(["wine", "winecfg", "/v", "win10"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    env = _base_env()
+    env["WINEARCH"] = "win32" if kind.startswith("win32") else "win64"
+    # 64-bit programs alone need no 32-bit loader: started through
+    # wine64, such a prefix works where 32-bit code cannot run.
+    wineboot = [WINE64, "wineboot"] if kind == X64_ONLY else ["wineboot"]
+    return wine_base.boot_prefix(WORK / "templates" / kind, env, wineboot, prepare)
 
 
 class Result:
@@ -218,7 +196,7 @@ def parse_msgbox_icons(stderr):
     return icons
 
 
-class Prefix:
+class Prefix(wine_base.Prefix):
     """A private copy of a template prefix for one test."""
 
     def __init__(self, kind="win64", name="run"):
@@ -226,29 +204,14 @@ class Prefix:
             raise unittest.SkipTest(NO_32_BIT_PREFIX)
         self.kind = kind
         WORK.mkdir(parents=True, exist_ok=True)
-        self.path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=WORK))
-        shutil.rmtree(self.path)
-        subprocess.run(["cp", "-a", str(template(kind)), str(self.path)], check=True)
-        self.env = _base_env()
-        self.env["WINEPREFIX"] = str(self.path)
+        path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=WORK))
+        shutil.rmtree(path)
+        subprocess.run(["cp", "-a", str(template(kind)), str(path)], check=True)
+        super().__init__(path, _base_env())
         # Shortcuts and desktop entries must never land in the host's home.
         isolate_shell_folders(self)
 
     # paths
-    @property
-    def drive_c(self):
-        return self.path / "drive_c"
-
-    def host(self, win_path):
-        """Host path of a C:\\ path inside this prefix."""
-        assert win_path[1:3] == ":\\" and win_path[0].upper() == "C", win_path
-        return self.drive_c.joinpath(*[p for p in win_path[3:].split("\\") if p])
-
-    @staticmethod
-    def win(host_path):
-        """Windows path (Z:) of any host path."""
-        return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
-
     def program_files(self):
         return "C:\\Program Files" if self.kind.startswith("win64") else "C:\\Program Files"
 
@@ -349,6 +312,15 @@ def pack(workdir, manifest, files=None, extra_args=(), stub=None, output="setup.
     return out
 
 
+def inspect(setup):
+    """The packer's JSON listing of a setup file (trailer offsets and sizes,
+    certificate table, header, entries); raises when it finds no package."""
+    r = subprocess.run([str(PACKER), "inspect", "--json", str(setup)], capture_output=True, text=True, timeout=60)
+    if r.returncode != 0:
+        raise RuntimeError(f"packer inspect failed: {r.stderr}")
+    return json.loads(r.stdout)
+
+
 def fake_product():
     return helper("fake_product").read_bytes()
 
@@ -409,13 +381,7 @@ def isolate_shell_folders(prefix):
     host's home (Desktop, Documents, ...) into folders inside the prefix, and
     keeps Wine from mirroring shortcuts into the host's menus, so that an
     installation that makes shortcuts writes nothing outside the prefix."""
-    for user in (prefix.drive_c / "users").iterdir():
-        if not user.is_dir() or user.is_symlink():
-            continue
-        for entry in user.iterdir():
-            if entry.is_symlink():
-                entry.unlink()
-                entry.mkdir()
+    wine_base.replace_home_links(prefix.drive_c)
     overrides = prefix.env.get("WINEDLLOVERRIDES", "")
     prefix.env["WINEDLLOVERRIDES"] = (overrides + ";" if overrides else "") + "winemenubuilder.exe=d"
     return prefix

@@ -6,7 +6,7 @@ import time
 import unittest
 
 import harness
-from harness import STUB, Prefix, WineTestCase, pack
+from harness import STUB, WineTestCase, pack
 
 DAMAGED = "This setup package is damaged!"
 NO_MEMORY = "There is not enough memory to unpack this setup package."
@@ -49,9 +49,10 @@ class StartupTest(WineTestCase):
         p = self.prefix("win64")
         good = pack(self.tmp / "good", manifest(), files())
         data = bytearray(good.read_bytes())
-        _, unpacked, packed, extra, magic = struct.unpack_from("<IIIII", data, len(data) - 20)
-        self.assertEqual(magic, 0xEFAB514C)
-        block = len(data) - 20 - packed
+        trailer = harness.inspect(good)["trailer"]
+        self.assertEqual(trailer["slack"], 0)
+        packed = trailer["packed_size"]
+        block = trailer["offset"] - packed
         # One flipped bit in the middle of the LZMA stream.
         flipped = bytearray(data)
         flipped[block + 5 + (packed - 5) // 2] ^= 0x10
@@ -63,7 +64,7 @@ class StartupTest(WineTestCase):
         # A block that no 32-bit process can hold: not enough memory, which
         # says nothing about damage.
         huge = bytearray(data)
-        struct.pack_into("<I", huge, len(data) - 16, 0xFFFFF000)
+        struct.pack_into("<I", huge, trailer["offset"] + 4, 0xFFFFF000)  # the unpacked size
         (self.tmp / "huge.exe").write_bytes(huge)
         for setup, args, expected in ((STUB, (), DAMAGED), (self.tmp / "flipped.exe", (), DAMAGED),
                                       (wrong_sum, (), DAMAGED),
@@ -123,11 +124,8 @@ class StartupTest(WineTestCase):
         refused = pack(self.tmp / "a", manifest(["win2000"]), files())
         signed = harness.sign(refused, self.tmp)
         image_end = len(refused.read_bytes())
-        data = signed.read_bytes()
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        # The data directories start 96 bytes into a PE32 optional header, 112 into a PE32+ one.
-        directories = pe + 24 + (112 if struct.unpack_from("<H", data, pe + 24)[0] == 0x20B else 96)
-        cert_offset = struct.unpack_from("<I", data, directories + 32)[0]
+        cert_offset = harness.inspect(signed)["certificate_table"]
+        self.assertIsNotNone(cert_offset)
         self.assertGreaterEqual(cert_offset, image_end, "the certificate table follows the package")
         self.assertLessEqual(cert_offset - image_end, 16)
         # Reaching the OS check shows that the package was found and verified.

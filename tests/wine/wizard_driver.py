@@ -4,15 +4,22 @@ import os
 import signal
 import struct
 import subprocess
+import sys
 import time
 from pathlib import Path
 
 import harness
 
-# Control ids of the wizard dialog.
-NEXT, CANCEL, BACK, BAND, TITLE, SUBTITLE = 1, 2, 3, 4, 5, 6
-BROWSE, ACCEPT, DESKTOP, LAUNCH = 8, 9, 10, 11
-DIR_EDIT, PROGRESS, ICON, FRAME, PANE = 21, 22, 23, 24, 200
+sys.path.insert(0, str(harness.ROOT / "resources"))
+import dialog_ids  # noqa: E402
+
+# Control ids of the wizard dialog, as the stub defines them.
+_ID = dialog_ids.read()
+NEXT, CANCEL, BACK = _ID["IDC_NEXT"], _ID["IDC_CANCEL"], _ID["IDC_BACK"]
+BAND, TITLE, SUBTITLE = _ID["IDC_HEADER_BAND"], _ID["IDC_TITLE"], _ID["IDC_SUBTITLE"]
+BROWSE, ACCEPT, DESKTOP, LAUNCH = _ID["IDC_BROWSE"], _ID["IDC_ACCEPT"], _ID["IDC_DESKTOP_SHORTCUT"], _ID["IDC_LAUNCH"]
+DIR_EDIT, PROGRESS, ICON = _ID["IDC_DIR_EDIT"], _ID["IDC_PROGRESS"], _ID["IDC_HEADER_ICON"]
+FRAME, PANE = _ID["IDC_TEXT_FRAME"], _ID["IDC_RICHTEXT"]
 
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Sample"
 SCREENSHOTS = harness.NATIVE_BUILD / "wizard-screenshots"
