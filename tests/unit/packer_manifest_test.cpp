@@ -309,7 +309,7 @@ TXT_BACK = ""
   EXPECT_EQ(WideToAscii(c.Languages[1].Strings[0].c_str()), "Deutsch");
   EXPECT_EQ(WideToAscii(c.Languages[1].Strings[1 + TXT_CANCEL].c_str()), "Abbrechen");
   EXPECT_TRUE(c.Languages[1].Strings[1 + TXT_BACK].empty());
-  EXPECT_EQ(c.Languages[1].Strings[1 + TXT_NEXT], u"&Next >") << "unnamed texts keep the English default";
+  EXPECT_EQ(c.Languages[1].Strings[1 + TXT_NEXT], u"&Weiter >") << "unnamed texts come from the shipped German";
 }
 
 TEST_F(ManifestTest, MinimalManifestTakesTheWholeFolder) {
