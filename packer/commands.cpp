@@ -10,13 +10,17 @@
 #include <chrono>
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "package/package_loader.h"
+#include "packer/default_texts.h"
 #include "packer/package_extract.h"
 #include "packer/package_listing.h"
 #include "packer/manifest.h"
 #include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
+#include "packer/shipped_languages.h"
 
 namespace {
 
@@ -26,6 +30,7 @@ const char kUsage[] =
     "                    [--slack N] [--corrupt-checksum] [--level N] [--quiet]\n"
     "       packer inspect [--json] SETUP.exe\n"
     "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
+    "       packer languages [--json]\n"
     "       packer help | --help | --version\n"
     "\"packer COMMAND --help\" describes a command.\n";
 
@@ -63,6 +68,44 @@ const char kExtractHelp[] =
     "  --os NAME     win2000, xp, vista, win7, win8, win10 or win11+\n"
     "  --arch NAME   x86, x64 or arm64\n"
     "Exit codes: 0 done, 1 no valid package or a system the package refuses, 2 error.\n";
+
+const char kLanguagesHelp[] =
+    "usage: packer languages [--json]\n"
+    "Lists the translations of the wizard's texts that the packer ships, one a\n"
+    "line: tag, LANGID, own name, English name and further tags, separated by\n"
+    "tabs. A manifest names them in its languages list by any of the tags or by\n"
+    "the LANGID. With --json, all of them with their texts as one JSON document.\n"
+    "Exit codes: 0 done, 2 error.\n";
+
+void ListShippedLanguages(std::ostream& out, bool json) {
+  if (!json) {
+    for (size_t i = 0; i < kShippedLanguageCount; ++i) {
+      const ShippedLanguage& l = kShippedLanguages[i];
+      char id[8];
+      snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(l.LangId));
+      std::string others = OtherTags(l);
+      out << CanonicalTag(l) << '\t' << id << '\t' << l.NativeName << '\t' << l.EnglishName
+          << (others.empty() ? "" : "\t" + others) << '\n';
+    }
+    return;
+  }
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (size_t i = 0; i < kShippedLanguageCount; ++i) {
+    const ShippedLanguage& l = kShippedLanguages[i];
+    nlohmann::ordered_json texts = nlohmann::ordered_json::object();
+    for (int t = 0; t < TXT_COUNT; ++t) texts[TextIdName(static_cast<TextId>(t))] = ShippedText(l, static_cast<TextId>(t));
+    std::string others = OtherTags(l);
+    nlohmann::ordered_json tags = nlohmann::ordered_json::array({CanonicalTag(l)});
+    for (size_t at = 0; at < others.size();) {
+      size_t end = std::min(others.find(' ', at), others.size());
+      tags.push_back(others.substr(at, end - at));
+      at = end + 1;
+    }
+    list.push_back({{"tag", CanonicalTag(l)}, {"tags", tags}, {"id", l.LangId}, {"name", l.NativeName},
+                    {"english_name", l.EnglishName}, {"texts", texts}});
+  }
+  out << list.dump(2) << "\n";
+}
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
@@ -269,6 +312,16 @@ int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostr
       if (rest.size() == 1 && rest[0] != "--json") return InspectSetupFile(rest[0], out, err);
       if (rest.size() == 2 && rest[0] == "--json") return InspectSetupFile(rest[1], out, err, true);
       if (rest.size() == 2 && rest[1] == "--json") return InspectSetupFile(rest[0], out, err, true);
+    }
+    if (command == "languages") {
+      if (help) {
+        out << kLanguagesHelp;
+        return 0;
+      }
+      if (rest.size() <= 1 && (rest.empty() || rest[0] == "--json")) {
+        ListShippedLanguages(out, !rest.empty());
+        return 0;
+      }
     }
     if (command == "extract") {
       if (help) {

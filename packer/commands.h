@@ -1,5 +1,5 @@
-// The packer's command line: "build" and "inspect". Lives in the library so
-// that tests run exactly what the executable runs.
+// The packer's command line: build, inspect, extract and languages. Lives in
+// the library so that tests run exactly what the executable runs.
 #pragma once
 #include <stdint.h>
 

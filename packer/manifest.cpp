@@ -1,5 +1,7 @@
 #include "packer/manifest.h"
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -9,6 +11,7 @@
 #include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
+#include "packer/shipped_languages.h"
 #include "packer/utf16.h"
 
 namespace {
@@ -163,23 +166,94 @@ void ReadPackageTable(const ManifestReader& r, const toml::table& root, PackageC
   r.Fail(package->get("license"), "package.license", "names no installed file of the package: \"" + *license + "\"");
 }
 
+std::string LangIdText(uint16_t id) {
+  char text[8];
+  snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(id));
+  return text;
+}
+
+// One text of language against the buffer it is formatted into; at and
+// prefix name where a problem is reported.
+void CheckLanguageText(const ManifestReader& r, TextId id, const PackageLanguage& language, const PackageContents& c,
+                       const toml::node* at, const std::string& prefix) {
+  std::string problem =
+      CheckLanguageText(id, language.Strings[1 + id], c.Config[CFG_PRODUCT_NAME], c.Config[CFG_PRODUCT_VERSION]);
+  if (!problem.empty()) r.Fail(at, prefix + ".texts." + TextIdName(id), problem);
+}
+
+// `languages`: shipped translations by tag or LANGID, in package order.
+void ReadListedLanguages(const ManifestReader& r, const toml::node& node, PackageContents& c) {
+  if (!node.is_array() || node.as_array()->empty())
+    r.Fail(&node, "languages", "must be a list of at least one language tag or LANGID");
+  const toml::array& list = *node.as_array();
+  for (size_t i = 0; i < list.size(); ++i) {
+    const toml::node& item = list[i];
+    std::string key = "languages[" + std::to_string(i) + "]";
+    const ShippedLanguage* shipped = nullptr;
+    if (item.is_string()) {
+      shipped = FindShippedLanguage(item.as_string()->get());
+      if (!shipped)
+        r.Fail(&item, key, "no shipped translation has the tag \"" + item.as_string()->get() +
+                               "\" (\"packer languages\" lists them)");
+    } else if (item.is_integer()) {
+      int64_t id = item.as_integer()->get();
+      if (id < 0 || id > 0xFFFF) r.Fail(&item, key, "must be a LANGID from 0 to 65535");
+      shipped = FindShippedLanguage(static_cast<uint16_t>(id));
+      if (!shipped)
+        r.Fail(&item, key, "no shipped translation for LANGID " + LangIdText(static_cast<uint16_t>(id)) +
+                               "; give its texts in a [[language]] table instead");
+    } else {
+      r.Fail(&item, key, "must be a language tag (a string) or a LANGID (an integer)");
+    }
+    for (const PackageLanguage& earlier : c.Languages) {
+      if (earlier.LangId == shipped->LangId)
+        r.Fail(&item, key, "names language " + LangIdText(shipped->LangId) + " (" + CanonicalTag(*shipped) +
+                               ") a second time");
+    }
+    c.Languages.push_back(ToPackageLanguage(*shipped));
+    // Long product names can still push a shipped text past its buffer.
+    for (int t = 0; t < TXT_COUNT; ++t) CheckLanguageText(r, static_cast<TextId>(t), c.Languages.back(), c, &item, key);
+  }
+}
+
+// A [[language]] table of an id that `languages` lists changes that entry in
+// place; any other is added after the listed ones, starting from the shipped
+// translation of its id (English when there is none) and an empty name.
 void ReadLanguages(const ManifestReader& r, const toml::table& root, PackageContents& c) {
+  const toml::node* listed = root.get("languages");
+  if (listed) ReadListedLanguages(r, *listed, c);
+  const size_t listedCount = c.Languages.size();
   const toml::array* languages = r.TableArray(root, "language");
   if (!languages) {
-    c.Languages.push_back(EnglishLanguage());
+    if (!listed) c.Languages.push_back(EnglishLanguage());
     return;
   }
-  if (languages->size() > 255) r.Fail(&(*languages)[255], "language", "more than 255 languages");
-  const PackageLanguage english = EnglishLanguage();
+  if (listedCount + languages->size() > 255)
+    r.Fail(&(*languages)[255 - listedCount], "language", "more than 255 languages");
+  std::vector<bool> changed(listedCount, false);
   for (size_t i = 0; i < languages->size(); ++i) {
     const toml::table& table = *(*languages)[i].as_table();
     std::string prefix = "language[" + std::to_string(i) + "]";
     r.OnlyKeys(table, prefix, {"id", "name", "texts"});
-    PackageLanguage language = english;
     std::optional<uint64_t> id = r.Integer(table, prefix, "id", 0xFFFF);
     if (!id) r.Fail(&table, prefix + ".id", "required key is missing");
-    language.LangId = static_cast<uint16_t>(*id);
-    language.Strings[0] = r.String(table, prefix, "name").value_or(u"");
+    const uint16_t langId = static_cast<uint16_t>(*id);
+    size_t at = 0;
+    while (at < listedCount && c.Languages[at].LangId != langId) ++at;
+    PackageLanguage language;
+    if (at < listedCount) {
+      if (changed[at])
+        r.Fail(table.get("id"), prefix + ".id",
+               "a second [[language]] table for " + LangIdText(langId) + ", which `languages` lists");
+      changed[at] = true;
+      language = c.Languages[at];
+      if (std::optional<std::u16string> name = r.String(table, prefix, "name")) language.Strings[0] = *name;
+    } else {
+      const ShippedLanguage* shipped = FindShippedLanguage(langId);
+      language = shipped ? ToPackageLanguage(*shipped) : EnglishLanguage();
+      language.LangId = langId;
+      language.Strings[0] = r.String(table, prefix, "name").value_or(u"");
+    }
     const toml::table* texts = r.Table(table, prefix, "texts");
     if (texts) {
       for (auto&& [key, value] : *texts) {
@@ -189,17 +263,17 @@ void ReadLanguages(const ManifestReader& r, const toml::table& root, PackageCont
     }
     for (int t = 0; t < TXT_COUNT; ++t) {
       TextId textId = static_cast<TextId>(t);
-      const toml::node* at = &table;
-      std::string key = prefix + ".texts." + TextIdName(textId);
+      const toml::node* where = &table;
       if (texts && texts->get(TextIdName(textId))) {
-        at = texts->get(TextIdName(textId));
+        where = texts->get(TextIdName(textId));
         language.Strings[1 + t] = *r.String(*texts, prefix + ".texts", TextIdName(textId));
       }
-      std::string problem = CheckLanguageText(textId, language.Strings[1 + t], c.Config[CFG_PRODUCT_NAME],
-                                              c.Config[CFG_PRODUCT_VERSION]);
-      if (!problem.empty()) r.Fail(at, key, problem);
+      CheckLanguageText(r, textId, language, c, where, prefix);
     }
-    c.Languages.push_back(std::move(language));
+    if (at < listedCount)
+      c.Languages[at] = std::move(language);
+    else
+      c.Languages.push_back(std::move(language));
   }
 }
 
@@ -214,7 +288,7 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
     throw PackerError(manifestPath, static_cast<int>(error.source().begin.line), "",
                       std::string(error.description()));
   }
-  r.OnlyKeys(root, "", {"product", "running", "package", "compression", "file", "language"});
+  r.OnlyKeys(root, "", {"product", "running", "package", "compression", "file", "languages", "language"});
 
   Manifest m;
   ReadProduct(r, root, m.Contents);

@@ -8,12 +8,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 export DEBIAN_FRONTEND=noninteractive
 
+# fonts-wqy-microhei: the CJK glyphs of the wizard's Japanese texts in the Wine tests.
 packages=(
   cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libgtest-dev libgmock-dev libtomlplusplus-dev nlohmann-json3-dev liblzma-dev xz-utils
   wine wine32:i386 wine64
-  xvfb xdotool x11-apps imagemagick
+  xvfb xdotool x11-apps imagemagick fonts-wqy-microhei
   osslsigncode openssl nsis python3 dpkg-dev
 )
 

@@ -8,8 +8,11 @@
 #include <functional>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "packer/commands.h"
 #include "packer/packer_error.h"
+#include "packer/shipped_languages.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -186,6 +189,46 @@ TEST(PackerCommandLine, HelpAndVersionOnStdoutWrongUsageOnStderr) {
     EXPECT_EQ(err.str().substr(0, k.Err.size()), k.Err);
     EXPECT_EQ(err.str().empty(), k.Err.empty()) << err.str();
   }
+}
+
+TEST(PackerCommandLine, LanguagesListsTheShippedTranslations) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunPacker({"languages"}, out, err), 0);
+  EXPECT_EQ(err.str(), "");
+  std::istringstream lines(out.str());
+  std::string line;
+  size_t count = 0;
+  while (std::getline(lines, line)) {
+    const ShippedLanguage& l = kShippedLanguages[count++];
+    char id[8];
+    snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(l.LangId));
+    std::string expected = CanonicalTag(l) + "\t" + id + "\t" + l.NativeName + "\t" + l.EnglishName;
+    EXPECT_EQ(line.substr(0, expected.size()), expected);
+  }
+  EXPECT_EQ(count, kShippedLanguageCount);
+  EXPECT_NE(out.str().find("de\t0x0407\tDeutsch\tGerman\tde-DE\n"), std::string::npos);
+  EXPECT_NE(out.str().find("zh-TW\t0x0404\t中文(繁體)\tChinese (Traditional, Taiwan)\tzh-Hant\n"), std::string::npos);
+
+  std::ostringstream json, jsonErr;
+  EXPECT_EQ(RunPacker({"languages", "--json"}, json, jsonErr), 0);
+  nlohmann::json list = nlohmann::json::parse(json.str());
+  ASSERT_EQ(list.size(), kShippedLanguageCount);
+  EXPECT_EQ(list[1]["tag"], "de");
+  EXPECT_EQ(list[1]["tags"], nlohmann::json::array({"de", "de-DE"}));
+  EXPECT_EQ(list[1]["id"], 0x407);
+  EXPECT_EQ(list[1]["name"], "Deutsch");
+  EXPECT_EQ(list[1]["texts"].size(), size_t{TXT_COUNT});
+  EXPECT_EQ(list[1]["texts"]["TXT_BACK"], "< &Zurück");
+
+  const std::vector<std::vector<std::string>> refused = {{"languages", "de"}, {"languages", "--json", "x"}};
+  for (const std::vector<std::string>& args : refused) {
+    std::ostringstream o, e;
+    EXPECT_EQ(RunPacker(args, o, e), 2);
+    EXPECT_EQ(e.str().rfind("usage: packer build", 0), 0u);
+  }
+  std::ostringstream help, helpErr;
+  EXPECT_EQ(RunPacker({"languages", "--help"}, help, helpErr), 0);
+  EXPECT_EQ(help.str().rfind("usage: packer languages [--json]", 0), 0u);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "packer/commands.h"
 #include "packer/manifest.h"
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
+#include "packer/shipped_languages.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -270,7 +273,7 @@ TXT_BACK = ""
   EXPECT_EQ(WideToAscii(c.Languages[1].Strings[0].c_str()), "Deutsch");
   EXPECT_EQ(WideToAscii(c.Languages[1].Strings[1 + TXT_CANCEL].c_str()), "Abbrechen");
   EXPECT_TRUE(c.Languages[1].Strings[1 + TXT_BACK].empty());
-  EXPECT_EQ(c.Languages[1].Strings[1 + TXT_NEXT], u"&Next >") << "unnamed texts keep the English default";
+  EXPECT_EQ(c.Languages[1].Strings[1 + TXT_NEXT], u"&Weiter >") << "unnamed texts come from the shipped German";
 }
 
 TEST_F(ManifestTest, MinimalManifestTakesTheWholeFolder) {
@@ -398,6 +401,99 @@ TEST_F(ManifestTest, SourceDateEpochMakesRebuildsIdentical) {
   std::string errors;
   EXPECT_EQ(Build(kProduct, &errors), 2);
   EXPECT_NE(errors.find("SOURCE_DATE_EPOCH"), std::string::npos) << errors;
+}
+
+// --- Shipped translations: the languages list and [[language]] tables -----
+
+TEST_F(ManifestTest, LanguagesListTakesShippedTranslationsInItsOrder) {
+  Manifest m = Read("languages = [\"ja\", \"DE\", 0x804, \"en-US\"]\n" + std::string(kProduct));
+  const std::vector<PackageLanguage>& l = m.Contents.Languages;
+  ASSERT_EQ(l.size(), 4u);
+  const char* const tags[] = {"ja", "de", "zh-CN", "en"};
+  for (size_t i = 0; i < 4; ++i) {
+    const ShippedLanguage* shipped = FindShippedLanguage(std::string(tags[i]));
+    ASSERT_NE(shipped, nullptr);
+    PackageLanguage expected = ToPackageLanguage(*shipped);
+    EXPECT_EQ(l[i].LangId, expected.LangId) << i;
+    for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) EXPECT_EQ(l[i].Strings[s], expected.Strings[s]) << i << " " << s;
+  }
+  EXPECT_EQ(l[0].Strings[0], u"日本語") << "the first is the fallback";
+  EXPECT_EQ(l[1].Strings[1 + TXT_CANCEL], u"Abbrechen");
+}
+
+TEST_F(ManifestTest, LanguageTablesStartFromTheShippedTranslation) {
+  Manifest m = Read("languages = [\"de\", \"en\"]\n" + std::string(kProduct) +
+                    "[[language]]\nid = 0x407\n[language.texts]\nTXT_CANCEL = \"Stopp\"\n"
+                    "[[language]]\nid = 0x40C\n"
+                    "[[language]]\nid = 0x436\nname = \"Afrikaans\"\n");
+  const std::vector<PackageLanguage>& l = m.Contents.Languages;
+  ASSERT_EQ(l.size(), 4u);
+  // The listed German, changed in place: its name, one text overridden.
+  EXPECT_EQ(l[0].LangId, 0x407);
+  EXPECT_EQ(l[0].Strings[0], u"Deutsch");
+  EXPECT_EQ(l[0].Strings[1 + TXT_CANCEL], u"Stopp");
+  EXPECT_EQ(l[0].Strings[1 + TXT_NEXT], u"&Weiter >");
+  EXPECT_EQ(l[1].LangId, 0x409);
+  // Not listed: added after, the shipped French with an empty name as a
+  // table without name always had; an id without a translation: English.
+  EXPECT_EQ(l[2].LangId, 0x40C);
+  EXPECT_EQ(l[2].Strings[0], u"");
+  EXPECT_EQ(l[2].Strings[1 + TXT_FINISH], u"&Terminer");
+  EXPECT_EQ(l[3].LangId, 0x436);
+  EXPECT_EQ(l[3].Strings[0], u"Afrikaans");
+  for (int t = 0; t < TXT_COUNT; ++t) EXPECT_EQ(l[3].Strings[1 + t], EnglishLanguage().Strings[1 + t]) << t;
+}
+
+TEST_F(ManifestTest, EnglishPackagesStayAsTheyWere) {
+  // No language, English by table and English by list: the same bytes.
+  std::string errors;
+  const std::string manifests[] = {
+      kProduct,
+      std::string(kProduct) + "[[language]]\nid = 0x409\nname = \"English\"\n",
+      "languages = [\"en\"]\n" + std::string(kProduct),
+  };
+  std::vector<std::vector<uint8_t>> outputs;
+  for (const std::string& text : manifests) {
+    ASSERT_EQ(Build(text, &errors), 0) << errors;
+    outputs.push_back(ReadWholeFile(Output()));
+  }
+  EXPECT_EQ(outputs[1], outputs[0]);
+  EXPECT_EQ(outputs[2], outputs[0]);
+}
+
+TEST_F(ManifestTest, BadLanguagesListsAreRefused) {
+  const std::string p = kProduct;  // lines 2 to 5 after a languages line
+  struct Case {
+    std::string Manifest;
+    int Line;
+    std::string Key;
+    std::string Problem;
+  } cases[] = {
+      {"languages = [\"de\", \"xx\"]\n" + p, 1, "languages[1]", "no shipped translation has the tag \"xx\""},
+      {"languages = [\"zh\"]\n" + p, 1, "languages[0]", "no shipped translation has the tag"},
+      {"languages = [0x436]\n" + p, 1, "languages[0]", "no shipped translation for LANGID 0x0436"},
+      {"languages = [0x10000]\n" + p, 1, "languages[0]", "from 0 to 65535"},
+      {"languages = [\"zh-CN\", \"zh-hans\"]\n" + p, 1, "languages[1]", "names language 0x0804 (zh-CN) a second time"},
+      {"languages = [\"de\", 0x407]\n" + p, 1, "languages[1]", "a second time"},
+      {"languages = []\n" + p, 1, "languages", "at least one"},
+      {"languages = \"de\"\n" + p, 1, "languages", "must be a list"},
+      {"languages = [true]\n" + p, 1, "languages[0]", "a language tag (a string) or a LANGID"},
+      {"languages = [\"de\"]\n" + p + "[[language]]\nid = 0x407\n[[language]]\nid = 0x407\n", 9, "language[1].id",
+       "a second [[language]] table for 0x0407"},
+      // An override is checked like any text, at its own line.
+      {"languages = [\"de\"]\n" + p + "[[language]]\nid = 0x407\n[language.texts]\nTXT_LAUNCH_FMT = \"%s" +
+           Text('x', 122) + "\"\n",
+       9, "language[0].texts.TXT_LAUNCH_FMT", "at most 127"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.Manifest);
+    std::string errors;
+    EXPECT_EQ(Build(k.Manifest, &errors), 2);
+    std::string where = "error: " + (dir_.Path / "m.toml").string() + ":" + std::to_string(k.Line);
+    EXPECT_EQ(errors.rfind(where + ": " + k.Key + ": ", 0), 0u) << errors;
+    EXPECT_NE(errors.find(k.Problem), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(Output()));
+  }
 }
 
 }  // namespace

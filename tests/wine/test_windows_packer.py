@@ -112,7 +112,11 @@ class WindowsPackerTest(unittest.TestCase):
         # list (the whole folder with the files' own times).
         bare = work / "bare.toml"
         bare.write_text(TREE_MANIFEST.split("[[file]]")[0])
-        for manifest in (work / "tree.toml", bare):
+        # Shipped translations by tag, one of them changed.
+        languages = work / "languages.toml"
+        languages.write_text('languages = ["ja", "de", "zh-Hant"]\n' + TREE_MANIFEST.split("[[file]]")[0] +
+                             '[[language]]\nid = 0x407\n[language.texts]\nTXT_CANCEL = "Stopp"\n')
+        for manifest in (work / "tree.toml", bare, languages):
             out = self.assert_same_setup_file(
                 manifest, self.tree, STUB, "C:\\work\\" + manifest.name, "C:\\work\\tree product",
                 "C:\\work\\stub.exe", manifest.stem)
@@ -133,6 +137,7 @@ class WindowsPackerTest(unittest.TestCase):
             "properties": head + "[compression]\nproperties = 0xE1\n",
             "os bits": head + "[package]\nos = 0x80\n",
             "syntax": head + "[[file]\n",
+            "language tag": 'languages = ["de", "xx"]\n' + head,
         }
         for name, text in cases.items():
             with self.subTest(name):
@@ -146,7 +151,8 @@ class WindowsPackerTest(unittest.TestCase):
                 self.assertEqual(windows, linux)
                 self.assertFalse((work / "out.exe").exists())
         for args in (["--bogus"], ["build", "--level-of-detail"], ["inspect", "missing.exe"],
-                     ["extract", "x.exe", "d", "--os", "dos"], ["--version"], ["build", "--help"]):
+                     ["extract", "x.exe", "d", "--os", "dos"], ["--version"], ["build", "--help"],
+                     ["languages"], ["languages", "--json"]):
             with self.subTest(args=args):
                 self.assertEqual(self.windows(*args, cwd=work), self.linux(*args, cwd=work))
 

@@ -1,13 +1,17 @@
 """The wizard of a fresh installation, driven control by control: the licence
 and destination pages, the directory rules, the existing-folder question, a
 full installation to the done page, the log and bar of a long file phase, the
-folder browser, and Cancel."""
+folder browser, Cancel, and the shipped translations in Japanese and German
+(with screenshots under the build folder, wizard-screenshots/languages-*.png)."""
+import json
+import subprocess
 import time
 import unittest
 
 import harness
 from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, LAUNCH, NEXT,
-                           PANE, PROGRESS, UNINSTALL_KEY, Wizard, invocations, manifest)
+                           PANE, PROGRESS, SCREENSHOTS, UNINSTALL_KEY, Wizard, invocations, manifest,
+                           use_virtual_desktop)
 
 RTF = rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms} for the Sample product.\par End.}"
 LICENSE_PAGE = {ACCEPT, PANE, FRAME, CANCEL, NEXT}
@@ -248,6 +252,56 @@ class FreshInstallation(harness.WineTestCase):
         self.assertEqual(de_button[2], en_button[2])
         self.assertEqual(de_field[2], en_field[2] - grow)
         self.assertEqual(de_button[0] - de_field[2], en_button[0] - en_field[2])
+
+    def test_shipped_translations_in_japanese_and_german(self):
+        r = subprocess.run([str(harness.PACKER), "languages", "--json"], capture_output=True, text=True, check=True)
+        shipped = {language["tag"]: language["texts"] for language in json.loads(r.stdout)}
+        self.assertEqual(shipped["ja"]["TXT_LICENSE_TITLE"], "使用許諾契約")
+        self.assertEqual(shipped["de"]["TXT_NEXT"], "&Weiter >")
+        setup = harness.pack(self.tmp / "ja-de", 'languages = ["ja", "de"]\n' + manifest(license="license.rtf"),
+                             {"Sample.exe": harness.fake_product(), "license.rtf": RTF})
+        # In a Wine desktop window the pictures show the frame and its caption too.
+        use_virtual_desktop(self.p)
+        for old in SCREENSHOTS.glob("languages-*.png"):
+            old.unlink()
+
+        def shot(w, name):
+            time.sleep(0.7)  # let the page finish painting
+            self.assertGreater(w.screenshot(name).stat().st_size, 1000)
+
+        # German and Japanese users see their own, anyone else the first listed;
+        # the Japanese run installs, last.
+        for locale, tag in (("de_DE.UTF-8", "de"), ("fr_FR.UTF-8", "ja"), ("ja_JP.UTF-8", "ja")):
+            texts = shipped[tag]
+            self.p.env["LC_ALL"] = locale
+            w = Wizard(self.p, setup)
+            s = w.state()
+            self.assertEqual(s.caption, texts["TXT_TITLE_FMT"].replace("%s", "Sample 1.0"), locale)
+            self.assertEqual((s.title, s.subtitle), (texts["TXT_LICENSE_TITLE"], texts["TXT_LICENSE_SUBTITLE"]))
+            labels = {cid: s[cid].text for cid in (NEXT, BACK, CANCEL, ACCEPT, BROWSE, DESKTOP)}
+            self.assertEqual(labels, {NEXT: texts["TXT_NEXT"], BACK: texts["TXT_BACK"], CANCEL: texts["TXT_CANCEL"],
+                                      ACCEPT: texts["TXT_ACCEPT"], BROWSE: texts["TXT_BROWSE"],
+                                      DESKTOP: texts["TXT_DESKTOP_SHORTCUT"]})
+            if locale.startswith("fr"):
+                self.assertTrue(w.click(CANCEL))
+                self.assertEqual(w.finish().code, 0)
+                continue
+            shot(w, f"languages-{tag}-1-license.png")
+            self.assertTrue(w.click(ACCEPT))
+            s = w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
+            self.assertEqual((s.title, s.subtitle),
+                             (texts["TXT_DEST_TITLE"], texts["TXT_DEST_SUBTITLE_FMT"].replace("%s", "Sample")))
+            shot(w, f"languages-{tag}-2-destination.png")
+            if tag == "ja":
+                self.assertTrue(w.click(NEXT))
+                s = w.wait_for(lambda s: s.title == texts["TXT_DONE_TITLE"], what="the done page")
+                self.assertEqual(s.subtitle, texts["TXT_FINISH_SUBTITLE"])
+                self.assertEqual((s[CANCEL].text, s[LAUNCH].text),
+                                 (texts["TXT_FINISH"], texts["TXT_LAUNCH_FMT"].replace("%s", "Sample")))
+                shot(w, f"languages-{tag}-3-done.png")
+                self.assertTrue(w.click(LAUNCH))
+            self.assertTrue(w.click(CANCEL))
+            self.assertEqual(w.finish().code, 0)
 
 
 if __name__ == "__main__":
