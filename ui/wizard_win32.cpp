@@ -379,6 +379,7 @@ alignas(1) const PageLayout kPages[] = {
      {{IDC_RICHTEXT, HIDE}, {IDC_TEXT_FRAME, HIDE}, {IDC_PROGRESS, HIDE}, {IDC_LAUNCH, SHOW}}},
     {TXT_FAILED_TITLE, TXT_FINISH_SUBTITLE, {}},
 };
+static_assert(sizeof kPages / sizeof kPages[0] == PAGE_FAILED, "one layout per page, in WizardPage order");
 
 void OfferLaunch(HWND dialog) {
   WChar launch[LAUNCH_TEXT_CAPACITY];
