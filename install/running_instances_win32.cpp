@@ -6,12 +6,12 @@
 
 namespace {
 
-// The package cannot name it: products named with a capital I close on it.
+// Products whose name begins with a capital I also close on this message; no package setting names it.
 enum : UINT { MSG_PRODUCT_CLOSE = WM_APP + 0x66 };
 enum : LPARAM { CLOSE_LPARAM = 1024 };
 enum : DWORD { CLOSE_PAUSE_MS = 600, ANSWER_POLL_MS = 100 };
-// Close requests sent without asking before the user is asked to close the
-// product, in the wizard and in a silent run alike.
+// Close requests sent before the user is first asked to close the product,
+// in the wizard as in a silent run.
 enum : int { REQUESTS_BEFORE_ASKING = 5 };
 
 // Requests are numbered; a copy's answer carries the number of the request
