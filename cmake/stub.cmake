@@ -58,10 +58,15 @@ target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
 target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
   kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)
 set_target_properties(setup PROPERTIES OUTPUT_NAME setup-stub SUFFIX .exe)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/package/package_format.cpp
-  ${CMAKE_SOURCE_DIR}/install/install_run_win32.cpp ${CMAKE_SOURCE_DIR}/install/progress.cpp
-  ${CMAKE_SOURCE_DIR}/ui/log_output_batch.cpp ${CMAKE_SOURCE_DIR}/ui/log_output_win32.cpp
-  TARGET_DIRECTORY setup PROPERTIES COMPILE_OPTIONS -Os)
+# The files kept at -Os go by path: one renamed or moved would silently be
+# built at -Oz, so each must be a source of the stub.
+foreach(src package/package_format.cpp install/install_run_win32.cpp install/progress.cpp
+    ui/log_output_batch.cpp ui/log_output_win32.cpp)
+  if(NOT ${CMAKE_SOURCE_DIR}/${src} IN_LIST ALL_STUB_SOURCES)
+    message(FATAL_ERROR "${src}, to be built at -Os, is not a source of the stub")
+  endif()
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/${src} TARGET_DIRECTORY setup PROPERTIES COMPILE_OPTIONS -Os)
+endforeach()
 
 # Small Windows programs the tests and benchmarks use (fake product, probes).
 file(GLOB HELPER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/*.cpp)

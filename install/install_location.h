@@ -1,5 +1,5 @@
-// Where the product goes: earlier installation, default directory, the
-// directory field, target creation and the launch command.
+// Where the product goes: earlier installation, default directory, target
+// creation and the launch command.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -13,20 +13,15 @@ extern int FreshInstall;                         // 1: no earlier installation f
 extern WChar PreviousVersion[VERSION_CAPACITY];  // earlier DisplayVersion, "" when none
 extern int CustomLaunch;                         // 1: the package supplied LaunchCommand
 
-// 0 when an earlier installation was found, 1 otherwise. On 0, dir holds
-// its InstallLocation, or is empty when that cannot be read as a string.
-// On 1, dir is left unchanged.
-int FindPreviousInstall(WChar* dir, uint32_t capacity);
-// dir (PATH_CAPACITY characters) receives the default directory. 1 when it
-// is the program-files directory (append the product folder), 0 otherwise.
-// A directory that cannot be read or expanded in full leaves dir empty.
-int GetDefaultInstallDir(WChar* dir, int usePackageSetting);
-// Shows path (after appending the product folder when append is set) in the
-// directory field. A path too long for the folder is shown empty.
-void SetDirField(WChar* path, HWND dialog, int append);
-// Normalised length of the directory field's text in buffer, which is also
-// the name position; 0 when the field is empty or the text does not fit.
-uint32_t ReadDirField(HWND dialog, WChar* buffer, uint32_t capacity);
+// True when an earlier installation was found; dir then holds its
+// InstallLocation, or is empty when that cannot be read as a string.
+// Otherwise dir is left unchanged.
+bool FindPreviousInstall(WChar* dir, uint32_t capacity);
+// dir (PATH_CAPACITY characters) receives the default directory. True when
+// it is the program-files directory (append the product folder), false
+// otherwise. A directory that cannot be read or expanded in full leaves dir
+// empty.
+bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting);
 
 enum TargetDirState { TARGET_EXISTS, TARGET_CREATED, TARGET_FAILED };
 // TARGET_EXISTS when installDir is already a directory (the caller may ask),

@@ -4,7 +4,6 @@
 #include "env/system_probes.h"
 #include "install/registry_value_win32.h"
 #include "package/package.h"
-#include "ui/dialog_ids.h"
 
 int FreshInstall;
 WChar PreviousVersion[VERSION_CAPACITY];
@@ -17,11 +16,11 @@ WChar DefaultLaunch[PATH_CAPACITY];
 
 }  // namespace
 
-int FindPreviousInstall(WChar* dir, uint32_t capacity) {
+bool FindPreviousInstall(WChar* dir, uint32_t capacity) {
   char keyPath[UNINSTALL_KEY_CAPACITY];
-  if (!BuildUninstallKeyPath(keyPath, UNINSTALL_KEY_CAPACITY, Config(CFG_PRODUCT_NAME))) return 1;
+  if (!BuildUninstallKeyPath(keyPath, UNINSTALL_KEY_CAPACITY, Config(CFG_PRODUCT_NAME))) return false;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ | RegistryView, &key) != ERROR_SUCCESS) return 1;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ | RegistryView, &key) != ERROR_SUCCESS) return false;
   // Only a DisplayVersion makes it an earlier installation, and only then is
   // its location taken: a stray InstallLocation must not become the default.
   DWORD bytes = 0;
@@ -32,21 +31,21 @@ int FindPreviousInstall(WChar* dir, uint32_t capacity) {
     if (capacity) dir[0] = 0;
   }
   RegCloseKey(key);
-  return found ? 0 : 1;
+  return found;
 }
 
-int GetDefaultInstallDir(WChar* dir, int usePackageSetting) {
+bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting) {
   const WChar* packageDir = Config(CFG_DEFAULT_INSTALL_DIR);
   if (usePackageSetting && packageDir) {
     DWORD n = ExpandEnvironmentStringsW(W(packageDir), W(dir), PATH_CAPACITY);
     if (n == 0 || n > PATH_CAPACITY || WideLengthBounded(dir, PATH_CAPACITY) == PATH_CAPACITY) dir[0] = 0;
-    return 0;
+    return false;
   }
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                     KEY_READ | RegistryView, &key) != ERROR_SUCCESS) {
     dir[0] = 0;
-    return 0;
+    return false;
   }
   DWORD bytes = 0;
   bool read = ReadStringValue(key, L"ProgramFilesDir", dir, PATH_CAPACITY, &bytes) && dir[0];
@@ -54,28 +53,9 @@ int GetDefaultInstallDir(WChar* dir, int usePackageSetting) {
   if (!read) {
     // Without it the product folder alone would be a relative path.
     dir[0] = 0;
-    return 0;
+    return false;
   }
-  return 1;
-}
-
-void SetDirField(WChar* path, HWND dialog, int append) {
-  if (append) AppendProductFolder(path, PATH_CAPACITY, Config(CFG_PRODUCT_NAME));
-  SetDlgItemTextW(dialog, IDC_DIR_EDIT, W(path));
-}
-
-uint32_t ReadDirField(HWND dialog, WChar* buffer, uint32_t capacity) {
-  if (capacity == 0) return 0;
-  buffer[0] = 0;
-  // A text that GetDlgItemTextW would cut is refused rather than shortened.
-  int total = GetWindowTextLengthW(GetDlgItem(dialog, IDC_DIR_EDIT));
-  if (total <= 0 || static_cast<uint32_t>(total) >= capacity) return 0;
-  int n = GetDlgItemTextW(dialog, IDC_DIR_EDIT, W(buffer), static_cast<int>(capacity));
-  if (n <= 0) {
-    buffer[0] = 0;
-    return 0;
-  }
-  return NormaliseDirText(buffer, capacity);
+  return true;
 }
 
 TargetDirState CreateTargetDir(const WChar* installDir) {

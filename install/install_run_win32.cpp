@@ -91,6 +91,28 @@ HANDLE OpenTarget(const WChar* path) {
   return CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
 }
 
+// The entry's file opened for writing; INVALID_HANDLE_VALUE with *error set
+// when it cannot be.
+HANDLE OpenEntryFile(WChar* path, uint32_t namePosition, uint32_t flags, DWORD* error) {
+  HANDLE file = OpenTarget(path);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    // A folder made for an earlier name was removed since (by someone
+    // else): make every level again, as for a name of a new folder.
+    ForgetMadeFolder(MadeFolder);
+    CreateParentDirs(path, namePosition);
+    file = OpenTarget(path);
+  }
+  if (file == INVALID_HANDLE_VALUE && (flags & FE_REPLACE_LOCKED) && GetLastError() == ERROR_SHARING_VIOLATION) {
+    if (!MoveLockedFileAside(path)) {
+      *error = ERROR_FILENAME_EXCED_RANGE;
+      return INVALID_HANDLE_VALUE;
+    }
+    file = OpenTarget(path);
+  }
+  if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
+  return file;
+}
+
 // For the failure line of a name that does not fit: the path as far as it
 // fits, with non-ASCII bytes shown as '?'. Only ever logged, never opened.
 void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
@@ -102,10 +124,48 @@ void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
   path[i] = 0;
 }
 
-struct Redirection {
-  bool Disabled;
-  void* Token;
-};
+// Writes one applicable entry below the install directory: 0, or the Win32
+// error that stopped it, with path naming the file for the failure line.
+DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
+  const char* name = Package.NamesArea + entry->NameOffset;
+  if (!MultiByteToWideChar(CP_ACP, 0, name, -1, W(path + namePosition),
+                           static_cast<int>(PATH_CAPACITY - namePosition))) {
+    ShowCutName(path, namePosition, name);
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
+  FormatArg arg = TextArg(path);
+  AppendLog(u"Copy %s\r\n", &arg, 1);
+  // Without a file to open, nothing would show that a folder made for an
+  // earlier name has gone since.
+  if (entry->Flags & FE_NO_EXTRACT) ForgetMadeFolder(MadeFolder);
+  CreateParentDirs(path, namePosition);
+  if (entry->Flags & FE_NO_EXTRACT) return 0;
+
+  DWORD error = 0;
+  HANDLE file = OpenEntryFile(path, namePosition, entry->Flags, &error);
+  if (file == INVALID_HANDLE_VALUE) return error;
+  if (WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
+    FILETIME lastWrite = {entry->LastWriteTimeLow, entry->LastWriteTimeHigh};
+    SetFileTime(file, nullptr, nullptr, &lastWrite);
+  }
+  CloseHandle(file);
+  return error;
+}
+
+// Writes the applicable entries in package order and stops at the first
+// that fails, after its failure line.
+bool WriteFiles(WChar* path, uint32_t namePosition) {
+  for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
+    const FileEntry* entry = &Package.Entries[i];
+    if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
+    DWORD error = InstallEntry(entry, path, namePosition);
+    if (error) {
+      LogFailure(path, error);
+      return false;
+    }
+  }
+  return true;
+}
 
 // The file phase is over: the bar and the pane show where it ended.
 void EndFilePhase() {
@@ -114,78 +174,9 @@ void EndFilePhase() {
   ReleaseLog();
 }
 
-int FailRun(Redirection* redirection) {
-  EndFilePhase();
-  if (redirection->Disabled) RevertFsRedirection(redirection->Token);
-  return 1;
-}
-
-}  // namespace
-
-int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
-  Redirection redirection = {false, nullptr};
-  redirection.Disabled = DisableFsRedirection(&redirection.Token) == 1;
-  Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
-  StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
-  ForgetMadeFolder(MadeFolder);
-  HoldLog();
-  if (namePosition >= PATH_CAPACITY) return FailRun(&redirection);
-
-  for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
-    const FileEntry* entry = &Package.Entries[i];
-    if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
-    const char* name = Package.NamesArea + entry->NameOffset;
-    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, W(path + namePosition),
-                             static_cast<int>(PATH_CAPACITY - namePosition))) {
-      ShowCutName(path, namePosition, name);
-      LogFailure(path, ERROR_FILENAME_EXCED_RANGE);
-      return FailRun(&redirection);
-    }
-    FormatArg arg = TextArg(path);
-    AppendLog(u"Copy %s\r\n", &arg, 1);
-    // Without a file to open, nothing would show that a folder made for an
-    // earlier name has gone since.
-    if (entry->Flags & FE_NO_EXTRACT) ForgetMadeFolder(MadeFolder);
-    CreateParentDirs(path, namePosition);
-    if (entry->Flags & FE_NO_EXTRACT) continue;
-
-    HANDLE file = OpenTarget(path);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-      // A folder made for an earlier name was removed since (by someone
-      // else): make every level again, as for a name of a new folder.
-      ForgetMadeFolder(MadeFolder);
-      CreateParentDirs(path, namePosition);
-      file = OpenTarget(path);
-    }
-    DWORD error = 0;
-    if (file == INVALID_HANDLE_VALUE) {
-      error = GetLastError();
-      if ((entry->Flags & FE_REPLACE_LOCKED) && error == ERROR_SHARING_VIOLATION) {
-        if (!MoveLockedFileAside(path)) {
-          error = ERROR_FILENAME_EXCED_RANGE;
-        } else {
-          file = OpenTarget(path);
-          error = GetLastError();
-        }
-      }
-      if (file == INVALID_HANDLE_VALUE) {
-        LogFailure(path, error);
-        return FailRun(&redirection);
-      }
-    }
-    if (entry->DataSize > 0) {
-      if (!WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
-        CloseHandle(file);
-        LogFailure(path, error);
-        return FailRun(&redirection);
-      }
-    }
-    FILETIME lastWrite = {entry->LastWriteTimeLow, entry->LastWriteTimeHigh};
-    SetFileTime(file, nullptr, nullptr, &lastWrite);
-    CloseHandle(file);
-  }
-
-  EndFilePhase();
+// Shortcuts, registration and configure command, with the bar creeping on
+// meanwhile; then the bar at its end and the closing log line.
+void FinishInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
   // In silent mode there is no window to own the timer, and nothing to show.
   if (window) SetTimer(window, PROGRESS_TIMER_ID, PROGRESS_TIMER_MS, ProgressTimerProc);
   if (FreshInstall == 1) {
@@ -196,7 +187,22 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
   if (window) KillTimer(window, PROGRESS_TIMER_ID);
   if (Progress.Bar) SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, PROGRESS_END, 0);
   AppendLog(u"End");
-  if (redirection.Disabled) RevertFsRedirection(redirection.Token);
+}
+
+}  // namespace
+
+int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
+  void* redirectionToken = nullptr;
+  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
+  Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
+  StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
+  ForgetMadeFolder(MadeFolder);
+  HoldLog();
+  bool written = namePosition < PATH_CAPACITY && WriteFiles(path, namePosition);
+  EndFilePhase();
+  if (written) FinishInstall(window, path, namePosition, desktopShortcut);
+  if (redirectionDisabled) RevertFsRedirection(redirectionToken);
+  if (!written) return 1;
   InstallFinished = 1;
   return 0;
 }

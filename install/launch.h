@@ -8,9 +8,8 @@
 
 #include "env/wide_text.h"
 
-// When IDC_LAUNCH is checked: expands LaunchCommand and opens it through the
-// desktop shell, in the directory field's (normalised) directory.
-void LaunchAfterFinish(HWND dialog);
+// Expands LaunchCommand and opens it through the desktop shell in directory.
+void LaunchProduct(const WChar* directory);
 
 // Asks the desktop shell to open file (default verb and show state, no
 // separate arguments) in directory. Returns the COM result of the attempt.

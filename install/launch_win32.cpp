@@ -8,7 +8,6 @@
 
 #include "env/app_message_win32.h"
 #include "install/install_location.h"
-#include "ui/dialog_ids.h"
 
 namespace {
 
@@ -117,8 +116,7 @@ HRESULT LaunchViaDesktopShell(const WChar* file, const WChar* directory) {
   return hr;
 }
 
-void LaunchAfterFinish(HWND dialog) {
-  if (IsDlgButtonChecked(dialog, IDC_LAUNCH) != BST_CHECKED) return;
+void LaunchProduct(const WChar* directory) {
   const WChar* command = LaunchCommand();
   if (!command) return;
   WChar file[LAUNCH_FILE_CAPACITY];
@@ -126,8 +124,5 @@ void LaunchAfterFinish(HWND dialog) {
   // would be undefined.
   DWORD needed = ExpandEnvironmentStringsW(W(command), W(file), LAUNCH_FILE_CAPACITY);
   if (needed == 0 || needed > LAUNCH_FILE_CAPACITY) return;
-  WChar directory[PATH_CAPACITY];
-  directory[0] = 0;
-  ReadDirField(dialog, directory, PATH_CAPACITY);
   LaunchViaDesktopShell(file, directory);
 }

@@ -4,10 +4,6 @@
 
 #include "env/wide_text.h"
 
-enum : uint32_t { RUN_FAILED = 0x12345678u };
-
-// Writes the uninstall entry and runs the configure command.
+// Writes the uninstall entry and runs the configure command. Nothing is
+// written or run when the key cannot be created.
 void RegisterUninstall(WChar* pathBuffer, uint32_t namePosition, HWND window);
-uint32_t RunAndWait(WChar* commandLine);
-void WaitPumping(HANDLE handle);
-void PumpMessages();

@@ -6,10 +6,13 @@
 
 namespace {
 
-enum : UINT { MSG_PRODUCT_CLOSE = 0x8066 };
+// Products whose name begins with a capital I also close on this message; no package setting names it.
+enum : UINT { MSG_PRODUCT_CLOSE = WM_APP + 0x66 };
 enum : LPARAM { CLOSE_LPARAM = 1024 };
-enum : DWORD { CLOSE_PAUSE_MS = 600, MUTEX_SYNCHRONIZE = 0x100000, ANSWER_POLL_MS = 100 };
-enum : int { SILENT_ATTEMPTS = 5 };
+enum : DWORD { CLOSE_PAUSE_MS = 600, ANSWER_POLL_MS = 100 };
+// Close requests sent before the user is first asked to close the product,
+// in the wizard as in a silent run.
+enum : int { REQUESTS_BEFORE_ASKING = 5 };
 
 // Requests are numbered; a copy's answer carries the number of the request
 // it answers. Process-wide, because an answer can still arrive after the
@@ -75,12 +78,12 @@ void CloseRunningInstances(HWND owner) {
       if (alsoProductClose && !RequestPending()) SendRequest(window, MSG_PRODUCT_CLOSE, 0);
     }
     Sleep(CLOSE_PAUSE_MS);
-    if (++attempts > SILENT_ATTEMPTS) AskToClose(owner);
+    if (++attempts > REQUESTS_BEFORE_ASKING) AskToClose(owner);
   }
   const WChar* mutexName = Config(CFG_RUNNING_MUTEX);
   if (!mutexName) return;
   for (;;) {
-    HANDLE mutex = OpenMutexW(MUTEX_SYNCHRONIZE, FALSE, W(mutexName));
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, W(mutexName));
     if (!mutex) return;
     CloseHandle(mutex);
     AskToClose(owner);

@@ -8,8 +8,8 @@
 int RunSilentInstall() {
   WChar path[PATH_CAPACITY];
   path[0] = 0;
-  FreshInstall = FindPreviousInstall(path, PATH_CAPACITY);
-  if (FreshInstall == 1 && GetDefaultInstallDir(path, 1) == 1 &&
+  FreshInstall = FindPreviousInstall(path, PATH_CAPACITY) ? 0 : 1;
+  if (FreshInstall == 1 && GetDefaultInstallDir(path, true) &&
       !AppendProductFolder(path, PATH_CAPACITY, Config(CFG_PRODUCT_NAME)))
     return 1;
   // An empty or overlong directory text ends here, before anything is made.

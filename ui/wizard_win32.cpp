@@ -16,6 +16,7 @@
 #include "package/package.h"
 #include "startup/dll_safety_win32.h"
 #include "ui/dialog_ids.h"
+#include "ui/dir_field.h"
 #include "ui/license_text.h"
 #include "ui/log_output.h"
 #include "ui/wizard.h"
@@ -213,10 +214,10 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
 
   WChar dir[PATH_CAPACITY];
   dir[0] = 0;
-  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY);
-  int append = 0;
+  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY) ? 0 : 1;
+  bool append = false;
   if (FreshInstall)
-    append = GetDefaultInstallDir(dir, 1);
+    append = GetDefaultInstallDir(dir, true);
   else
     CheckDlgButton(dialog, IDC_ACCEPT, BST_CHECKED);
   // Setting the field raises its change notification, which judges IDC_NEXT.
@@ -287,7 +288,7 @@ void BrowseForInstallDir(HWND dialog) {
   // The browser starts on the program-files directory, not on the field's text.
   WChar dir[PATH_CAPACITY];
   dir[0] = 0;
-  GetDefaultInstallDir(dir, 0);
+  GetDefaultInstallDir(dir, false);
 
   BROWSEINFOW info;
   ZeroMemory(&info, sizeof info);
@@ -302,11 +303,20 @@ void BrowseForInstallDir(HWND dialog) {
   LPITEMIDLIST picked = SHBrowseForFolderW(&info);
   if (picked) {
     if (SHGetPathFromIDListW(picked, W(dir)) && GetFileAttributesW(W(dir)) != INVALID_FILE_ATTRIBUTES)
-      SetDirField(dir, dialog, 1);
+      SetDirField(dir, dialog, true);
     FreeIdList(picked);
   }
   FreeIdList(root);
   if (SUCCEEDED(init)) CoUninitialize();
+}
+
+// Finish with the launch box checked opens the product in the directory
+// field's (normalised) directory.
+void LaunchIfChosen(HWND dialog) {
+  if (!IsChecked(dialog, IDC_LAUNCH)) return;
+  WChar directory[PATH_CAPACITY];
+  ReadDirField(dialog, directory, PATH_CAPACITY);
+  LaunchProduct(directory);
 }
 
 void OnCommand(HWND dialog, WPARAM wParam) {
@@ -316,7 +326,7 @@ void OnCommand(HWND dialog, WPARAM wParam) {
       break;
     case IDC_CANCEL:
       if (!IsUsable(dialog, IDC_CANCEL)) break;  // Escape while the run holds the button disabled
-      if (InstallFinished) LaunchAfterFinish(dialog);
+      if (InstallFinished) LaunchIfChosen(dialog);
       EndDialog(dialog, 0);
       break;
     case IDC_BACK:
@@ -337,6 +347,56 @@ void OnCommand(HWND dialog, WPARAM wParam) {
   }
 }
 
+// What a page shows: its header texts and the controls it shows and hides,
+// in the order it does so (hiding the control that holds the focus moves the
+// focus on to one still visible). Controls a page does not list keep their
+// state: the bar of a failed run stays in view.
+const bool SHOW = true, HIDE = false;
+struct PageControl {
+  uint8_t Id;
+  bool Shown;
+};
+struct PageLayout {
+  uint8_t Title, Subtitle;
+  PageControl Controls[9];  // unused entries have Id 0
+};
+// Byte-aligned: the default 32-byte alignment of arrays would pad the stub.
+alignas(1) const PageLayout kPages[] = {
+    {TXT_LICENSE_TITLE,
+     TXT_LICENSE_SUBTITLE,
+     {{IDC_ACCEPT, SHOW}, {IDC_RICHTEXT, SHOW}, {IDC_TEXT_FRAME, SHOW}, {IDC_BACK, HIDE}, {IDC_DIR_EDIT, HIDE},
+      {IDC_DESKTOP_SHORTCUT, HIDE}, {IDC_BROWSE, HIDE}}},
+    {TXT_DEST_TITLE,
+     TXT_DEST_SUBTITLE_FMT,
+     {{IDC_ACCEPT, HIDE}, {IDC_RICHTEXT, HIDE}, {IDC_TEXT_FRAME, HIDE}, {IDC_BACK, SHOW}, {IDC_DIR_EDIT, SHOW},
+      {IDC_DESKTOP_SHORTCUT, SHOW}, {IDC_BROWSE, SHOW}}},
+    {TXT_INSTALLING_TITLE,
+     TXT_INSTALLING_SUBTITLE_FMT,
+     {{IDC_ACCEPT, HIDE}, {IDC_BACK, HIDE}, {IDC_DIR_EDIT, HIDE}, {IDC_DESKTOP_SHORTCUT, HIDE}, {IDC_BROWSE, HIDE},
+      {IDC_RICHTEXT, SHOW}, {IDC_TEXT_FRAME, SHOW}, {IDC_PROGRESS, SHOW}, {IDC_NEXT, HIDE}}},
+    {TXT_DONE_TITLE,
+     TXT_FINISH_SUBTITLE,
+     {{IDC_RICHTEXT, HIDE}, {IDC_TEXT_FRAME, HIDE}, {IDC_PROGRESS, HIDE}, {IDC_LAUNCH, SHOW}}},
+    {TXT_FAILED_TITLE, TXT_FINISH_SUBTITLE, {}},
+};
+static_assert(sizeof kPages / sizeof kPages[0] == PAGE_FAILED, "one layout per page, in WizardPage order");
+
+void OfferLaunch(HWND dialog) {
+  WChar launch[LAUNCH_TEXT_CAPACITY];
+  FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
+  FormatText(launch, LAUNCH_TEXT_CAPACITY, GetText(TXT_LAUNCH_FMT), &name, 1);
+  SetControlText(dialog, IDC_LAUNCH, launch);
+  CheckDlgButton(dialog, IDC_LAUNCH, BST_CHECKED);
+}
+
+// Cancel becomes Finish, and Enter means Finish: after a run that ended
+// well, the pane that held the focus is hidden.
+void ShowFinishButton(HWND dialog) {
+  SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
+  EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
+}
+
 bool IsWhiteControl(int id) {
   return id == IDC_HEADER_BAND || id == IDC_TITLE || id == IDC_SUBTITLE || id == IDC_HEADER_ICON ||
          id == IDC_RICHTEXT;
@@ -345,67 +405,23 @@ bool IsWhiteControl(int id) {
 }  // namespace
 
 void SetPage(HWND dialog, int page) {
+  if (page < PAGE_LICENSE || page > PAGE_FAILED) return;
+  const PageLayout& layout = kPages[page - PAGE_LICENSE];
+  SetHeaderTexts(dialog, layout.Title, layout.Subtitle);
+  for (const PageControl& control : layout.Controls)
+    if (control.Id) ShowControl(dialog, control.Id, control.Shown);
   switch (page) {
-    case PAGE_LICENSE:
-      SetHeaderTexts(dialog, TXT_LICENSE_TITLE, TXT_LICENSE_SUBTITLE);
-      ShowControl(dialog, IDC_ACCEPT, true);
-      ShowControl(dialog, IDC_RICHTEXT, true);
-      ShowControl(dialog, IDC_TEXT_FRAME, true);
-      ShowControl(dialog, IDC_BACK, false);
-      ShowControl(dialog, IDC_DIR_EDIT, false);
-      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, false);
-      ShowControl(dialog, IDC_BROWSE, false);
-      break;
-    case PAGE_DESTINATION:
-      SetHeaderTexts(dialog, TXT_DEST_TITLE, TXT_DEST_SUBTITLE_FMT);
-      ShowControl(dialog, IDC_ACCEPT, false);
-      ShowControl(dialog, IDC_RICHTEXT, false);
-      ShowControl(dialog, IDC_TEXT_FRAME, false);
-      ShowControl(dialog, IDC_BACK, true);
-      ShowControl(dialog, IDC_DIR_EDIT, true);
-      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, true);
-      ShowControl(dialog, IDC_BROWSE, true);
-      break;
     case PAGE_INSTALLING:
-      SetHeaderTexts(dialog, TXT_INSTALLING_TITLE, TXT_INSTALLING_SUBTITLE_FMT);
-      ShowControl(dialog, IDC_ACCEPT, false);
-      ShowControl(dialog, IDC_BACK, false);
-      ShowControl(dialog, IDC_DIR_EDIT, false);
-      ShowControl(dialog, IDC_DESKTOP_SHORTCUT, false);
-      ShowControl(dialog, IDC_BROWSE, false);
-      ShowControl(dialog, IDC_RICHTEXT, true);
-      ShowControl(dialog, IDC_TEXT_FRAME, true);
-      ShowControl(dialog, IDC_PROGRESS, true);
-      ShowControl(dialog, IDC_NEXT, false);
       EnableWindow(GetDlgItem(dialog, IDC_CANCEL), FALSE);
       break;
-    case PAGE_DONE: {
-      SetHeaderTexts(dialog, TXT_DONE_TITLE, TXT_FINISH_SUBTITLE);
-      ShowControl(dialog, IDC_RICHTEXT, false);
-      ShowControl(dialog, IDC_TEXT_FRAME, false);
-      ShowControl(dialog, IDC_PROGRESS, false);
-      SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
-      EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
-      WChar launch[LAUNCH_TEXT_CAPACITY];
-      FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
-      FormatText(launch, LAUNCH_TEXT_CAPACITY, GetText(TXT_LAUNCH_FMT), &name, 1);
-      SetControlText(dialog, IDC_LAUNCH, launch);
-      CheckDlgButton(dialog, IDC_LAUNCH, BST_CHECKED);
-      ShowControl(dialog, IDC_LAUNCH, true);
-      // The pane that held the focus during the run is hidden now; Enter
-      // means Finish.
-      SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
+    case PAGE_DONE:
+      OfferLaunch(dialog);
+      ShowFinishButton(dialog);
       break;
-    }
-    case PAGE_FAILED: {
-      SetHeaderTexts(dialog, TXT_FAILED_TITLE, TXT_FINISH_SUBTITLE);
+    case PAGE_FAILED:
       ShowErrorBar(GetDlgItem(dialog, IDC_PROGRESS));
-      SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
-      EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
-      // Enter now means Finish.
-      SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
+      ShowFinishButton(dialog);
       break;
-    }
     default:
       break;
   }

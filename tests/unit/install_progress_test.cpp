@@ -1,13 +1,9 @@
-// Portable parts of the install run: progress arithmetic (the file phase,
-// its chunks, how often the bar is redrawn, the timer's creep) and the
-// directories made for each name.
+// Progress arithmetic of the install run: the file phase, its chunks, how
+// often the bar is redrawn, the timer's creep.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <string>
 #include <vector>
 
-#include "install/folder_levels.h"
 #include "install/progress.h"
 
 namespace {
@@ -108,67 +104,6 @@ TEST(InstallProgress, BarIsRedrawnAtMostEvery50Ms) {
     EXPECT_EQ(TakeBarUpdate(&state, s.Position, s.Now), s.Shown) << s.Position << " at " << s.Now;
   }
   EXPECT_EQ(state.Shown, 40u);
-}
-
-// A file system of directories only, for the folder levels of a run.
-std::set<std::u16string>* Directories;
-std::vector<std::u16string>* Made;
-
-void FakeMakeDirectory(const WChar* path) {
-  std::u16string dir(path);
-  Made->push_back(dir);
-  std::u16string parent = dir.substr(0, dir.rfind(u'\\'));
-  if (Directories->count(parent)) Directories->insert(dir);
-}
-
-bool ParentExists(const std::u16string& path) { return Directories->count(path.substr(0, path.rfind(u'\\'))) > 0; }
-
-TEST(InstallProgress, FolderLevelsAreMadeWhereANameLeavesTheLastFolder) {
-  std::set<std::u16string> dirs = {u"C:\\T"};
-  std::vector<std::u16string> made;
-  Directories = &dirs;
-  Made = &made;
-  WChar madeFolder[260] = {};
-  WChar path[260];
-  const uint32_t namePosition = 5;  // after "C:\T\"
-  struct Step {
-    const char16_t* Name;
-    std::vector<std::u16string> Made;
-  } steps[] = {
-      {u"top.txt", {}},
-      {u"a\\b\\one.txt", {u"C:\\T\\a", u"C:\\T\\a\\b"}},
-      {u"a\\b\\two.txt", {}},
-      {u"a\\b\\c\\x.txt", {u"C:\\T\\a\\b\\c"}},
-      {u"a\\bb\\y.txt", {u"C:\\T\\a\\bb"}},  // shares the text "a\\b", not the folder
-      {u"a\\z.txt", {}},
-      {u"d\\b\\w.txt", {u"C:\\T\\d", u"C:\\T\\d\\b"}},
-      {u"top2.txt", {}},
-      {u"a\\b\\three.txt", {u"C:\\T\\a", u"C:\\T\\a\\b"}},  // back in a folder left before
-  };
-  for (const Step& s : steps) {
-    made.clear();
-    std::u16string full = std::u16string(u"C:\\T\\") + s.Name;
-    std::copy(full.c_str(), full.c_str() + full.size() + 1, path);
-    MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory);
-    EXPECT_EQ(std::u16string(path), full) << "the path is restored";
-    EXPECT_EQ(made, s.Made) << std::string(full.begin(), full.end());
-    EXPECT_TRUE(ParentExists(full));
-  }
-
-  // Someone removes the folder between two of its files: the run's next
-  // open fails for the missing path, and once the folder made last is
-  // forgotten the levels are made again, as for a new folder.
-  dirs.erase(u"C:\\T\\a\\b");
-  std::u16string four = u"C:\\T\\a\\b\\four.txt";
-  std::copy(four.c_str(), four.c_str() + four.size() + 1, path);
-  made.clear();
-  MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory);
-  EXPECT_TRUE(made.empty());
-  EXPECT_FALSE(ParentExists(four));
-  ForgetMadeFolder(madeFolder);
-  MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory);
-  EXPECT_EQ(made, (std::vector<std::u16string>{u"C:\\T\\a", u"C:\\T\\a\\b"}));
-  EXPECT_TRUE(ParentExists(four));
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+#include "install/configure_command.h"
+
+#include "env/app_message_win32.h"
+#include "install/install_location.h"
+#include "package/package.h"
+#include "ui/log_output.h"
+
+namespace {
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void WaitPumping(HANDLE handle) {
+  for (;;) {
+    PumpMessages();
+    DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+    if (r != WAIT_OBJECT_0 + 1) break;
+  }
+  PumpMessages();
+}
+
+// Nothing waits for a command that cannot be started, and its exit code is
+// not looked at.
+void RunAndWait(WChar* commandLine) {
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  if (!CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return;
+  CloseHandle(process.hThread);
+  WaitPumping(process.hProcess);
+  CloseHandle(process.hProcess);
+}
+
+}  // namespace
+
+void RunConfigureCommand(const WChar* program, HWND window) {
+  const WChar* configureArgs = Config(CFG_CONFIGURE_ARGS);
+  if (!configureArgs) return;
+  WChar command[COMMAND_CAPACITY];
+  uint32_t quoteEnd = 0;
+  if (!BuildQuotedProgram(command, COMMAND_CAPACITY, program, &quoteEnd)) return;
+  // Arguments that do not fit are not run cut short.
+  if (!AppendConfigureArgs(command, COMMAND_CAPACITY, quoteEnd, configureArgs,
+                           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)), PreviousVersion))
+    return;
+  FormatArg arg = TextArg(command);
+  AppendLog(u"Config: %s\r\n", &arg, 1);
+  RunAndWait(command);
+}
