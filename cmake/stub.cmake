@@ -37,7 +37,7 @@ add_custom_target(ordinal_libs DEPENDS ${ORDINAL_LIBS})
 # Generated resources: dialog template and icon, drawn by scripts.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dialog1.bin
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_BINARY_DIR}/dialog1.bin
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_dialog.py)
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_SOURCE_DIR}/resources/dialog_ids.py ${CMAKE_SOURCE_DIR}/ui/dialog_ids.h)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/setup.ico
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${CMAKE_BINARY_DIR}/setup.ico
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py)

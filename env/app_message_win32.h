@@ -4,7 +4,7 @@
 
 #include "env/wide_text.h"
 
-// Formats format with the one text argument (may be null) into 512
+// Formats format with the one text argument (may be null) into MESSAGE_TEXT_CAPACITY
 // characters and shows it; returns MessageBoxW's result unchanged.
 int ShowAppMessage(HWND owner, UINT type, const WChar* format, const WChar* argument);
 

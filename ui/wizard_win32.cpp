@@ -9,6 +9,7 @@
 
 #include "env/app_message_win32.h"
 #include "env/localised_strings.h"
+#include "env/text_capacities.h"
 #include "install/install_location.h"
 #include "install/install_run.h"
 #include "install/launch.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-enum : uint32_t { SUBTITLE_CAPACITY = 256, LAUNCH_TEXT_CAPACITY = 128 };
 const COLORREF kErrorBarColour = 0x000000F0;  // red 240
 // Vista's progress-bar state, absent from the XP-level headers.
 const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -77,9 +77,9 @@ void ShowErrorBar(HWND bar) {
 
 void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
   SetControlText(dialog, IDC_TITLE, GetText(titleId));
-  WChar subtitle[SUBTITLE_CAPACITY];
+  WChar subtitle[SUBTITLE_TEXT_CAPACITY];
   FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
-  FormatText(subtitle, SUBTITLE_CAPACITY, GetText(subtitleId), &name, 1);
+  FormatText(subtitle, SUBTITLE_TEXT_CAPACITY, GetText(subtitleId), &name, 1);
   SetControlText(dialog, IDC_SUBTITLE, subtitle);
 }
 
@@ -199,7 +199,7 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   }
 
-  WChar title[260];
+  WChar title[TITLE_TEXT_CAPACITY];
   FormatWindowTitle(title);
   SetWindowTextW(dialog, W(title));
 
@@ -382,9 +382,9 @@ alignas(1) const PageLayout kPages[] = {
 static_assert(sizeof kPages / sizeof kPages[0] == PAGE_FAILED, "one layout per page, in WizardPage order");
 
 void OfferLaunch(HWND dialog) {
-  WChar launch[LAUNCH_TEXT_CAPACITY];
+  WChar launch[LAUNCH_LABEL_CAPACITY];
   FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
-  FormatText(launch, LAUNCH_TEXT_CAPACITY, GetText(TXT_LAUNCH_FMT), &name, 1);
+  FormatText(launch, LAUNCH_LABEL_CAPACITY, GetText(TXT_LAUNCH_FMT), &name, 1);
   SetControlText(dialog, IDC_LAUNCH, launch);
   CheckDlgButton(dialog, IDC_LAUNCH, BST_CHECKED);
 }

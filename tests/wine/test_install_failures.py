@@ -68,6 +68,9 @@ class InstallFailureTest(harness.WineTestCase):
         exe = folder / f"holder{n}.exe"
         shutil.copy(harness.helper("fake_product"), exe)
         ready = folder / f"ready{n}"
+        # The numbers start again after release_holders: an earlier holder's
+        # file must not pass for this one's.
+        ready.unlink(missing_ok=True)
         self.holders.append(self.p.start(exe, "--lock", win_path, mode, "--ready", harness.Prefix.win(ready),
                                          msgbox=False))
         self.assertTrue(harness.wait_for_file(ready))
