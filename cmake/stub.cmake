@@ -34,16 +34,21 @@ foreach(lib shell32 comctl32 shlwapi)
 endforeach()
 add_custom_target(ordinal_libs DEPENDS ${ORDINAL_LIBS})
 
-# Generated resources: dialog template and icon, drawn by scripts.
+# Generated resources: dialog template and icon, drawn by scripts, and the
+# manifest without its indentation.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dialog1.bin
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_BINARY_DIR}/dialog1.bin
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_dialog.py)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/setup.ico
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${CMAKE_BINARY_DIR}/setup.ico
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/stub-compact.manifest
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py
+    ${CMAKE_SOURCE_DIR}/resources/stub.manifest ${CMAKE_BINARY_DIR}/stub-compact.manifest
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py ${CMAKE_SOURCE_DIR}/resources/stub.manifest)
 set(STUB_RC ${CMAKE_SOURCE_DIR}/resources/stub.rc)
 set_source_files_properties(${STUB_RC} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_SOURCE_DIR}/resources/stub.manifest")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_SOURCE_DIR}")
 enable_language(RC)
 
