@@ -102,12 +102,15 @@ if(BENCH_HELPER_SOURCES)
   endforeach()
 endif()
 
-# DLLs that the Wine tests plant beside a setup file (tests/helpers/dll).
+# DLLs that the Wine tests plant beside a setup file or load into its process
+# (tests/helpers/dll).
 file(GLOB HELPER_DLL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/dll/*.cpp)
 foreach(src ${HELPER_DLL_SOURCES})
   get_filename_component(name ${src} NAME_WE)
   add_library(${name} SHARED ${src})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX .dll)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE)
-  target_link_options(${name} PRIVATE -static)
+  # Exports by their plain names (no stdcall @N), as GetProcAddress asks for them.
+  target_link_options(${name} PRIVATE -static -Wl,--kill-at)
 endforeach()
