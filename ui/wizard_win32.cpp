@@ -35,10 +35,11 @@ const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_ED
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
 
-// The pixel sizes given here are those of a 96-dpi screen. The manifest
-// declares the setup DPI-aware, so Windows no longer stretches the window as
-// a bitmap on a screen of more; they grow with the screen's DPI instead, as
-// the template's dialog units do with the dialog font.
+// Sizes this file gives in pixels are those of a 96-dpi screen. The manifest
+// declares the setup aware of the system's DPI (not per monitor: the dialog
+// does not handle WM_DPICHANGED), so Windows no longer stretches the window
+// as a bitmap where the screen has more; the sizes grow with the screen's DPI
+// instead, as the template's dialog units grow with the dialog font.
 int ScreenPixels(int pixelsAt96Dpi) {
   HDC screen = GetDC(nullptr);
   int dpi = GetDeviceCaps(screen, LOGPIXELSY);
