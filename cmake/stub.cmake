@@ -34,16 +34,21 @@ foreach(lib shell32 comctl32 shlwapi)
 endforeach()
 add_custom_target(ordinal_libs DEPENDS ${ORDINAL_LIBS})
 
-# Generated resources: dialog template and icon, drawn by scripts.
+# Generated resources: dialog template and icon, drawn by scripts, and the
+# manifest without its indentation.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dialog1.bin
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_BINARY_DIR}/dialog1.bin
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_dialog.py ${CMAKE_SOURCE_DIR}/resources/dialog_ids.py ${CMAKE_SOURCE_DIR}/ui/dialog_ids.h)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/setup.ico
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${CMAKE_BINARY_DIR}/setup.ico
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/stub-compact.manifest
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py
+    ${CMAKE_SOURCE_DIR}/resources/stub.manifest ${CMAKE_BINARY_DIR}/stub-compact.manifest
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py ${CMAKE_SOURCE_DIR}/resources/stub.manifest)
 set(STUB_RC ${CMAKE_SOURCE_DIR}/resources/stub.rc)
 set_source_files_properties(${STUB_RC} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_SOURCE_DIR}/resources/stub.manifest")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_SOURCE_DIR}")
 enable_language(RC)
 
@@ -102,12 +107,15 @@ if(BENCH_HELPER_SOURCES)
   endforeach()
 endif()
 
-# DLLs that the Wine tests plant beside a setup file (tests/helpers/dll).
+# DLLs that the Wine tests plant beside a setup file or load into its process
+# (tests/helpers/dll).
 file(GLOB HELPER_DLL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/dll/*.cpp)
 foreach(src ${HELPER_DLL_SOURCES})
   get_filename_component(name ${src} NAME_WE)
   add_library(${name} SHARED ${src})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX .dll)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE)
-  target_link_options(${name} PRIVATE -static)
+  # Exports by their plain names (no stdcall @N), as GetProcAddress asks for them.
+  target_link_options(${name} PRIVATE -static -Wl,--kill-at)
 endforeach()

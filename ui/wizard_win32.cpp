@@ -36,10 +36,22 @@ const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_ED
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
 
+// Sizes this file gives in pixels are those of a 96-dpi screen. The manifest
+// declares the setup aware of the system's DPI (not per monitor: the dialog
+// does not handle WM_DPICHANGED), so Windows no longer stretches the window
+// as a bitmap where the screen has more; the sizes grow with the screen's DPI
+// instead, as the template's dialog units grow with the dialog font.
+int ScreenPixels(int pixelsAt96Dpi) {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return MulDiv(pixelsAt96Dpi, dpi, 96);
+}
+
 // Pitch and family FIXED_PITCH, not DEFAULT_PITCH: the face the font mapper
 // then picks is part of how this window looks.
 HFONT CreateDialogFont(int height, int weight) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+  return CreateFontW(ScreenPixels(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, L"MS Shell Dlg");
 }
 
@@ -86,11 +98,9 @@ void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
 HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
   RECT frame;
   GetWindowRect(GetDlgItem(dialog, IDC_TEXT_FRAME), &frame);
+  // Inside the frame's line, one pixel wide at any DPI.
   InflateRect(&frame, -1, -1);
-  POINT topLeft = {frame.left, frame.top};
-  POINT bottomRight = {frame.right, frame.bottom};
-  ScreenToClient(dialog, &topLeft);
-  ScreenToClient(dialog, &bottomRight);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&frame), 2);
 
   static const wchar_t* const kLibraries[] = {L"msftedit.dll", L"riched20.dll"};
   static const wchar_t* const kClasses[] = {L"RICHEDIT50W", L"RichEdit20W"};
@@ -98,8 +108,8 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
   for (int i = 0; i < 2 && !pane; ++i) {
     // By full path: a DLL of the same name beside the setup file must not load.
     if (!LoadSystemLibrary(kLibraries[i])) continue;
-    pane = CreateWindowExW(0, kClasses[i], L"", 0x50210844, topLeft.x, topLeft.y,
-                           bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, dialog,
+    pane = CreateWindowExW(0, kClasses[i], L"", 0x50210844, frame.left, frame.top, frame.right - frame.left,
+                           frame.bottom - frame.top, dialog,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RICHTEXT)), instance, nullptr);
   }
   if (!pane) return nullptr;
@@ -110,7 +120,8 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
   SendMessageW(pane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
   RECT text;
   SendMessageW(pane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
-  InflateRect(&text, -7, -7);
+  int inset = ScreenPixels(7);
+  InflateRect(&text, -inset, -inset);
   SendMessageW(pane, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&text));
   return pane;
 }

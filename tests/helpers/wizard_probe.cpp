@@ -29,6 +29,9 @@
 //       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips<TAB>pitch_and_family
 //   wizard_probe rect ID               screen rectangle (ID 0: the dialog window):
 //       rect<TAB>l<TAB>t<TAB>r<TAB>b
+//   wizard_probe layout                the geometry and fonts of the window, measured
+//                                      in the wizard's process by layout_spy.dll
+//                                      (beside this program); its lines as it writes them
 //   wizard_probe browse-open [TIMEOUT_MS]  exit 0 once the folder browser is open,
 //                                      1 when it is not (after TIMEOUT_MS, default 10 s)
 //   wizard_probe browse-select PATH    selects PATH in the open folder browser
@@ -41,7 +44,10 @@
 #include <richedit.h>
 #include <shlobj.h>
 #include <stdio.h>
+#include <tlhelp32.h>
 #include <wchar.h>
+
+#include "tests/helpers/dll/layout_spy.h"
 
 static const int kFrameId = 24, kProgressId = 22, kPaneId = 200;
 
@@ -339,7 +345,8 @@ struct Remote {
 static bool OpenRemote(HWND window, SIZE_T size, Remote* remote) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  remote->process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  remote->process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_CREATE_THREAD |
+                                    PROCESS_QUERY_INFORMATION, FALSE, pid);
   if (!remote->process) return false;
   remote->address = VirtualAllocEx(remote->process, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
   return remote->address != nullptr;
@@ -366,6 +373,66 @@ static int PrintCharFormat(HWND dialog, int start, int end) {
   Line(L"charformat\t%d\t%d\t", (format.dwEffects & CFE_BOLD) ? 1 : 0, (format.dwEffects & CFE_ITALIC) ? 1 : 0);
   WriteEscaped(format.szFaceName);
   Line(L"\t%ld\t%u\n", static_cast<long>(format.yHeight), static_cast<unsigned>(format.bPitchAndFamily));
+  return 0;
+}
+
+// The thread's exit code, or STILL_ACTIVE when it did not run to its end.
+static DWORD RunRemote(HANDLE process, const void* function, void* parameter) {
+  HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(function),
+                                     parameter, 0, nullptr);
+  if (!thread) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  return code;
+}
+
+static BYTE* RemoteModule(DWORD pid, const wchar_t* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+  if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+  MODULEENTRY32W module = {};
+  module.dwSize = sizeof module;
+  BYTE* base = nullptr;
+  for (BOOL more = Module32FirstW(snapshot, &module); more && !base; more = Module32NextW(snapshot, &module))
+    if (!_wcsicmp(module.szModule, name)) base = module.modBaseAddr;
+  CloseHandle(snapshot);
+  return base;
+}
+
+// LoadLibraryW of kernel32, at the same address in every process of the
+// machine, loads the DLL there; its MeasureLayout lies at the same offset
+// from the DLL's base as here.
+static int PrintLayout(HWND dialog) {
+  static LayoutReport report;
+  report.dialog = dialog;
+  DWORD length = GetModuleFileNameW(nullptr, report.text, MAX_PATH);
+  wchar_t* name = report.text + length;
+  while (name > report.text && name[-1] != L'\\') --name;
+  wcscpy(name, L"layout_spy.dll");
+  HMODULE local = LoadLibraryW(report.text);
+  FARPROC measure = local ? GetProcAddress(local, "MeasureLayout") : nullptr;
+  Remote remote;
+  if (!measure || !OpenRemote(dialog, sizeof report, &remote)) {
+    Line(L"nospy\n");
+    return 1;
+  }
+  DWORD pid = 0;
+  GetWindowThreadProcessId(dialog, &pid);
+  WriteProcessMemory(remote.process, remote.address, &report, sizeof report, nullptr);
+  FARPROC load = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW");
+  void* path = static_cast<LayoutReport*>(remote.address)->text;
+  DWORD loaded = RunRemote(remote.process, reinterpret_cast<void*>(load), path);
+  BYTE* base = loaded && loaded != STILL_ACTIVE ? RemoteModule(pid, L"layout_spy.dll") : nullptr;
+  BYTE* function = base ? base + (reinterpret_cast<BYTE*>(measure) - reinterpret_cast<BYTE*>(local)) : nullptr;
+  bool measured = function && RunRemote(remote.process, function, remote.address) == 0;
+  ReadProcessMemory(remote.process, remote.address, &report, sizeof report, nullptr);
+  CloseRemote(&remote);
+  if (!measured) {
+    Line(L"nolayout\n");
+    return 1;
+  }
+  report.text[LAYOUT_REPORT_CAPACITY - 1] = 0;
+  WriteUtf8(report.text);
   return 0;
 }
 
@@ -462,6 +529,7 @@ int wmain(int argc, wchar_t** argv) {
     Line(L"rect\t%ld\t%ld\t%ld\t%ld\n", r.left, r.top, r.right, r.bottom);
     return 0;
   }
+  if (!wcscmp(verb, L"layout")) return PrintLayout(dialog);
   if (!wcsncmp(verb, L"browse-", 7)) return BrowseCommand(dialog, verb, argc > 2 ? argv[2] : nullptr);
   return 2;
 }

@@ -92,6 +92,8 @@ SUPPORTED_OS = ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{1f676c76-80e1-4239-9
                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                 "{e2011457-1546-43c5-a5fe-008deee3d3f0}"]
 
+WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+
 # Template order: id, class, style, x, y, cx, cy, title.
 DIALOG_CONTROLS = [
     (3, "Button", 0x40010000, 168, 201, 50, 14, ""),
@@ -277,6 +279,13 @@ class StubImageTest(unittest.TestCase):
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"})
         ids = [e.get("Id") for e in root.findall(f"{compat}compatibility/{compat}application/{compat}supportedOS")]
         self.assertEqual(ids, SUPPORTED_OS)
+        # System-DPI-aware, so that Windows does not stretch the wizard as a
+        # bitmap; not per-monitor, for the dialog does not handle WM_DPICHANGED.
+        settings = root.findall(f"{v3}application/{v3}windowsSettings/*")
+        self.assertEqual([(e.tag, e.text) for e in settings], [(WINDOWS_SETTINGS_2005 + "dpiAware", "true")])
+        # Only the reader's indentation is left out of the image.
+        self.assertNotIn("\n", text)
+        self.assertNotIn("> <", text)
         # Exactly one manifest, and it is the process manifest (id 1).
         self.assertEqual([k for k in self.resources if k[0] == RT_MANIFEST], [(RT_MANIFEST, 1, 1033)])
 

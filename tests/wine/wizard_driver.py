@@ -173,6 +173,24 @@ class Wizard:
         fields = self.probe("rect", str(cid)).stdout.split()
         return tuple(int(v) for v in fields[1:5])
 
+    def layout(self):
+        """The probe's layout lines: {"dpi": n, "client": rect, "inset": rect,
+        id: dict(visible, rect, cell, weight, text=(width, height))}."""
+        r = self.probe("layout")
+        assert r.code == 0, r.stdout
+        found = {}
+        for line in r.stdout.splitlines():
+            fields = line.split("\t")
+            numbers = [int(v) for v in fields[1:]]
+            if fields[0] == "dpi":
+                found["dpi"] = numbers[0]
+            elif fields[0] in ("client", "inset"):
+                found[fields[0]] = tuple(numbers)
+            elif fields[0] == "layout" and numbers[0] != -1:
+                found[numbers[0]] = dict(visible=numbers[1] == 1, rect=tuple(numbers[2:6]), cell=numbers[6],
+                                         weight=numbers[7], text=tuple(numbers[8:10]))
+        return found
+
     def finish(self, timeout=120):
         return self.prefix.finish(self.proc, timeout)
 
@@ -185,6 +203,14 @@ class Wizard:
                         f"{right - left}x{bottom - top}+{max(left, 0)}+{max(top, 0)}", "+repage", str(out)],
                        env=self.prefix.env, check=True, capture_output=True)
         return out
+
+
+def set_screen_dpi(prefix, dpi):
+    """The prefix's screen DPI, which Wine reads as it starts: the prefix is
+    stopped for it."""
+    subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                    "/d", str(dpi), "/f"], env=prefix.env, check=True, capture_output=True)
+    prefix.kill()
 
 
 def xdotool(prefix, *args):
