@@ -92,9 +92,10 @@ MANY_SMALL_PER_FOLDER = 200
 MANY_SMALL_SIZES = (50, 700)
 MANY_SMALL_EXTENSIONS = ["txt"] * 6 + ["md", "rst", "html", "py"]
 MANY_SMALL_EPOCH = 1700000000
+SYLLABLES = (1, 2, 2, 3, 3, 4)
 
 
-def word_list(rng, count=6000):
+def word_list(rng, count=3000):
     """Pronounceable words made of syllables: a word list that every machine
     has, because it is made here."""
     onsets = ["", "b", "c", "d", "f", "g", "h", "k", "l", "m", "n", "p", "r", "s", "t", "v", "w",
@@ -104,7 +105,7 @@ def word_list(rng, count=6000):
     words = set()
     while len(words) < count:
         words.add("".join(rng.choice(onsets) + rng.choice(vowels) + rng.choice(codas)
-                          for _ in range(rng.choice((1, 2, 2, 3, 3, 4)))))
+                          for _ in range(rng.choice(SYLLABLES))))
     return sorted(words)
 
 
@@ -113,7 +114,7 @@ def many_small():
     frequency, as prose is, cut to a size between the bounds."""
     rng = random.Random(100000)
     words = word_list(rng)
-    weights = [1 / (rank + 1) for rank in range(len(words))]
+    weights = [1 / (rank + 1) ** 1.5 for rank in range(len(words))]
     rng.shuffle(words)
     files = []
     folders = sorted(set(f"{a}_{b}" for a, b in zip(rng.sample(words, MANY_SMALL_FOLDERS),
