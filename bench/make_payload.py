@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Builds a benchmark payload.
 
-    make_payload.py OUT_DIR [--kind system|many-small]
+    make_payload.py OUT_DIR [--kind system|docs|many-small]
 
 system (the default): a folder of about 150 MB in a few thousand files
 copied from places every Debian system has, chosen deterministically (sorted
 walk, per-source byte quota, size and name limits).
+docs: the first 3,000 files of /usr/share/doc in that walk, a documentation
+set of text, HTML and compressed change logs.
 many-small: 100,000 generated text files of 50 to 700 bytes in 500 folders
 (about 39 MB), the shape of an SDK or a documentation set; the same bytes,
 names and times on every machine.
@@ -37,6 +39,8 @@ SOURCES = [
     ("doc", "/usr/share/doc", 20 << 20),
     ("lib", "/usr/lib/x86_64-linux-gnu", 73 << 20),
 ]
+DOCS_SOURCES = [("doc", "/usr/share/doc", 1 << 30)]
+DOCS_FILES = 3000
 MAX_FILE = 4 << 20          # no single file dominates the payload
 MAX_RELATIVE_PATH = 150     # InstallDir plus the name stays far below MAX_PATH
 SAFE_COMPONENT = re.compile(r"^[A-Za-z0-9_+\-][A-Za-z0-9._+\-]*$")
@@ -50,11 +54,11 @@ def windows_safe(relative):
     return len(relative) <= MAX_RELATIVE_PATH
 
 
-def select():
+def select(sources, max_files=None):
     """[(payload path, source path, size, mtime_ns)] in sorted order."""
     chosen = []
     folded = set()
-    for folder, root, quota in SOURCES:
+    for folder, root, quota in sources:
         candidates = []
         for dirpath, dirnames, filenames in os.walk(root):
             dirnames.sort()
@@ -70,7 +74,7 @@ def select():
             if not windows_safe(dest) or dest.lower() in folded or dest.lower() + "/" in folded:
                 continue
             st = os.stat(os.path.join(root, rel))
-            if st.st_size > MAX_FILE or used + st.st_size > quota:
+            if st.st_size > MAX_FILE or used + st.st_size > quota or len(chosen) == max_files:
                 continue
             if not os.access(os.path.join(root, rel), os.R_OK):
                 continue
@@ -174,7 +178,7 @@ def finish(tree, record, selection, description):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out", type=Path)
-    ap.add_argument("--kind", choices=["system", "many-small"], default="system")
+    ap.add_argument("--kind", choices=["system", "docs", "many-small"], default="system")
     args = ap.parse_args()
     out = args.out.resolve()
     tree = out / "tree"
@@ -182,7 +186,8 @@ def main():
     if args.kind == "many-small":
         write_many_small(out, tree, record)
         return
-    chosen = select()
+    sources = DOCS_SOURCES if args.kind == "docs" else SOURCES
+    chosen = select(sources, DOCS_FILES if args.kind == "docs" else None)
     selection = [[d, s, size, mtime] for d, s, size, mtime in chosen]
     if reusable(tree, record, selection):
         return
@@ -194,8 +199,8 @@ def main():
         shutil.copyfile(source, target)
         st = os.stat(source)
         os.utime(target, ns=(st.st_atime_ns, st.st_mtime_ns))
-    finish(tree, record, selection, {"kind": "system",
-                                     "sources": [{"folder": f, "source": r, "quota": q} for f, r, q in SOURCES]})
+    finish(tree, record, selection, {"kind": args.kind,
+                                     "sources": [{"folder": f, "source": r, "quota": q} for f, r, q in sources]})
 
 
 if __name__ == "__main__":

@@ -4,10 +4,11 @@
 # the payload and both installers, then times the installations under Wine
 # and writes build/bench/report.md and build/bench/report.json.
 #
-#   bench/run.sh [--payload system|many-small] [--runs N] [--storage disk|tmpfs] [--profile]
+#   bench/run.sh [--payload system|docs|many-small] [--runs N] [--storage disk|tmpfs] [--profile]
 #                [--variant NAME=STUB.exe]...
-# --payload many-small: 100,000 generated small text files instead of the
-# system files; its work folder is build/bench-many-small.
+# --payload docs (3,000 files of /usr/share/doc) or many-small (100,000
+# generated small text files) instead of the system files; the work folder is
+# then build/bench-docs or build/bench-many-small.
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
 # build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
 # BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
