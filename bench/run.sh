@@ -4,7 +4,11 @@
 # the payload and both installers, then times the installations under Wine
 # and writes build/bench/report.md and build/bench/report.json.
 #
-#   bench/run.sh [--runs N] [--storage disk|tmpfs] [--profile] [--variant NAME=STUB.exe]...
+#   bench/run.sh [--payload system|docs|many-small] [--runs N] [--storage disk|tmpfs] [--profile]
+#                [--variant NAME=STUB.exe]...
+# --payload docs (3,000 files of /usr/share/doc) or many-small (100,000
+# generated small text files) instead of the system files; the work folder is
+# then build/bench-docs or build/bench-many-small.
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
 # build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
 # BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
@@ -13,7 +17,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 win=${BENCH_WIN_BUILD:-$root/build/bench-win}
 native=${BENCH_NATIVE_BUILD:-$root/build/bench-native}
-work=${BENCH_WORK:-$root/build/bench}
+payload=system
+if [[ ${1:-} == --payload ]]; then
+  payload=$2
+  shift 2
+fi
+default_work=$root/build/bench
+[[ $payload == system ]] || default_work=$root/build/bench-$payload
+work=${BENCH_WORK:-$default_work}
 cd "$root"
 
 lzma=${BENCH_LZMA_PREFIX:-$root/build/mingw-lzma}
@@ -23,6 +34,6 @@ cmake --preset native -B "$native" -DWIN_BUILD_DIR="$win" >/dev/null
 cmake --build "$native" -j2 --target packer
 
 mkdir -p "$work"
-python3 bench/make_payload.py "$work/payload"
+python3 bench/make_payload.py "$work/payload" --kind "$payload"
 python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe"
 python3 bench/run_bench.py --work "$work" --win-build "$win" "$@"

@@ -35,6 +35,13 @@ PROBE_VARIANTS = [("limit", []), ("stub_dirs", ["--stub-dirs"]), ("one_write", [
                   ("decode_64k_input", ["--no-write", "--chunk", "65536"])]
 
 
+# The goals per payload: (silent vs NSIS, silent vs limit, wizard install vs
+# our silent process, memory allowance above the bound). Many small files
+# cost the wizard a log line each and the stub an entry each.
+GOALS = {"system": (0.60, 1.03, 1.0, 4 * MIB), "docs": (0.60, 1.03, 1.0, 4 * MIB),
+         "many-small": (0.75, 1.05, 1.15, 10 * MIB)}
+
+
 def summary(values):
     return {"best": min(values), "median": statistics.median(values), "all": values}
 
@@ -293,17 +300,22 @@ def build_report(bench, timed, memory, profiles, started):
                 "vs_silent_best": seconds["wizard"]["best"] / seconds["ours"]["best"],
                 "vs_nsis_gui_best": seconds["wizard"]["best"] / seconds["nsis_gui"]["best"]}
     size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"]
+    setup_ratio = inst["ours"]["bytes"] / inst["nsis"]["bytes"]
+    kind = bench.payload.get("kind", "system")
+    vs_nsis, vs_limit, wizard_vs_silent, allowance = GOALS[kind]
     goals = [
         {"goal": "silent vs NSIS /S (median of per-round ratios)", "value": r_ours["vs_nsis_paired"],
-         "target": "<= 0.60", "met": r_ours["vs_nsis_paired"] <= 0.60},
+         "target": f"<= {vs_nsis:.2f}", "met": r_ours["vs_nsis_paired"] <= vs_nsis},
         {"goal": "silent vs limit (median of per-round ratios)", "value": r_ours["vs_limit_paired"],
-         "target": "<= 1.03", "met": r_ours["vs_limit_paired"] <= 1.03},
+         "target": f"<= {vs_limit:.2f}", "met": r_ours["vs_limit_paired"] <= vs_limit},
         {"goal": "wizard install vs our silent process (median of per-round ratios)",
-         "value": r_wizard["vs_silent_paired"], "target": "<= 1.25", "met": r_wizard["vs_silent_paired"] <= 1.25},
+         "value": r_wizard["vs_silent_paired"], "target": f"<= {wizard_vs_silent:.2f}",
+         "met": r_wizard["vs_silent_paired"] <= wizard_vs_silent},
         {"goal": "wizard install vs NSIS GUI (median of per-round ratios)", "value": r_wizard["vs_nsis_gui_paired"],
          "target": "<= 0.50", "met": r_wizard["vs_nsis_gui_paired"] <= 0.50},
-        {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + 4 * MIB:,} B",
-         "met": 0 < net <= bound + 4 * MIB},
+        {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + allowance:,} B",
+         "met": 0 < net <= bound + allowance},
+        {"goal": "setup file vs NSIS setup file", "value": setup_ratio, "target": "<= 1.00", "met": setup_ratio <= 1.0},
         {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
         {"goal": "stub size", "value": inst["stub"]["bytes"], "target": "<= 48,980 B",
          "met": inst["stub"]["bytes"] <= 48980},
@@ -317,7 +329,8 @@ def build_report(bench, timed, memory, profiles, started):
         "machine": {"cpu": cpu_model(), "cores": os.cpu_count(), "kernel": platform.release(),
                     "load_before": STARTED_LOAD, "load_after": os.getloadavg(),
                     "wine": tool_version("wine", "--version"), "makensis": tool_version("makensis", "-VERSION")},
-        "payload": {k: bench.payload[k] for k in ("files", "bytes", "digest")},
+        "payload": dict({k: bench.payload[k] for k in ("files", "bytes", "digest")},
+                        kind=bench.payload.get("kind", "system")),
         "liblzma": lzma_build(bench.win_build),
         "sizes": {"stub": inst["stub"]["bytes"], "nsis_empty": inst["nsis_empty"]["bytes"],
                   "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst["nsis"]["bytes"],
@@ -352,7 +365,7 @@ def markdown(rep):
     lines = [
         "# Install-speed benchmark",
         "",
-        f"Payload: {rep['payload']['files']} files, {rep['payload']['bytes']:,} bytes, "
+        f"Payload ({rep['payload']['kind']}): {rep['payload']['files']} files, {rep['payload']['bytes']:,} bytes, "
         f"digest {rep['payload']['digest'][:16]}. {rep['runs']} runs of each, alternating, in one warm "
         f"Wine prefix, target on {rep['storage']}; every installed tree verified: "
         f"{'yes' if rep['all_verified'] else 'NO'}.",

@@ -12,8 +12,10 @@ enum : uint32_t {
   PROGRESS_TIMER_ID = 255,
   PROGRESS_TIMER_MS = 30,
   // The bar is redrawn at most this often during the file phase: drawing it
-  // after every chunk cost more than writing the chunk.
-  PROGRESS_SHOW_MS = 50,
+  // after every chunk cost more than writing the chunk, and under Wine each
+  // redraw takes milliseconds. Between two batches of the log (200 ms) it
+  // still moves at least once.
+  PROGRESS_SHOW_MS = 100,
   WRITE_CHUNK = 65536,
 };
 

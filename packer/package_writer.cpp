@@ -13,6 +13,9 @@
 
 namespace {
 
+// Names are stored in slots of a multiple of this many bytes (see PutNames).
+enum : size_t { NAME_SLOT_ALIGN = 8 };
+
 void PutU16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value));
   out.push_back(static_cast<uint8_t>(value >> 8));
@@ -41,7 +44,9 @@ uint64_t PlannedBlockSize(const PackageContents& c) {
     for (const std::u16string& s : l.Strings) size += 2 * (s.size() + 1);
   }
   for (const std::u16string& s : c.Config) size += 2 * (s.size() + 1);
-  for (const PackageFileEntry& f : c.Files) size += f.Name.size() + 1 + DataSizeOf(f);
+  // A name's slot is at most twice its length with the terminator, and the
+  // first of a run one alignment more.
+  for (const PackageFileEntry& f : c.Files) size += 2 * (f.Name.size() + 1) + NAME_SLOT_ALIGN + DataSizeOf(f);
   return size;
 }
 
@@ -116,9 +121,9 @@ bool SameContents(const PackageFileEntry& a, const PackageFileEntry& b, std::vec
 
 // Files of one kind compress best side by side: the kind is the extension,
 // case folded, with compiled forms counted as their source's (a module and
-// its byte code share every name and string), then the file name, so that
-// one catalogue in every language or the licence files of many components
-// follow each other.
+// its byte code share every name and string), and the file name up to its
+// first dot, so that one catalogue in every language or the licence files of
+// many components follow each other.
 std::pair<std::string, std::string> KindOf(const std::string& name) {
   size_t slash = name.find_last_of("\\/");
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
@@ -129,7 +134,8 @@ std::pair<std::string, std::string> KindOf(const std::string& name) {
   for (const auto& [compiled, source] : kCompiledFrom) {
     if (extension == compiled) extension = source;
   }
-  return {extension, base};
+  size_t stem = base.find('.', 1);
+  return {extension, stem == std::string::npos ? base : base.substr(0, stem)};
 }
 
 }  // namespace
@@ -161,20 +167,68 @@ DataPlan PlanData(const PackageContents& c) {
     }
   }
 
-  std::vector<std::pair<std::pair<std::string, std::string>, uint32_t>> keyed;
+  // The data follows the entry table, so that each entry's DataOffset is the
+  // previous one's end and the table compresses as well as its sizes allow;
+  // only files of a kind that several entries share are drawn together, at
+  // the place of the first of them, in the order of their names.
+  std::map<std::pair<std::string, std::string>, std::vector<uint32_t>> kinds;
+  std::vector<const std::vector<uint32_t>*> kindOf(count, nullptr);
   for (uint32_t i = 0; i < count; ++i) {
-    if (plan.StoredAs[i] == i) keyed.push_back({KindOf(c.Files[i].Name), i});
+    if (plan.StoredAs[i] == i) kinds[KindOf(c.Files[i].Name)].push_back(i);
   }
-  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;
-    if (c.Files[a.second].Name != c.Files[b.second].Name) return c.Files[a.second].Name < c.Files[b.second].Name;
-    return a.second < b.second;
-  });
-  for (const auto& k : keyed) plan.StoreOrder.push_back(k.second);
+  for (auto& [kind, members] : kinds) {
+    std::stable_sort(members.begin(), members.end(),
+                     [&](uint32_t a, uint32_t b) { return c.Files[a].Name < c.Files[b].Name; });
+    for (uint32_t i : members) kindOf[i] = &members;
+  }
+  std::vector<bool> placed(count, false);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!kindOf[i] || placed[i]) continue;
+    for (uint32_t member : *kindOf[i]) {
+      plan.StoreOrder.push_back(member);
+      placed[member] = true;
+    }
+  }
   return plan;
 }
 
 namespace {
+
+std::string FolderOf(const std::string& name) {
+  size_t slash = name.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+size_t SlotFor(size_t nameLength) { return (nameLength + 1 + NAME_SLOT_ALIGN - 1) / NAME_SLOT_ALIGN * NAME_SLOT_ALIGN; }
+
+// Appends the names to block in entry order, each in a slot of NUL bytes:
+// the entries of one folder get slots of one size, so that one name's folder
+// lies at the same distance before the next and both the names and the
+// entries' NameOffsets repeat for the encoder. A run of slots ends where its
+// padding would outweigh its names. Returns each name's offset from the start
+// of the names.
+std::vector<uint32_t> PutNames(std::vector<uint8_t>& block, const std::vector<PackageFileEntry>& files) {
+  std::vector<uint32_t> offsets;
+  const size_t namesAt = block.size();
+  for (size_t first = 0; first < files.size();) {
+    std::string folder = FolderOf(files[first].Name);
+    size_t slot = SlotFor(files[first].Name.size()), used = files[first].Name.size() + 1, end = first + 1;
+    for (; end < files.size() && FolderOf(files[end].Name) == folder; ++end) {
+      size_t wider = std::max(slot, SlotFor(files[end].Name.size()));
+      size_t names = used + files[end].Name.size() + 1;
+      if (wider * (end - first + 1) > 2 * names) break;
+      slot = wider;
+      used = names;
+    }
+    for (size_t i = first; i < end; ++i) {
+      offsets.push_back(static_cast<uint32_t>(block.size() - namesAt));
+      block.insert(block.end(), files[i].Name.begin(), files[i].Name.end());
+      block.resize(block.size() + slot - files[i].Name.size(), 0);
+    }
+    first = end;
+  }
+  return offsets;
+}
 
 // Everything of the block before the data, with the entries' data offsets
 // filled in from plan. Sets blockSize to the whole block's size.
@@ -209,11 +263,7 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
   for (const std::u16string& s : c.Config) PutWide(block, s);
 
   at.NamesAt = static_cast<uint32_t>(block.size());
-  for (const PackageFileEntry& f : c.Files) {
-    at.NameOffsets.push_back(static_cast<uint32_t>(block.size()) - at.NamesAt);
-    block.insert(block.end(), f.Name.begin(), f.Name.end());
-    block.push_back(0);
-  }
+  at.NameOffsets = PutNames(block, c.Files);
 
   at.DataAt = static_cast<uint32_t>(block.size());
   at.DataOffsets.assign(c.Files.size(), 0);

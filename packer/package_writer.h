@@ -44,9 +44,10 @@ uint64_t DataSizeOf(const PackageFileEntry& file);
 PackageLanguage EnglishLanguage();
 
 // Where the entries' data go. Entries with identical contents share one
-// stored copy, and the stored copies are grouped by kind (name stem, then
-// extension) so that similar data lie within the encoder's dictionary of
-// each other. The entry table keeps the manifest's order; only the data move.
+// stored copy; the stored copies follow the entry table, except that the
+// files of a kind (extension and name stem) that several entries share are
+// drawn together, so that similar data lie within the encoder's dictionary
+// of each other. The entry table keeps the manifest's order.
 struct DataPlan {
   std::vector<uint32_t> StoreOrder;  // entries whose data is stored, in block order
   std::vector<uint32_t> StoredAs;    // per entry: the entry whose stored copy it uses
@@ -77,8 +78,8 @@ struct BlockOverrides {
 enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
 
 // Builds the unpacked block in memory: header, entries, language records,
-// config strings, names in entry order, then the data as PlanData lays it
-// out (sources are read). Throws
+// config strings, names in entry order (in slots, see docs/packer.md), then
+// the data as PlanData lays it out (sources are read). Throws
 // PackerError when the contents cannot be represented (too many languages
 // or files, block over MAX_BLOCK_SIZE). Checks no text limits; the manifest
 // reader does.

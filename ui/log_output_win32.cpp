@@ -28,8 +28,12 @@ void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
   AddLine(&PendingLines, line, GetTickCount(), ShowInPane);
 }
 
-// Without a pane no line is ever held.
-void HoldLog() { HoldLines(&PendingLines, GetTickCount()); }
+// Without a pane no line is ever held. The log is never undone: without an
+// undo limit the pane would record every inserted line only to drop it.
+void HoldLog() {
+  if (LogPane) SendMessageW(LogPane, EM_SETUNDOLIMIT, 0, 0);
+  HoldLines(&PendingLines, GetTickCount());
+}
 
 void ShowDueLog() { ShowDueLines(&PendingLines, GetTickCount(), ShowInPane); }
 

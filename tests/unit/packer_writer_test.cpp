@@ -87,9 +87,15 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   for (int i = 0; i < CFG_COUNT; ++i) EXPECT_EQ(WideAt(block, &offset), c.Config[i]) << i;
   EXPECT_EQ(offset, at.NamesAt);
 
-  EXPECT_EQ(at.DataAt, at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1));
-  // The data is grouped by extension: dat (empty), exe, txt.
-  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt};
+  // Each name in a slot of 8-byte steps, one size for the names of a folder.
+  EXPECT_EQ(at.NameOffsets, (std::vector<uint32_t>{0, 16, 32}));
+  EXPECT_EQ(at.DataAt, at.NamesAt + 48);
+  for (uint32_t i = at.NamesAt; i < at.DataAt; ++i) {
+    if (i - at.NamesAt != 0 && i - at.NamesAt != 16 && i - at.NamesAt != 32 && block[i - 1] == 0)
+      EXPECT_EQ(block[i], 0) << "padding after a name at " << i;
+  }
+  // The data follows the table: exe, txt, dat (empty).
+  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt + 27};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -122,14 +128,21 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
   EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
   EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
-  // exe: Sample.exe; then txt, case folded: c.TXT, e.txt (empty), license.txt.
+  // No two stored files share a kind: table order, Sample.exe, license.txt,
+  // empty.dat, c.TXT, e.txt.
   EXPECT_EQ(at.DataOffsets[0], at.DataAt);
-  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15);
-  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15 + 12);
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15);
+  EXPECT_EQ(at.DataOffsets[2], at.DataAt + 15 + 12);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15 + 12);
+  EXPECT_EQ(at.DataOffsets[6], at.DataAt + 15 + 12 + 12);
   PackageContents compiled = SmallContents();
   compiled.Files = {{"z.py", Bytes("1"), 0, 0, {}, 0}, {"b.txt", Bytes("2"), 0, 0, {}, 0},
                     {"__pycache__\\z.cpython-311.pyc", Bytes("3"), 0, 0, {}, 0}};
   EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
+  compiled.Files = {{"b.txt", Bytes("1"), 0, 0, {}, 0}, {"en\\app.mo", Bytes("22"), 0, 0, {}, 0},
+                    {"a.txt", Bytes("333"), 0, 0, {}, 0}, {"de\\app.mo", Bytes("4444"), 0, 0, {}, 0}};
+  EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{0, 3, 1, 2}))
+      << "one catalogue in every language at the first one's place, the rest in table order";
 
   Loaded loaded;
   LoadImage(MakeBlockImage(block), &loaded);
