@@ -86,7 +86,7 @@ TEST(InstallProgress, TimerCreepsToJustOver9000) {
   }
 }
 
-TEST(InstallProgress, BarIsRedrawnAtMostEvery50Ms) {
+TEST(InstallProgress, BarIsRedrawnAtMostEveryShowInterval) {
   ProgressState state;
   StartFilePhase(&state, 10000, 0xFFFFFFF0u);  // the tick count wraps during the run
   struct Step {
@@ -95,10 +95,10 @@ TEST(InstallProgress, BarIsRedrawnAtMostEvery50Ms) {
   } steps[] = {
       {0, 0xFFFFFFF0u, false},  // the bar already stands at 0
       {10, 0xFFFFFFF0u, true},  // the first change shows at once
-      {20, 0xFFFFFFF0u + 49, false},
-      {30, 0xFFFFFFF0u + 50, true},  // across the wrap
-      {30, 200, false},              // no change, nothing to draw
-      {40, 200, true},
+      {20, 0xFFFFFFF0u + PROGRESS_SHOW_MS - 1, false},
+      {30, 0xFFFFFFF0u + PROGRESS_SHOW_MS, true},  // across the wrap
+      {30, 400, false},              // no change, nothing to draw
+      {40, 400, true},
   };
   for (const Step& s : steps) {
     EXPECT_EQ(TakeBarUpdate(&state, s.Position, s.Now), s.Shown) << s.Position << " at " << s.Now;
