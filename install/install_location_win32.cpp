@@ -63,7 +63,15 @@ bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting) {
 TargetDirState CreateTargetDir(const WChar* installDir) {
   DWORD attributes = GetFileAttributesW(W(installDir));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TARGET_EXISTS;
-  if (MakeFolder(installDir)) return TARGET_FAILED;
+  // Made only where its parent is what it says: a link higher up would have
+  // the folder made in the link's target.
+  WChar parent[PATH_CAPACITY];
+  WideCopy(parent, PATH_CAPACITY, installDir);
+  uint32_t n = WideLength(parent);
+  if (n && parent[n - 1] == u'\\') --n;
+  while (n && parent[n - 1] != u'\\') --n;
+  parent[n] = 0;
+  if (!n || CheckExistingFolder(parent, false) || MakeFolder(installDir)) return TARGET_FAILED;
   TargetDirCreated = 1;
   return TARGET_CREATED;
 }

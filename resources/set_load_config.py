@@ -27,11 +27,15 @@ def main(image_path, map_path, symbol):
     for i in range(nsections):
         _, vsize, va, rsize, raw = struct.unpack_from("<8sIIII", data, opt + opt_size + 40 * i)
         if va <= rva < va + min(vsize, rsize):
-            size = struct.unpack_from("<I", data, raw + rva - va)[0]
             break
     else:
         raise SystemExit(f"{symbol} at RVA {rva:#x} lies in no section's file data")
-    struct.pack_into("<II", data, opt + 96 + 8 * 10, rva, size)
+    if rva % 4:
+        raise SystemExit("a load configuration off a 4-byte boundary keeps the image from starting")
+    # The directory says 64 whatever the structure's own Size: Windows XP
+    # requires exactly that for x86 images, and later loaders read the
+    # structure's Size field for the fields past 64 (as for x86 CFG images).
+    struct.pack_into("<II", data, opt + 96 + 8 * 10, rva, 64)
     # A checksum the linker wrote would no longer match; 0 means none.
     struct.pack_into("<I", data, opt + 64, 0)
     open(image_path, "wb").write(data)
