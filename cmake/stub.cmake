@@ -66,6 +66,7 @@ if(STUB_LOAD_CONFIG_SYMBOL)
   add_custom_command(TARGET setup POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/set_load_config.py $<TARGET_FILE:setup>
       ${CMAKE_BINARY_DIR}/setup-stub.map ${STUB_LOAD_CONFIG_SYMBOL})
+  set_property(TARGET setup APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/resources/set_load_config.py)
 endif()
 # The files kept at -Os go by path: one renamed or moved would silently be
 # built at -Oz, so each must be a source of the stub.
