@@ -16,7 +16,11 @@ else()
   set(DLLTOOL i686-w64-mingw32-dlltool -k)
   set(STUB_ENTRY _ProcessEntry@0)
   # Under WOW64 the whole package lives in memory: take 4 GiB of address space.
-  set(STUB_ARCH_LINK_OPTIONS -Wl,--large-address-aware -Wl,--no-seh)
+  # The load configuration (startup/load_config_win32.cpp) survives
+  # --gc-sections as an undefined symbol and is found in the map.
+  set(STUB_ARCH_LINK_OPTIONS -Wl,--large-address-aware -Wl,--no-seh -Wl,--undefined=__load_config_used
+    -Wl,-Map=${CMAKE_BINARY_DIR}/setup-stub.map)
+  set(STUB_LOAD_CONFIG_SYMBOL _load_config_used)  # as the map shows it
 endif()
 set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wno-cast-function-type
@@ -63,6 +67,12 @@ target_link_options(setup PRIVATE -nostartfiles -nodefaultlibs -static -s
 target_link_libraries(setup PRIVATE ${ORDINAL_LIBS} ${LZMA_PREFIX}/lib/liblzma.a
   kernel32 user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32 oleaut32 uuid msvcrt gcc)
 set_target_properties(setup PROPERTIES OUTPUT_NAME setup-stub SUFFIX .exe)
+if(STUB_LOAD_CONFIG_SYMBOL)
+  add_custom_command(TARGET setup POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/set_load_config.py $<TARGET_FILE:setup>
+      ${CMAKE_BINARY_DIR}/setup-stub.map ${STUB_LOAD_CONFIG_SYMBOL})
+  set_property(TARGET setup APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/resources/set_load_config.py)
+endif()
 # The files kept at -Os go by path: one renamed or moved would silently be
 # built at -Oz, so each must be a source of the stub.
 foreach(src package/package_format.cpp install/install_run_win32.cpp install/progress.cpp

@@ -25,14 +25,15 @@ void WaitPumping(HANDLE handle) {
 }
 
 // Nothing waits for a command that cannot be started, and its exit code is
-// not looked at.
-void RunAndWait(WChar* commandLine) {
+// not looked at. It starts in directory: the setup's own current directory
+// is one that whoever started the setup chose.
+void RunAndWait(WChar* commandLine, const WChar* directory) {
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
-  if (!CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, W(directory), &startup, &process))
     return;
   CloseHandle(process.hThread);
   WaitPumping(process.hProcess);
@@ -41,7 +42,7 @@ void RunAndWait(WChar* commandLine) {
 
 }  // namespace
 
-void RunConfigureCommand(const WChar* program, HWND window) {
+void RunConfigureCommand(const WChar* program, uint32_t namePosition, HWND window) {
   const WChar* configureArgs = Config(CFG_CONFIGURE_ARGS);
   if (!configureArgs) return;
   WChar command[COMMAND_CAPACITY];
@@ -53,5 +54,8 @@ void RunConfigureCommand(const WChar* program, HWND window) {
     return;
   FormatArg arg = TextArg(command);
   AppendLog(u"Config: %s\r\n", &arg, 1);
-  RunAndWait(command);
+  WChar directory[PATH_CAPACITY];
+  WideCopy(directory, PATH_CAPACITY, program);
+  directory[namePosition] = 0;
+  RunAndWait(command, directory);
 }

@@ -25,8 +25,10 @@ bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting);
 
 enum TargetDirState { TARGET_EXISTS, TARGET_CREATED, TARGET_FAILED };
 // TARGET_EXISTS when installDir is already a directory (the caller may ask),
-// TARGET_CREATED after creating its last level, TARGET_FAILED otherwise.
+// TARGET_CREATED after creating its last level (see MakeFolder for its
+// rights), TARGET_FAILED otherwise. Sets TargetDirCreated.
 TargetDirState CreateTargetDir(const WChar* installDir);
+extern int TargetDirCreated;  // 1: this run made the install directory
 // True when InstallDir (ending at namePosition) + MainProgram fits the path
 // buffer; PrepareTarget refuses otherwise.
 bool ProgramPathFits(uint32_t namePosition);

@@ -3,11 +3,13 @@
 #include "env/app_message_win32.h"
 #include "env/system_probes.h"
 #include "install/registry_value_win32.h"
+#include "install/safe_target.h"
 #include "package/package.h"
 
 int FreshInstall;
 WChar PreviousVersion[VERSION_CAPACITY];
 int CustomLaunch;
+int TargetDirCreated;
 
 namespace {
 
@@ -61,7 +63,17 @@ bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting) {
 TargetDirState CreateTargetDir(const WChar* installDir) {
   DWORD attributes = GetFileAttributesW(W(installDir));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TARGET_EXISTS;
-  return CreateDirectoryW(W(installDir), nullptr) ? TARGET_CREATED : TARGET_FAILED;
+  // Made only where its parent is what it says: a link higher up would have
+  // the folder made in the link's target.
+  WChar parent[PATH_CAPACITY];
+  WideCopy(parent, PATH_CAPACITY, installDir);
+  uint32_t n = WideLength(parent);
+  if (n && parent[n - 1] == u'\\') --n;
+  while (n && parent[n - 1] != u'\\') --n;
+  parent[n] = 0;
+  if (!n || CheckExistingFolder(parent, false) || MakeFolder(installDir)) return TARGET_FAILED;
+  TargetDirCreated = 1;
+  return TARGET_CREATED;
 }
 
 bool ProgramPathFits(uint32_t namePosition) {

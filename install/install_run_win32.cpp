@@ -8,6 +8,7 @@
 #include "install/install_location.h"
 #include "install/progress.h"
 #include "install/registration.h"
+#include "install/safe_target.h"
 #include "install/shortcuts.h"
 #include "package/package.h"
 #include "ui/dialog_ids.h"
@@ -61,53 +62,35 @@ bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HAN
 // The folder whose directories the run made last (see folder_levels.h).
 WChar MadeFolder[PATH_CAPACITY];
 
-void MakeDirectory(const WChar* path) { CreateDirectoryW(W(path), nullptr); }
+// A level that was there already is checked before anything goes into it;
+// one that cannot be made shows as the failure of the file's open.
+uint32_t MakeDirectory(const WChar* path) {
+  if (MakeFolder(path) != ERROR_ALREADY_EXISTS) return 0;
+  return CheckExistingFolder(path, FreshInstall == 1);
+}
 
 // Makes the directories of the relative name, outermost first, as far as
-// they are not those of the folder made last.
-void CreateParentDirs(WChar* path, uint32_t namePosition) {
-  MakeFolderLevels(path, namePosition, MadeFolder, MakeDirectory);
-}
-
-// Moves a locked file to name.tmpa (or the first free or deletable letter,
-// z when none is) and schedules it for deletion at restart. False when the
-// candidate name would not fit the path buffer.
-bool MoveLockedFileAside(const WChar* path) {
-  WChar candidate[PATH_CAPACITY];
-  if (!BuildRenameCandidate(candidate, PATH_CAPACITY, path, u'a')) return false;
-  uint32_t letterAt = WideLength(candidate) - 1;
-  for (WChar letter = u'a';; ++letter) {
-    candidate[letterAt] = letter;
-    if (GetFileAttributesW(W(candidate)) == INVALID_FILE_ATTRIBUTES) break;
-    if (DeleteFileW(W(candidate))) break;
-    if (letter == u'z') break;
-  }
-  MoveFileW(W(path), W(candidate));
-  MoveFileExW(W(candidate), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  return true;
-}
-
-HANDLE OpenTarget(const WChar* path) {
-  return CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+// they are not those of the folder made last. 0, or why a level is refused.
+DWORD CreateParentDirs(WChar* path, uint32_t namePosition) {
+  return MakeFolderLevels(path, namePosition, MadeFolder, MakeDirectory);
 }
 
 // The entry's file opened for writing; INVALID_HANDLE_VALUE with *error set
 // when it cannot be.
 HANDLE OpenEntryFile(WChar* path, uint32_t namePosition, uint32_t flags, DWORD* error) {
-  HANDLE file = OpenTarget(path);
+  HANDLE file = OpenTargetFile(path);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
     // A folder made for an earlier name was removed since (by someone
     // else): make every level again, as for a name of a new folder.
     ForgetMadeFolder(MadeFolder);
-    CreateParentDirs(path, namePosition);
-    file = OpenTarget(path);
+    *error = CreateParentDirs(path, namePosition);
+    if (*error) return INVALID_HANDLE_VALUE;
+    file = OpenTargetFile(path);
   }
   if (file == INVALID_HANDLE_VALUE && (flags & FE_REPLACE_LOCKED) && GetLastError() == ERROR_SHARING_VIOLATION) {
-    if (!MoveLockedFileAside(path)) {
-      *error = ERROR_FILENAME_EXCED_RANGE;
-      return INVALID_HANDLE_VALUE;
-    }
-    file = OpenTarget(path);
+    *error = MoveLockedFileAside(path);
+    if (*error) return INVALID_HANDLE_VALUE;
+    file = OpenTargetFile(path);
   }
   if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
   return file;
@@ -138,10 +121,9 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   // Without a file to open, nothing would show that a folder made for an
   // earlier name has gone since.
   if (entry->Flags & FE_NO_EXTRACT) ForgetMadeFolder(MadeFolder);
-  CreateParentDirs(path, namePosition);
-  if (entry->Flags & FE_NO_EXTRACT) return 0;
+  DWORD error = CreateParentDirs(path, namePosition);
+  if (error || (entry->Flags & FE_NO_EXTRACT)) return error;
 
-  DWORD error = 0;
   HANDLE file = OpenEntryFile(path, namePosition, entry->Flags, &error);
   if (file == INVALID_HANDLE_VALUE) return error;
   if (WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
@@ -150,6 +132,17 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   }
   CloseHandle(file);
   return error;
+}
+
+// The install directory as a whole, before the first file: a link there or
+// higher up, or on a fresh install a folder of someone else's.
+bool CheckInstallDir(WChar* path, uint32_t namePosition) {
+  TrustOnlyAdminRedirections();
+  path[namePosition] = 0;
+  DWORD error = CheckExistingFolder(path, FreshInstall == 1 && !TargetDirCreated);
+  if (!error) return true;
+  LogFailure(path, error);
+  return false;
 }
 
 // Writes the applicable entries in package order and stops at the first
@@ -198,7 +191,7 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
   StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
   ForgetMadeFolder(MadeFolder);
   HoldLog();
-  bool written = namePosition < PATH_CAPACITY && WriteFiles(path, namePosition);
+  bool written = namePosition < PATH_CAPACITY && CheckInstallDir(path, namePosition) && WriteFiles(path, namePosition);
   EndFilePhase();
   if (written) FinishInstall(window, path, namePosition, desktopShortcut);
   if (redirectionDisabled) RevertFsRedirection(redirectionToken);

@@ -27,7 +27,7 @@ HKEY CreateUninstallKey() {
 void WriteUninstallValues(HKEY key, WChar* path, uint32_t namePosition, HWND window) {
   // PrepareTarget has made sure that the program path fits.
   bool haveProgram = WideCopy(path + namePosition, PATH_CAPACITY - namePosition, Config(CFG_MAIN_PROGRAM));
-  if (haveProgram) RunConfigureCommand(path, window);
+  if (haveProgram) RunConfigureCommand(path, namePosition, window);
   WChar command[COMMAND_CAPACITY];
   uint32_t quoteEnd = 0;
   if (haveProgram && BuildQuotedProgram(command, COMMAND_CAPACITY, path, &quoteEnd) &&

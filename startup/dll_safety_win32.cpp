@@ -31,7 +31,9 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     path[n++] = *c;
   }
   path[n] = 0;
-  return LoadLibraryW(path);
+  // The DLL's own imports are looked for in the system directory first,
+  // not beside the setup file, also where SetDefaultDllDirectories is missing.
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void RestrictDllSearch() {

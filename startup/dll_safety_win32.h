@@ -6,5 +6,6 @@
 // cannot, preloads from there the DLLs it would otherwise look for beside us.
 void RestrictDllSearch();
 
-// LoadLibraryW of name (e.g. L"msftedit.dll") by its full system-directory path.
+// name (e.g. L"msftedit.dll") loaded by its full system-directory path, its
+// dependencies searched from there first (LOAD_WITH_ALTERED_SEARCH_PATH).
 HMODULE LoadSystemLibrary(const wchar_t* name);

@@ -11,7 +11,9 @@
 #include "env/system_probes.h"
 #include "package/package.h"
 #include "startup/command_tail.h"
+#include "install/launch.h"
 #include "startup/dll_safety_win32.h"
+#include "startup/os_target.h"
 #include "startup/refusal_texts.h"
 #include "startup/silent_install.h"
 #include "ui/dialog_ids.h"
@@ -43,9 +45,11 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
   RegistryView = RegistryViewFor(ArchClass, header->Flags);
   SystemAdmission admission = PackageAdmitsSystem(header, OsClass, ArchClass);
   if (admission == SYSTEM_OS_REFUSED) {
-    // The box has only OK, and every way of closing it answers IDOK.
-    if (ShowRefusal(kUnsupportedOsText) == IDOK && Config(CFG_UNSUPPORTED_OS_TARGET))
-      ShellExecuteW(nullptr, L"open", W(Config(CFG_UNSUPPORTED_OS_TARGET)), nullptr, nullptr, SW_SHOWNORMAL);
+    // The box has only OK, and every way of closing it answers IDOK. The
+    // target opens unelevated, as the product after Finish does; a relative
+    // one would be found in a folder of the caller's choosing, and is not.
+    const WChar* target = Config(CFG_UNSUPPORTED_OS_TARGET);
+    if (ShowRefusal(kUnsupportedOsText) == IDOK && IsAbsoluteTarget(target)) LaunchViaDesktopShell(target, u"");
     return 1;
   }
   if (admission == SYSTEM_ARCH_REFUSED) {

@@ -14,11 +14,16 @@ namespace {
 std::set<std::u16string>* Directories;
 std::vector<std::u16string>* Made;
 
-void FakeMakeDirectory(const WChar* path) {
+// Levels that the run must not write into: making them answers an error.
+std::set<std::u16string>* Refused;
+
+uint32_t FakeMakeDirectory(const WChar* path) {
   std::u16string dir(path);
   Made->push_back(dir);
+  if (Refused && Refused->count(dir)) return 4395;
   std::u16string parent = dir.substr(0, dir.rfind(u'\\'));
   if (Directories->count(parent)) Directories->insert(dir);
+  return 0;
 }
 
 bool ParentExists(const std::u16string& path) { return Directories->count(path.substr(0, path.rfind(u'\\'))) > 0; }
@@ -49,7 +54,7 @@ TEST(InstallFolderLevels, AreMadeWhereANameLeavesTheLastFolder) {
     made.clear();
     std::u16string full = std::u16string(u"C:\\T\\") + s.Name;
     std::copy(full.c_str(), full.c_str() + full.size() + 1, path);
-    MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory);
+    EXPECT_EQ(MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory), 0u);
     EXPECT_EQ(std::u16string(path), full) << "the path is restored";
     EXPECT_EQ(made, s.Made) << std::string(full.begin(), full.end());
     EXPECT_TRUE(ParentExists(full));
@@ -69,6 +74,30 @@ TEST(InstallFolderLevels, AreMadeWhereANameLeavesTheLastFolder) {
   MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory);
   EXPECT_EQ(made, (std::vector<std::u16string>{u"C:\\T\\a", u"C:\\T\\a\\b"}));
   EXPECT_TRUE(ParentExists(four));
+}
+
+TEST(InstallFolderLevels, ARefusedLevelStopsTheNameAndIsMetAgain) {
+  std::set<std::u16string> dirs = {u"C:\\T"};
+  std::set<std::u16string> refused = {u"C:\\T\\a\\link"};
+  std::vector<std::u16string> made;
+  Directories = &dirs;
+  Made = &made;
+  Refused = &refused;
+  WChar madeFolder[260] = {};
+  WChar path[260];
+  const uint32_t namePosition = 5;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::u16string name = u"C:\\T\\a\\link\\deep\\x.dll";
+    std::copy(name.c_str(), name.c_str() + name.size() + 1, path);
+    made.clear();
+    EXPECT_EQ(MakeFolderLevels(path, namePosition, madeFolder, FakeMakeDirectory), 4395u);
+    EXPECT_EQ(std::u16string(path), name) << "the path is restored for the failure line";
+    // Nothing below the refused level is made, and the next name that uses
+    // the level asks for it again.
+    EXPECT_EQ(made, (std::vector<std::u16string>{u"C:\\T\\a", u"C:\\T\\a\\link"}));
+    EXPECT_EQ(madeFolder[0], 0);
+  }
+  Refused = nullptr;
 }
 
 }  // namespace

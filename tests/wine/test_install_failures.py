@@ -220,6 +220,50 @@ class InstallFailureTest(harness.WineTestCase):
             self.assertEqual((p.drive_c / "IsAFile").read_bytes(), b"a file")
             self.assertFalse(self.registered("FileInTheWay"))
 
+    def test_hostile_target_folders(self):
+        """Links a standard user could plant where the elevated run writes:
+        refused before anything goes through them, the run fails as any
+        failed run does, and the configure command does not run."""
+        p = self.p
+        system32 = p.drive_c / "windows" / "system32"
+        configure = 'configure_args = "/configure %d"'
+        elsewhere = p.drive_c / "Elsewhere"
+        elsewhere.mkdir()
+        victim = p.drive_c / "victim.txt"
+        victim.write_bytes(b"victim")
+        # Wine follows only a link with an absolute host target.
+        cases = [
+            # (what, name, install dir, link to plant, its target, the middle entry's name)
+            ("a link at the install folder", "LinkTop", "C:\\ProgramData\\Vendor\\App",
+             "ProgramData/Vendor/App", system32, "locked.bin"),
+            ("a link at a level below the install folder", "LinkBelow", "C:\\Below",
+             "Below/sub", system32, "sub\\deep\\x.dll"),
+            ("a link at a level above the install folder", "LinkAbove", "C:\\Above\\App",
+             "Above", elsewhere, "locked.bin"),
+            ("a hard link at a file's name", "HardLink", "C:\\Hard", None, None, "locked.bin"),
+        ]
+        for what, name, directory, link, target, middle in cases:
+            with self.subTest(what):
+                before = {x.name for x in target.iterdir()} if target else set()
+                if link:
+                    at = p.drive_c / link
+                    at.parent.mkdir(parents=True, exist_ok=True)
+                    at.symlink_to(target.resolve(), target_is_directory=True)
+                    if "Below" in link:  # the install folder is real and there already
+                        (at.parent / "first.txt").write_bytes(b"old")
+                else:
+                    (p.drive_c / "Hard").mkdir()
+                    os.link(victim, p.drive_c / "Hard" / middle)
+                r = p.run(self.setup_file(name, directory, middle=middle, extra=configure), "/S")
+                self.assertEqual(r.code, 1)
+                self.assertFalse(self.registered(name))
+                if target:
+                    self.assertEqual({x.name for x in target.iterdir()}, before, "written through the link")
+                    self.assertFalse((target / "invocations.log").exists())
+                self.assertEqual(victim.read_bytes(), b"victim")
+                self.assertFalse((p.host(directory) / "after.txt").exists())
+                self.assertFalse((p.host(directory) / "invocations.log").exists(), "the configure command ran")
+
     def test_arguments_that_do_not_fit_the_command_text(self):
         # 268 characters hold the quoted "C:\Args\main.exe" (18) and 248 more.
         extra = 'configure_args = "/configure {}"\nuninstall_args = "/uninstall {}"'.format("c" * 250, "u" * 250)

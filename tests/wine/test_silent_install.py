@@ -177,6 +177,8 @@ class SilentInstallTest(harness.WineTestCase):
         runs = self.configure_runs(root)
         self.assertEqual(len(runs), 1, runs)
         self.assertTrue(runs[0].startswith(f'run cmdline=["{program}" /configure 0 ""]'), runs[0])
+        # in InstallDir, not in the setup's current directory
+        self.assertTrue(runs[0].endswith(f"cwd=[{install_dir.rstrip(chr(92))}]"), runs[0])
 
         for link in (harness.desktop_dir(p) / "Sample.lnk", harness.common_programs_dir(p) / "Sample.lnk"):
             fields = harness.read_link(p, link)

@@ -32,10 +32,10 @@ def files():
 
 
 class StartupTest(WineTestCase):
-    def refuse(self, prefix, setup, *args):
+    def refuse(self, prefix, setup, *args, cwd=None):
         """Runs a setup file that must refuse: answers its box with OK the way a
         user would and returns (box text, Result)."""
-        proc = prefix.start(setup, *args, debug="+cursor")
+        proc = prefix.start(setup, *args, debug="+cursor", cwd=cwd)
         # Found by the caption "Error": Wine's own caption for a box without one.
         text = prefix.answer("Error", 1)
         result = prefix.finish(proc)
@@ -92,8 +92,16 @@ class StartupTest(WineTestCase):
         self.assertEqual(len(lines), 1, lines)
         self.assertIn("fake_product.exe", lines[0])
 
-        # Without a target nothing is opened; the exit code is 1 all the same.
+        # A relative target is not looked for in the current directory, even
+        # where the program is there.
         log.unlink()
+        relative = pack(self.tmp / "r", manifest(["win2000"], target="fake_product.exe"), files())
+        text, _ = self.refuse(p, relative, cwd=target_dir)
+        self.assertEqual(text, UNSUPPORTED_OS)
+        time.sleep(2)
+        self.assertFalse(log.exists())
+
+        # Without a target nothing is opened; the exit code is 1 all the same.
         without = pack(self.tmp / "b", manifest(["win2000", "xp"]), files())
         text, _ = self.refuse(p, without)
         self.assertEqual(text, UNSUPPORTED_OS)

@@ -222,6 +222,22 @@ class StubImageTest(unittest.TestCase):
         # IMAGE_FILE_LARGE_ADDRESS_AWARE: 4 GiB of address space under WOW64.
         self.assertEqual(img.characteristics & 0x20, 0x20)
 
+    def test_load_configuration(self):
+        # The loader resolves the stub's own imports from System32 only
+        # (DependentLoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32, Windows 10 1607
+        # and later): nothing beside the setup file loads before ProcessEntry.
+        img = self.image
+        rva, size = img.directory(10)
+        self.assertNotEqual(rva, 0, "no load configuration directory")
+        self.assertEqual(size, 64, "the size Windows XP's loader accepts")
+        self.assertEqual(rva % 4, 0)
+        at = img.offset(rva)
+        self.assertEqual(struct.unpack_from("<I", img.data, at)[0], 72, "Size as far as SEHandlerCount")
+        self.assertEqual(struct.unpack_from("<H", img.data, at + 0x36)[0], 0x800)
+        # No SEH handler table, as IMAGE_DLLCHARACTERISTICS_NO_SEH says.
+        self.assertEqual(struct.unpack_from("<II", img.data, at + 64), (0, 0))
+        self.assertEqual(img.dll_characteristics & 0x400, 0x400)
+
     def test_imports_only_xp_system_dlls(self):
         dlls = {name.lower() for name, _ in self.imports}
         self.assertLessEqual(dlls, ALLOWED_DLLS)
