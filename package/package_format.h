@@ -19,6 +19,10 @@ enum : uint8_t { PH_REGISTRY_64 = 0x01 };
 
 enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
 
+// The largest block the format's 32-bit signed file offsets allow; the
+// packer writes none larger and the loader accepts none larger.
+enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
+
 #pragma pack(push, 1)
 struct PackageTrailer {
   uint32_t Checksum;

@@ -122,6 +122,10 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     if (!source) r.Fail(&file, prefix + ".source", "required key is missing");
     // Backslashes separate folders too, so that one manifest serves the
     // Windows and the Linux packer alike.
+    // The path goes to the C library, which would end it at a NUL and read
+    // another file than the one named.
+    if (source->find('\0') != std::string::npos)
+      r.Fail(file.get("source"), prefix + ".source", "must not contain NUL characters");
     std::replace(source->begin(), source->end(), '\\', '/');
     if (!IsInsideFolder(*source))
       r.Fail(file.get("source"), prefix + ".source", "must be a relative path inside the product folder");

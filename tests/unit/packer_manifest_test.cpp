@@ -54,6 +54,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
       {p + "[[file]]\nname = \"x\"\n", 5, "file[0].source", "required key is missing"},
       {p + "[[file]]\nsource = \"../m.toml\"\n", 6, "file[0].source", "inside the product folder"},
       {p + "[[file]]\nsource = \"/etc/passwd\"\n", 6, "file[0].source", "inside the product folder"},
+      {p + "[[file]]\nsource = \"app.exe\\u0000.txt\"\n", 6, "file[0].source", "must not contain NUL"},
       {p + "[file]\nsource = \"app.exe\"\n", 5, "file", "array of tables"},
       {p + file + "colour = 1\n", 7, "file[0].colour", "unknown key"},
       {p + file + "[[file]]\nsource = \"nope\"\n", 8, "file[1].source", "not found"},
@@ -144,6 +145,12 @@ TEST_F(ManifestTest, InstalledNamesMustBeInstallable) {
       {"a*b", "does not allow"},
       {"caf\\u00e9.txt", "only printable ASCII"},
       {"tab\\there", "only printable ASCII"},
+      {"a.", "ending in a dot or a space"},
+      {"dir \\a.txt", "ending in a dot or a space"},
+      {"CON", "device"},
+      {"bin\\com1.txt", "device"},
+      {"Lpt9.log", "device"},
+      {"nul .txt", "device"},
       {Text('n', 257), "longer than 256"},
   };
   for (const Case& k : cases) {
@@ -157,7 +164,8 @@ TEST_F(ManifestTest, InstalledNamesMustBeInstallable) {
       EXPECT_NE(error.Problem.find(k.Problem), std::string::npos) << k.Name << ": " << error.Problem;
     }
   }
-  const std::string goodNames[] = {"app.exe", "bin\\\\x64\\\\app.exe", "a b (1).txt", "..a", Text('n', 256)};
+  const std::string goodNames[] = {"app.exe", "bin\\\\x64\\\\app.exe", "a b (1).txt", "..a", "COM10", "console.txt",
+                                   "LPT0", "a.b", Text('n', 256)};
   for (const std::string& good : goodNames) {
     std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\nname = \"" + good + "\"\n";
     EXPECT_NO_THROW(Read(manifest)) << good;
