@@ -14,8 +14,10 @@ enum : uint32_t {
   FE_REPLACE_LOCKED = 0x800000u,
 };
 
-// PackageHeader flags.
-enum : uint8_t { PH_REGISTRY_64 = 0x01 };
+// PackageHeader flags. PH_UTF8_NAMES: the installed names are UTF-8, not
+// 8-bit in the ANSI code page; the packer sets it only when a name needs it
+// and pairs such a package only with a stub that declares it understands it.
+enum : uint8_t { PH_REGISTRY_64 = 0x01, PH_UTF8_NAMES = 0x02 };
 
 enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
 

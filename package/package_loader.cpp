@@ -144,7 +144,7 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
     if (nameAt >= p->BlockSize) return LOAD_BAD_CONTENT;
     const char* name = reinterpret_cast<const char*>(p->Block + nameAt);
     if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return LOAD_BAD_CONTENT;
-    if (!IsInstallableName(name, false)) return LOAD_BAD_CONTENT;
+    if (!IsInstallableName(name, (h->Flags & PH_UTF8_NAMES) != 0)) return LOAD_BAD_CONTENT;
     if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return LOAD_BAD_CONTENT;
     e->Flags = NormaliseEntryFlags(e->Flags);
     if (IsFlagsApplicable(e->Flags, osClass, archClass)) total += e->DataSize;

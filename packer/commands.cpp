@@ -15,6 +15,9 @@
 #include "package/package_loader.h"
 #include "packer/default_texts.h"
 #include "packer/package_extract.h"
+#include "packer/stub_capabilities.h"
+#include "packer/utf8_paths.h"
+#include "resources/stub_capabilities.h"
 #include "packer/package_listing.h"
 #include "packer/manifest.h"
 #include "packer/mask_names.h"
@@ -251,6 +254,12 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   // and the stub would look for the package before the certificate table.
   if (certificate != 0)
     throw PackerError(request.Stub, "", "the stub is signed; sign the setup file after packing instead");
+  // An older stub would read UTF-8 names in the ANSI code page and install
+  // them misspelt.
+  if ((manifest.Contents.HeaderFlags & PH_UTF8_NAMES) && !(ReadStubCapabilities(stub) & STUB_CAN_UTF8_NAMES))
+    throw PackerError(request.Stub, "",
+                      "the stub does not support Unicode file names; build with a stub of this version "
+                      "(build/win/setup-stub.exe)");
 
   SetupOptions options;
   options.Lzma = manifest.Lzma;
@@ -259,7 +268,7 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   options.CorruptChecksum = request.CorruptChecksum;
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
-  FILE* file = fopen(temporary.c_str(), "wb");
+  FILE* file = OpenUtf8File(temporary, "wb");
   if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
   PackedSizes sizes;
   try {
@@ -275,11 +284,12 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
     if (!ok) throw PackerError(request.Output, "", "cannot write");
     // std::filesystem replaces an existing output on Windows too.
     std::error_code error;
-    std::filesystem::rename(temporary, request.Output, error);
+    std::filesystem::rename(PathFromUtf8(temporary), PathFromUtf8(request.Output), error);
     if (error) throw PackerError(request.Output, "", "cannot write: " + error.message());
   } catch (...) {
     if (file) fclose(file);
-    remove(temporary.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(temporary), ignored);
     throw;
   }
   WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);

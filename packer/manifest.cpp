@@ -300,6 +300,12 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   std::vector<PlannedFile> planned = ReadFiles(r, root, productDir, m.Contents);
   ReadPackageTable(r, root, m.Contents);
   ReadLanguages(r, root, m.Contents);
+  // Names are marked UTF-8 only when one needs it: a package of ASCII names
+  // stays byte for byte what every stub reads.
+  for (const PackageFileEntry& f : m.Contents.Files) {
+    if (std::any_of(f.Name.begin(), f.Name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      m.Contents.HeaderFlags |= PH_UTF8_NAMES;
+  }
 
   // Sizes first, so that an oversized product fails before it is read.
   uint64_t total = PlannedBlockSize(m.Contents);

@@ -110,8 +110,11 @@ int OutputFolder::OpenFolder(const std::vector<std::string>& parts, size_t count
     }
     int next = openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int error = errno;
+    // A link to a folder fails with ENOTDIR or ELOOP, as the kernel checks.
+    struct stat st;
+    bool link = next < 0 && fstatat(at, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     close(at);
-    if (next < 0 && error == ELOOP) Fail(dir_, parts, i + 1, "is a symbolic link; not followed");
+    if (link) Fail(dir_, parts, i + 1, "is a symbolic link; not followed");
     if (next < 0 && error == ENOTDIR) Fail(dir_, parts, i + 1, "is a file where a folder belongs");
     if (next < 0) Fail(dir_, parts, i + 1, std::string("cannot open the folder: ") + strerror(error));
     at = next;

@@ -55,7 +55,8 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
       << DescribeOsMask(h.OsMask, 0xFFFF) << " (" << Hex(h.OsMask, 4) << "), arch "
       << DescribeArchMask(h.ArchMask, 0xFF) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
-      << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ", licence ";
+      << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ((h.Flags & PH_UTF8_NAMES) ? " utf8_names" : "")
+      << ", licence ";
   if (h.LicenseEntry == NO_LICENSE_ENTRY) out << "none\n";
   else out << "entry " << h.LicenseEntry << " " << QuotedText(p.NamesArea + p.Entries[h.LicenseEntry].NameOffset) << "\n";
   out << "data total: " << p.ApplicableTotal << " bytes\n";
@@ -135,7 +136,8 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
                  {"arch_mask", h.ArchMask},
                  {"arch", MaskNames(h.ArchMask, kArchNames)},
                  {"flags", h.Flags},
-                 {"registry_64", (h.Flags & PH_REGISTRY_64) != 0}};
+                 {"registry_64", (h.Flags & PH_REGISTRY_64) != 0},
+                 {"utf8_names", (h.Flags & PH_UTF8_NAMES) != 0}};
   if (h.LicenseEntry == NO_LICENSE_ENTRY) {
     header["license_entry"] = nullptr;
   } else {
@@ -191,9 +193,9 @@ Json TailJson(const LoadedPackage& p) {
   return doc;
 }
 
-// value as dump(2) writes it depth spaces in. Names are 8-bit in an unknown
-// code page: bytes that are not UTF-8 become U+FFFD rather than making the
-// document invalid.
+// value as dump(2) writes it depth spaces in. Names without PH_UTF8_NAMES
+// are 8-bit in an unknown code page: bytes that are not UTF-8 become U+FFFD
+// rather than making the document invalid.
 std::string Nested(const Json& value, int depth) {
   std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
   std::string indented;
