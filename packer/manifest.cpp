@@ -287,7 +287,10 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   ManifestReader r(manifestPath);
   toml::table root;
   try {
-    root = toml::parse_file(manifestPath);
+    // Read here rather than by toml++, which opens the path in the ANSI code
+    // page on Windows.
+    std::vector<uint8_t> text = ReadWholeFile(manifestPath);
+    root = toml::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), manifestPath);
   } catch (const toml::parse_error& error) {
     throw PackerError(manifestPath, static_cast<int>(error.source().begin.line), "",
                       std::string(error.description()));
