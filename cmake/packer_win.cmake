@@ -21,5 +21,6 @@ target_include_directories(packer SYSTEM PRIVATE ${HEADER_LINKS})
 target_compile_options(packer PRIVATE -O2 -Wall -Wextra)
 # 64-bit file offsets in stdio; liblzma linked statically.
 target_compile_definitions(packer PRIVATE _FILE_OFFSET_BITS=64 LZMA_API_STATIC PACKER_VERSION="${PROJECT_VERSION}")
-target_link_options(packer PRIVATE -static -s)
+# wmain: the command line arrives as UTF-16.
+target_link_options(packer PRIVATE -static -s -municode)
 target_link_libraries(packer PRIVATE ${LZMA64_PREFIX}/lib/liblzma.a)

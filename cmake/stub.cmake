@@ -52,7 +52,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/stub-compact.manifest
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py ${CMAKE_SOURCE_DIR}/resources/stub.manifest)
 set(STUB_RC ${CMAKE_SOURCE_DIR}/resources/stub.rc)
 set_source_files_properties(${STUB_RC} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest;${CMAKE_SOURCE_DIR}/resources/stub_capabilities.h")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_SOURCE_DIR}")
 enable_language(RC)
 

@@ -111,8 +111,8 @@ void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
 // error that stopped it, with path naming the file for the failure line.
 DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   const char* name = Package.NamesArea + entry->NameOffset;
-  if (!MultiByteToWideChar(CP_ACP, 0, name, -1, W(path + namePosition),
-                           static_cast<int>(PATH_CAPACITY - namePosition))) {
+  UINT codePage = (Package.Header->Flags & PH_UTF8_NAMES) ? CP_UTF8 : CP_ACP;
+  if (!MultiByteToWideChar(codePage, 0, name, -1, W(path + namePosition), static_cast<int>(PATH_CAPACITY - namePosition))) {
     ShowCutName(path, namePosition, name);
     return ERROR_FILENAME_EXCED_RANGE;
   }

@@ -14,10 +14,16 @@ enum : uint32_t {
   FE_REPLACE_LOCKED = 0x800000u,
 };
 
-// PackageHeader flags.
-enum : uint8_t { PH_REGISTRY_64 = 0x01 };
+// PackageHeader flags. PH_UTF8_NAMES: the installed names are UTF-8, not
+// 8-bit in the ANSI code page; the packer sets it only when a name needs it
+// and pairs such a package only with a stub that declares it understands it.
+enum : uint8_t { PH_REGISTRY_64 = 0x01, PH_UTF8_NAMES = 0x02 };
 
 enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
+
+// The largest block the format's 32-bit signed file offsets allow; the
+// packer writes none larger and the loader accepts none larger.
+enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
 
 #pragma pack(push, 1)
 struct PackageTrailer {

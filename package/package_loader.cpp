@@ -3,6 +3,7 @@
 #include <lzma.h>
 #include <string.h>
 
+#include "package/installable_name.h"
 #include "package/platform_memory.h"
 
 namespace {
@@ -89,8 +90,6 @@ const WChar* TakeString(const LoadedPackage* p, uint32_t* offset) {
   return nullptr;
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // LOAD_OK, LOAD_BAD_CONTENT, or LOAD_NO_MEMORY for the tables it allocates.
 LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
   if (p->BlockSize < sizeof(PackageHeader)) return LOAD_BAD_CONTENT;
@@ -145,7 +144,7 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
     if (nameAt >= p->BlockSize) return LOAD_BAD_CONTENT;
     const char* name = reinterpret_cast<const char*>(p->Block + nameAt);
     if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return LOAD_BAD_CONTENT;
-    if (!IsSafeRelativeName(name)) return LOAD_BAD_CONTENT;
+    if (!IsInstallableName(name, (h->Flags & PH_UTF8_NAMES) != 0)) return LOAD_BAD_CONTENT;
     if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return LOAD_BAD_CONTENT;
     e->Flags = NormaliseEntryFlags(e->Flags);
     if (IsFlagsApplicable(e->Flags, osClass, archClass)) total += e->DataSize;
@@ -164,21 +163,6 @@ uint32_t NormaliseEntryFlags(uint32_t f) {
 
 bool IsFlagsApplicable(uint32_t f, uint32_t osClass, uint32_t archClass) {
   return ((f >> 4) & osClass & 0xFFFFu) != 0 && (f & archClass & FE_ARCH_MASK) != 0;
-}
-
-bool IsSafeRelativeName(const char* name) {
-  if (name[0] == 0 || IsSeparator(name[0])) return false;
-  const char* component = name;
-  for (const char* c = name;; ++c) {
-    if (*c == ':') return false;  // drive letters and alternate data streams
-    if (*c == 0 || IsSeparator(*c)) {
-      size_t n = static_cast<size_t>(c - component);
-      if ((n == 1 && component[0] == '.') || (n == 2 && component[0] == '.' && component[1] == '.'))
-        return false;
-      if (*c == 0) return true;
-      component = c + 1;
-    }
-  }
 }
 
 int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]) {
@@ -219,7 +203,10 @@ __attribute__((always_inline)) inline LoadResult FindTrailer(const PackageSource
   memcpy(&out->Trailer, window + n - (TRAILER_SIZE - 4), sizeof out->Trailer);
   out->End = end;
   out->TrailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - (TRAILER_SIZE - 4);
-  if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader))
+  // The packer writes no block larger than MAX_BLOCK_SIZE: a larger size is
+  // refused before anything is allocated for it.
+  if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader) ||
+      out->Trailer.UnpackedSize > MAX_BLOCK_SIZE)
     return LOAD_BAD_TRAILER;
   return LOAD_OK;
 }

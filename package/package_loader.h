@@ -61,7 +61,8 @@ inline uint32_t TrailerSlack(const TrailerLocation* at) { return at->End - at->T
 // certificate table (or the file's end); the nearest match to the end wins.
 // LOAD_NO_TRAILER when there is no magic; LOAD_BAD_TRAILER when the trailer
 // found cannot be right (it would start before the window, its compressed
-// block before the file, or its block is smaller than a header); otherwise
+// block before the file, or its block is smaller than a header or larger
+// than MAX_BLOCK_SIZE); otherwise
 // LOAD_OK with out filled in.
 LoadResult LocateTrailer(const PackageSource* source, TrailerLocation* out);
 
@@ -82,8 +83,5 @@ void FreeLoadedPackage(LoadedPackage* package);
 // Entry flags after normalisation; applicability on the given system.
 uint32_t NormaliseEntryFlags(uint32_t flags);
 bool IsFlagsApplicable(uint32_t normalisedFlags, uint32_t osClass, uint32_t archClass);
-
-// A relative name that stays inside the installation directory.
-bool IsSafeRelativeName(const char* name);
 
 const char* LoadResultText(LoadResult result);

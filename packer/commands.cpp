@@ -15,6 +15,9 @@
 #include "package/package_loader.h"
 #include "packer/default_texts.h"
 #include "packer/package_extract.h"
+#include "packer/stub_capabilities.h"
+#include "packer/utf8_paths.h"
+#include "resources/stub_capabilities.h"
 #include "packer/package_listing.h"
 #include "packer/manifest.h"
 #include "packer/mask_names.h"
@@ -29,7 +32,7 @@ const char kUsage[] =
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
     "                    [--slack N] [--corrupt-checksum] [--level N] [--quiet]\n"
     "       packer inspect [--json] SETUP.exe\n"
-    "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
+    "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME] [--max-total BYTES]\n"
     "       packer languages [--json]\n"
     "       packer help | --help | --version\n"
     "\"packer COMMAND --help\" describes a command.\n";
@@ -60,13 +63,15 @@ const char kInspectHelp[] =
     "Exit codes: 0 done, 1 no valid package, 2 error.\n";
 
 const char kExtractHelp[] =
-    "usage: packer extract SETUP.exe DIR [--os NAME] [--arch NAME]\n"
+    "usage: packer extract SETUP.exe DIR [--os NAME] [--arch NAME] [--max-total BYTES]\n"
     "Writes the files the setup file installs into DIR, with their stored times,\n"
     "after the checks the stub makes. Without --os and --arch: every entry; later\n"
     "entries of the same name replace earlier ones, as in an installation.\n"
     "\n"
     "  --os NAME     win2000, xp, vista, win7, win8, win10 or win11+\n"
     "  --arch NAME   x86, x64 or arm64\n"
+    "  --max-total BYTES  refuse, before writing anything, files that together\n"
+    "                hold more (entries may share their data); default 4 GiB\n"
     "Exit codes: 0 done, 1 no valid package or a system the package refuses, 2 error.\n";
 
 const char kLanguagesHelp[] =
@@ -117,6 +122,15 @@ uint32_t ParseSystemName(const std::string& option, const std::string& text, con
   throw PackerError("command line", option, "unknown name \"" + text + "\"; known names: " + NameList(names));
 }
 
+uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long value = strtoull(text.c_str(), &end, 0);
+  if (text.empty() || text[0] == '-' || *end != 0 || errno != 0 || value > max)
+    throw PackerError("command line", option, "must be a number from 0 to " + std::to_string(max));
+  return value;
+}
+
 ExtractRequest ParseExtractArguments(const std::vector<std::string>& args) {
   ExtractRequest request;
   std::vector<std::string> positional;
@@ -128,6 +142,7 @@ ExtractRequest ParseExtractArguments(const std::vector<std::string>& args) {
     };
     if (option == "--os") request.OsClass = ParseSystemName(option, value(), kOsNames);
     else if (option == "--arch") request.ArchClass = ParseSystemName(option, value(), kArchNames);
+    else if (option == "--max-total") request.MaxTotal = ParseNumber(option, value(), UINT64_MAX);
     else if (option.size() > 1 && option[0] == '-') throw PackerError("command line", option, "unknown option");
     else positional.push_back(option);
   }
@@ -146,15 +161,6 @@ void WarnAboutLargeSetupFile(const std::string& path, const PackedSizes& sizes, 
     err << "warning: " << path << ": packed " << sizes.Packed << " + unpacked " << sizes.Unpacked
         << " + dictionary " << dictionary << " bytes exceed 1.5 GiB: "
         << "such a setup file needs a 64-bit Windows to install\n";
-}
-
-uint32_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long value = strtoull(text.c_str(), &end, 0);
-  if (text.empty() || text[0] == '-' || *end != 0 || errno != 0 || value > max)
-    throw PackerError("command line", option, "must be a number from 0 to " + std::to_string(max));
-  return static_cast<uint32_t>(value);
 }
 
 std::string Megabytes(uint64_t bytes) {
@@ -248,6 +254,12 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   // and the stub would look for the package before the certificate table.
   if (certificate != 0)
     throw PackerError(request.Stub, "", "the stub is signed; sign the setup file after packing instead");
+  // An older stub would read UTF-8 names in the ANSI code page and install
+  // them misspelt.
+  if ((manifest.Contents.HeaderFlags & PH_UTF8_NAMES) && !(ReadStubCapabilities(stub) & STUB_CAN_UTF8_NAMES))
+    throw PackerError(request.Stub, "",
+                      "the stub does not support Unicode file names; build with a stub of this version "
+                      "(build/win/setup-stub.exe)");
 
   SetupOptions options;
   options.Lzma = manifest.Lzma;
@@ -256,7 +268,7 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   options.CorruptChecksum = request.CorruptChecksum;
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
-  FILE* file = fopen(temporary.c_str(), "wb");
+  FILE* file = OpenUtf8File(temporary, "wb");
   if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
   PackedSizes sizes;
   try {
@@ -272,11 +284,12 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
     if (!ok) throw PackerError(request.Output, "", "cannot write");
     // std::filesystem replaces an existing output on Windows too.
     std::error_code error;
-    std::filesystem::rename(temporary, request.Output, error);
+    std::filesystem::rename(PathFromUtf8(temporary), PathFromUtf8(request.Output), error);
     if (error) throw PackerError(request.Output, "", "cannot write: " + error.message());
   } catch (...) {
     if (file) fclose(file);
-    remove(temporary.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(temporary), ignored);
     throw;
   }
   WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);

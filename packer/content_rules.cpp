@@ -7,7 +7,8 @@
 
 #include "env/text_capacities.h"
 #include "env/wide_text.h"
-#include "package/package_loader.h"
+#include "package/installable_name.h"
+#include "packer/quoted_text.h"
 
 namespace {
 
@@ -29,31 +30,41 @@ std::string FitsBuffer(uint32_t length, uint32_t capacity, const std::string& wi
          std::to_string(capacity - 1) + " fit";
 }
 
+// UTF-16 units of a valid UTF-8 text: two for a character above U+FFFF.
+size_t Utf16Length(const std::string& text) {
+  size_t units = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) ++units;
+    if (c >= 0xF0) ++units;
+  }
+  return units;
+}
+
 }  // namespace
 
 std::string CheckInstalledName(const std::string& name) {
   if (name.empty()) return "the installed name is empty";
-  for (unsigned char c : name) {
-    if (c < 0x20 || c > 0x7E)
-      return "the installed name \"" + name +
-             "\" holds a character other than printable ASCII; only printable ASCII is "
-             "allowed, so that the name reads the same in every ANSI code page";
+  const std::string quoted = QuotedText(name);
+  // Names are written as UTF-8 (PH_UTF8_NAMES) whenever one is not ASCII.
+  switch (CheckInstallableName(name.c_str(), true)) {
+    case NAME_OK: break;
+    case NAME_EMPTY: return "the installed name is empty";
+    case NAME_COLON: return "the installed name " + quoted + " contains ':' (a drive or a stream)";
+    case NAME_RESERVED_CHARACTER:
+      return "the installed name " + quoted + " contains a character that Windows does not allow in a file name";
+    case NAME_CONTROL_CHARACTER: return "the installed name " + quoted + " contains a control character";
+    case NAME_LEADING_SEPARATOR:
+    case NAME_DOT_COMPONENT:
+      return "the installed name " + quoted + " leaves the installation folder (leading separator, '.' or '..' component)";
+    case NAME_EMPTY_COMPONENT: return "the installed name " + quoted + " has an empty component";
+    case NAME_TRAILING_DOT_OR_SPACE:
+      return "the installed name " + quoted + " has a component ending in a dot or a space, which Windows drops";
+    case NAME_DEVICE:
+      return "the installed name " + quoted + " has a component that Windows takes for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+    case NAME_INVALID_UTF8: return "the installed name " + quoted + " is not valid UTF-8";
   }
-  for (char c : name) {
-    if (c == ':') return "the installed name \"" + name + "\" contains ':' (a drive or a stream)";
-    if (c != '\\' && c != '/' && strchr(kInvalidInFileName, c))
-      return "the installed name \"" + name + "\" contains '" + c + "', which Windows does not allow";
-  }
-  if (!IsSafeRelativeName(name.c_str()))
-    return "the installed name \"" + name +
-           "\" leaves the installation folder (leading separator, '.' or '..' component)";
-  char last = name.back();
-  if (last == '\\' || last == '/' || name.find("\\\\") != std::string::npos ||
-      name.find("//") != std::string::npos || name.find("\\/") != std::string::npos ||
-      name.find("/\\") != std::string::npos)
-    return "the installed name \"" + name + "\" has an empty component";
-  // A Windows path holds 259 characters and the folder takes at least "C:\".
-  if (name.size() > 256) return "the installed name is longer than 256 characters";
+  // A Windows path holds 259 UTF-16 units and the folder takes at least "C:\".
+  if (Utf16Length(name) > 256) return "the installed name is longer than 256 characters (UTF-16 units)";
   return "";
 }
 

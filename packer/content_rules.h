@@ -8,7 +8,7 @@
 #include "package/package_format.h"
 #include "packer/package_writer.h"
 
-// An installed relative name (8-bit, backslashes between components).
+// An installed relative name (UTF-8, backslashes between components).
 std::string CheckInstalledName(const std::string& name);
 
 // ProductName: length and characters that would break the folder name or

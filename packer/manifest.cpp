@@ -122,6 +122,10 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     if (!source) r.Fail(&file, prefix + ".source", "required key is missing");
     // Backslashes separate folders too, so that one manifest serves the
     // Windows and the Linux packer alike.
+    // The path goes to the C library, which would end it at a NUL and read
+    // another file than the one named.
+    if (source->find('\0') != std::string::npos)
+      r.Fail(file.get("source"), prefix + ".source", "must not contain NUL characters");
     std::replace(source->begin(), source->end(), '\\', '/');
     if (!IsInsideFolder(*source))
       r.Fail(file.get("source"), prefix + ".source", "must be a relative path inside the product folder");
@@ -283,7 +287,10 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   ManifestReader r(manifestPath);
   toml::table root;
   try {
-    root = toml::parse_file(manifestPath);
+    // Read here rather than by toml++, which opens the path in the ANSI code
+    // page on Windows.
+    std::vector<uint8_t> text = ReadWholeFile(manifestPath);
+    root = toml::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), manifestPath);
   } catch (const toml::parse_error& error) {
     throw PackerError(manifestPath, static_cast<int>(error.source().begin.line), "",
                       std::string(error.description()));
@@ -296,6 +303,12 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   std::vector<PlannedFile> planned = ReadFiles(r, root, productDir, m.Contents);
   ReadPackageTable(r, root, m.Contents);
   ReadLanguages(r, root, m.Contents);
+  // Names are marked UTF-8 only when one needs it: a package of ASCII names
+  // stays byte for byte what every stub reads.
+  for (const PackageFileEntry& f : m.Contents.Files) {
+    if (std::any_of(f.Name.begin(), f.Name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      m.Contents.HeaderFlags |= PH_UTF8_NAMES;
+  }
 
   // Sizes first, so that an oversized product fails before it is read.
   uint64_t total = PlannedBlockSize(m.Contents);

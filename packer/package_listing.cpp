@@ -9,6 +9,7 @@
 #include "package/system_class.h"
 #include "packer/default_texts.h"
 #include "packer/mask_names.h"
+#include "packer/quoted_text.h"
 #include "packer/setup_file_source.h"
 #include "packer/utf16.h"
 
@@ -26,21 +27,7 @@ std::string Hex(uint32_t value, int digits) {
   return text;
 }
 
-// Quoted, with control characters escaped so that one value stays one line.
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\t') out += "\\t";
-    else if (c == '"' || c == '\\') out += std::string("\\") + static_cast<char>(c);
-    else if (c < 0x20 || c == 0x7F) out += "\\x" + Hex(c, 2).substr(2);
-    else out += static_cast<char>(c);
-  }
-  return out + "\"";
-}
-
-std::string QuoteWide(const WChar* text) { return Quote(Utf16ToUtf8(std::u16string(text))); }
+std::string QuoteWide(const WChar* text) { return QuotedText(Utf16ToUtf8(std::u16string(text))); }
 
 void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
   z += 719468;
@@ -68,16 +55,17 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
       << DescribeOsMask(h.OsMask, 0xFFFF) << " (" << Hex(h.OsMask, 4) << "), arch "
       << DescribeArchMask(h.ArchMask, 0xFF) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
-      << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ", licence ";
+      << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ((h.Flags & PH_UTF8_NAMES) ? " utf8_names" : "")
+      << ", licence ";
   if (h.LicenseEntry == NO_LICENSE_ENTRY) out << "none\n";
-  else out << "entry " << h.LicenseEntry << " " << Quote(p.NamesArea + p.Entries[h.LicenseEntry].NameOffset) << "\n";
+  else out << "entry " << h.LicenseEntry << " " << QuotedText(p.NamesArea + p.Entries[h.LicenseEntry].NameOffset) << "\n";
   out << "data total: " << p.ApplicableTotal << " bytes\n";
 
   out << "entries:\n";
   for (uint32_t i = 0; i < h.FileCount; ++i) {
     const FileEntry& e = p.Entries[i];
     uint64_t time = uint64_t{e.LastWriteTimeHigh} << 32 | e.LastWriteTimeLow;
-    out << "  " << i << ": " << Quote(p.NamesArea + e.NameOffset) << " flags " << Hex(e.Flags, 8) << " "
+    out << "  " << i << ": " << QuotedText(p.NamesArea + e.NameOffset) << " flags " << Hex(e.Flags, 8) << " "
         << DescribeEntryFlags(e.Flags) << ", size " << e.DataSize << ", offset " << e.DataOffset << ", time "
         << FormatFileTime(time) << "\n";
   }
@@ -115,11 +103,11 @@ Json MaskNames(uint32_t mask, const NamedBit (&names)[N]) {
 
 Json WideJson(const WChar* text) { return text ? Json(Utf16ToUtf8(std::u16string(text))) : Json(nullptr); }
 
-Json PackageJson(const std::string& path, const SetupFileSource& file, const TrailerLocation& located,
-                 const LoadedPackage& p) {
-  const PackageSource& source = file.Source();
+// The members before the entries.
+Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, const TrailerLocation& located,
+              const LoadedPackage& p) {
   Json doc;
-  doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", file.IsPeImage()}};
+  doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", isPe}};
   const PackageTrailer& trailer = located.Trailer;
   Json t = {{"offset", located.TrailerAt},
             {"checksum", trailer.Checksum},
@@ -148,7 +136,8 @@ Json PackageJson(const std::string& path, const SetupFileSource& file, const Tra
                  {"arch_mask", h.ArchMask},
                  {"arch", MaskNames(h.ArchMask, kArchNames)},
                  {"flags", h.Flags},
-                 {"registry_64", (h.Flags & PH_REGISTRY_64) != 0}};
+                 {"registry_64", (h.Flags & PH_REGISTRY_64) != 0},
+                 {"utf8_names", (h.Flags & PH_UTF8_NAMES) != 0}};
   if (h.LicenseEntry == NO_LICENSE_ENTRY) {
     header["license_entry"] = nullptr;
   } else {
@@ -157,25 +146,29 @@ Json PackageJson(const std::string& path, const SetupFileSource& file, const Tra
   }
   doc["header"] = header;
   doc["data_total"] = p.ApplicableTotal;
+  return doc;
+}
 
-  Json entries = Json::array();
-  for (uint32_t i = 0; i < h.FileCount; ++i) {
-    const FileEntry& e = p.Entries[i];
-    uint64_t time = uint64_t{e.LastWriteTimeHigh} << 32 | e.LastWriteTimeLow;
-    entries.push_back({{"index", i},
-                       {"name", p.NamesArea + e.NameOffset},
-                       {"flags", e.Flags},
-                       {"os", MaskNames((e.Flags & FE_OS_MASK) >> 4, kOsNames)},
-                       {"arch", MaskNames(e.Flags & FE_ARCH_MASK, kArchNames)},
-                       {"no_extract", (e.Flags & FE_NO_EXTRACT) != 0},
-                       {"replace_locked", (e.Flags & FE_REPLACE_LOCKED) != 0},
-                       {"size", e.DataSize},
-                       {"offset", e.DataOffset},
-                       {"time", FormatFileTime(time)},
-                       {"filetime", time}});
-  }
-  doc["entries"] = entries;
+Json EntryJson(const LoadedPackage& p, uint32_t i) {
+  const FileEntry& e = p.Entries[i];
+  uint64_t time = uint64_t{e.LastWriteTimeHigh} << 32 | e.LastWriteTimeLow;
+  return {{"index", i},
+          {"name", p.NamesArea + e.NameOffset},
+          {"flags", e.Flags},
+          {"os", MaskNames((e.Flags & FE_OS_MASK) >> 4, kOsNames)},
+          {"arch", MaskNames(e.Flags & FE_ARCH_MASK, kArchNames)},
+          {"no_extract", (e.Flags & FE_NO_EXTRACT) != 0},
+          {"replace_locked", (e.Flags & FE_REPLACE_LOCKED) != 0},
+          {"size", e.DataSize},
+          {"offset", e.DataOffset},
+          {"time", FormatFileTime(time)},
+          {"filetime", time}};
+}
 
+// The members after the entries.
+Json TailJson(const LoadedPackage& p) {
+  const PackageHeader& h = *p.Header;
+  Json doc;
   Json languages = Json::array();
   for (uint32_t l = 0; l < h.LanguageCount; ++l) {
     const LanguageEntry& language = p.Languages[l];
@@ -198,6 +191,40 @@ Json PackageJson(const std::string& path, const SetupFileSource& file, const Tra
   doc["config"] = config;
   doc["config_defaults"] = defaults;
   return doc;
+}
+
+// value as dump(2) writes it depth spaces in. Names without PH_UTF8_NAMES
+// are 8-bit in an unknown code page: bytes that are not UTF-8 become U+FFFD
+// rather than making the document invalid.
+std::string Nested(const Json& value, int depth) {
+  std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
+  std::string indented;
+  for (char c : text) {
+    indented += c;
+    if (c == '\n') indented.append(depth, ' ');
+  }
+  return indented;
+}
+
+void WriteMembers(const Json& members, bool* first, std::ostream& out) {
+  for (const auto& [key, value] : members.items()) {
+    out << (*first ? "{\n  " : ",\n  ") << Json(key).dump() << ": " << Nested(value, 2);
+    *first = false;
+  }
+}
+
+// The document dump(2) would write, but with the entries written one at a
+// time: a few hundred bytes of package can list a hundred thousand entries,
+// which as one document in memory took close to a gigabyte.
+void WritePackageJson(const std::string& path, const PackageSource& source, bool isPe,
+                      const TrailerLocation& located, const LoadedPackage& p, std::ostream& out) {
+  bool first = true;
+  WriteMembers(HeadJson(path, source, isPe, located, p), &first, out);
+  out << ",\n  \"entries\": [";
+  for (uint32_t i = 0; i < p.Header->FileCount; ++i) out << (i ? ",\n    " : "\n    ") << Nested(EntryJson(p, i), 4);
+  out << (p.Header->FileCount ? "\n  ]" : "]");
+  WriteMembers(TailJson(p), &first, out);
+  out << "\n}\n";
 }
 
 }  // namespace
@@ -233,28 +260,30 @@ std::string FormatFileTime(uint64_t fileTime) {
   return out + "Z";
 }
 
-int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json) {
-  SetupFileSource file(path);
+int InspectPackage(const std::string& path, const PackageSource& source, bool isPe, std::ostream& out,
+                   std::ostream& err, bool json) {
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
-  LoadResult result = LoadPackageFrom(&file.Source(), OS_EVERY, ARCH_EVERY, &package);
+  LoadResult result = LoadPackageFrom(&source, OS_EVERY, ARCH_EVERY, &package);
   if (result != LOAD_OK) {
-    err << path << ": no valid package: " << LoadResultText(result) << "\n";
+    err << QuotedText(path) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
   }
   // The loader keeps no copy of the trailer; it found it just so.
   TrailerLocation located;
-  LocateTrailer(&file.Source(), &located);
+  LocateTrailer(&source, &located);
   if (json) {
-    // Names are 8-bit in an unknown code page: bytes that are not UTF-8
-    // become U+FFFD rather than making the document invalid.
-    out << PackageJson(path, file, located, package).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
-    FreeLoadedPackage(&package);
-    return 0;
+    WritePackageJson(path, source, isPe, located, package, out);
+  } else {
+    out << "setup file: " << QuotedText(path) << " (" << source.FileSize << " bytes"
+        << (isPe ? ", PE image" : ", not a PE image") << ")\n";
+    PrintPackage(package, source, located, out);
   }
-  out << "setup file: " << path << " (" << file.Source().FileSize << " bytes"
-      << (file.IsPeImage() ? ", PE image" : ", not a PE image") << ")\n";
-  PrintPackage(package, file.Source(), located, out);
   FreeLoadedPackage(&package);
   return 0;
+}
+
+int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json) {
+  SetupFileSource file(path);
+  return InspectPackage(path, file.Source(), file.IsPeImage(), out, err, json);
 }

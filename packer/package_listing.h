@@ -4,11 +4,17 @@
 #include <ostream>
 #include <string>
 
+#include "package/package_loader.h"
+
 // Prints trailer, header, entries (flags with masks by name), languages and
 // configuration strings to out and returns 0; with json, the same as one
 // JSON document. When the file holds no valid package, tells why on err and
 // returns 1. Throws PackerError when the file cannot be read.
 int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json = false);
+// The same for a setup file already open as source, shown under the name
+// path; isPe tells whether it is a PE image.
+int InspectPackage(const std::string& path, const PackageSource& source, bool isPe, std::ostream& out,
+                   std::ostream& err, bool json);
 
 // "os=win10,win11+ arch=x64 no_extract" for normalised entry flags.
 std::string DescribeEntryFlags(uint32_t flags);

@@ -10,6 +10,7 @@
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
 #include "packer/utf16.h"
+#include "packer/utf8_paths.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ class ContentReader {
  public:
   explicit ContentReader(const PackageFileEntry& file) : file_(file), left_(DataSizeOf(file)) {
     if (file.Source.empty()) return;
-    stream_ = fopen(file.Source.c_str(), "rb");
+    stream_ = OpenUtf8File(file.Source, "rb");
     if (!stream_) throw PackerError(file.Source, "", std::string("cannot open: ") + strerror(errno));
   }
   ~ContentReader() {

@@ -74,9 +74,6 @@ struct BlockOverrides {
   std::optional<uint32_t> TruncateAt;     // the block ends here
 };
 
-// The largest block the format's 32-bit signed file offsets allow.
-enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
-
 // Builds the unpacked block in memory: header, entries, language records,
 // config strings, names in entry order (in slots, see docs/packer.md), then
 // the data as PlanData lays it out (sources are read). Throws

@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <fcntl.h>
 #endif
 
 #include <algorithm>
@@ -16,17 +14,19 @@
 #include <fstream>
 
 #include "packer/packer_error.h"
+#include "packer/utf8_paths.h"
 
 namespace fs = std::filesystem;
 
 std::vector<std::string> ListProductFiles(const std::string& dir) {
   std::vector<std::string> files;
   std::error_code error;
-  if (!fs::is_directory(dir, error)) throw PackerError(dir, "", "the product folder does not exist");
+  const fs::path root = PathFromUtf8(dir);
+  if (!fs::is_directory(root, error)) throw PackerError(dir, "", "the product folder does not exist");
   // Directory links are not followed: a link cycle would never end.
-  fs::recursive_directory_iterator it(dir, fs::directory_options::none, error);
+  fs::recursive_directory_iterator it(root, fs::directory_options::none, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error)) files.push_back(fs::relative(it->path(), dir, error).generic_string());
+    if (it->is_regular_file(error)) files.push_back(fs::relative(it->path(), root, error).generic_u8string());
   }
   if (error) throw PackerError(dir, "", "cannot list the product folder: " + error.message());
   std::sort(files.begin(), files.end());
@@ -39,7 +39,7 @@ SourceFileInfo StatSourceFile(const std::string& path) {
   // The C runtime's stat keeps whole seconds only; the file system's own
   // time is what the stub will set on the installed file.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!GetFileAttributesExW(PathFromUtf8(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return info;
   info.Exists = true;
@@ -56,32 +56,13 @@ SourceFileInfo StatSourceFile(const std::string& path) {
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary | std::ios::ate);
   if (!in) throw PackerError(path, "", std::string("cannot open: ") + strerror(errno));
   std::streamoff size = in.tellg();
   std::vector<uint8_t> data(static_cast<size_t>(size));
   in.seekg(0);
   if (!in.read(reinterpret_cast<char*>(data.data()), size)) throw PackerError(path, "", "cannot read");
   return data;
-}
-
-bool SetLastWriteTime(const std::string& path, uint64_t fileTime) {
-#ifdef _WIN32
-  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  FILETIME time = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-  bool ok = SetFileTime(file, nullptr, nullptr, &time) != 0;
-  return CloseHandle(file) && ok;
-#else
-  const int64_t kEpochDifference = 11644473600;
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(static_cast<int64_t>(fileTime / 10000000u) - kEpochDifference);
-  times[1].tv_nsec = static_cast<long>(fileTime % 10000000u * 100);
-  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
-#endif
 }
 
 uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds) {

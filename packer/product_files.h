@@ -20,9 +20,6 @@ SourceFileInfo StatSourceFile(const std::string& path);
 // Whole contents; throws PackerError naming path on failure.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
-// Sets a file's last-write time to a FILETIME; false on failure.
-bool SetLastWriteTime(const std::string& path, uint64_t fileTime);
-
 // Seconds and nanoseconds since 1970-01-01 UTC as a FILETIME.
 uint64_t UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds);
 

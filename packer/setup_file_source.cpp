@@ -5,9 +5,10 @@
 #include <sys/types.h>
 
 #include "packer/packer_error.h"
+#include "packer/utf8_paths.h"
 
 SetupFileSource::SetupFileSource(const std::string& path) {
-  file_ = fopen(path.c_str(), "rb");
+  file_ = OpenUtf8File(path, "rb");
   if (!file_) throw PackerError(path, "", std::string("cannot open: ") + strerror(errno));
   if (fseeko(file_, 0, SEEK_END) != 0) {
     fclose(file_);

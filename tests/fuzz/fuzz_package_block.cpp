@@ -1,15 +1,19 @@
 // Treats the input as an unpacked block and wraps it into a valid setup file
 // (the packer computes the checksum), so that every input reaches the
 // loader's checks of the block's contents, which a mutated setup file
-// almost never does past the checksum.
+// almost never does past the checksum; a package that loads is then walked
+// as the stub walks it, its texts formatted as the stub formats them, and
+// listed as the packer's inspect lists it.
 #include <stddef.h>
 #include <stdint.h>
 
+#include <sstream>
 #include <vector>
 
 #include "package/package_loader.h"
 #include "package/system_class.h"
 #include "packer/memory_source.h"
+#include "packer/package_listing.h"
 #include "packer/package_writer.h"
 #include "walk_package.h"
 
@@ -31,5 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (LoadPackageFrom(&memory.Source, osClass, archClass, &package) != LOAD_OK) return 0;
   WalkPackage(package, osClass, archClass);
   FreeLoadedPackage(&package);
+  // The packer's listing of the same file, as text and as JSON.
+  std::ostringstream out, err;
+  InspectPackage("fuzz", memory.Source, false, out, err, size % 2 == 0);
   return 0;
 }

@@ -3,7 +3,29 @@
 #pragma once
 #include <string.h>
 
+#include "env/text_capacities.h"
+#include "env/wide_text.h"
+#include "install/install_text.h"
 #include "package/package_loader.h"
+
+// Formats text as the stub formats the package's texts: with the product
+// name (or the window and a version, as the configure arguments are), into
+// the stub's own buffer sizes and into one far too small.
+inline uint32_t FormatAsTheStub(const WChar* text, const WChar* productName) {
+  static WChar buffer[MESSAGE_TEXT_CAPACITY];
+  FormatArg name = TextArg(productName);
+  uint32_t sum = FormatText(buffer, MESSAGE_TEXT_CAPACITY, text, &name, 1);
+  sum += FormatText(buffer, SUBTITLE_TEXT_CAPACITY, text, &name, 1);
+  sum += FormatText(buffer, 3, text, &name, 1);
+  FormatArg configure[2] = {NumberArg(-0x12345), TextArg(productName)};
+  sum += FormatText(buffer, LAUNCH_LABEL_CAPACITY, text, configure, 2);
+  sum += FormatText(buffer, 1, text, nullptr, 0);
+  static WChar command[COMMAND_CAPACITY];
+  uint32_t quoteEnd = 0;
+  if (BuildQuotedProgram(command, COMMAND_CAPACITY, productName, &quoteEnd))
+    sum += AppendConfigureArgs(command, COMMAND_CAPACITY, quoteEnd, text, 0x1234, productName);
+  return sum;
+}
 
 inline uint32_t TouchWide(const WChar* text) {
   uint32_t sum = 0;
@@ -17,8 +39,13 @@ inline void WalkPackage(const LoadedPackage& package, uint32_t osClass, uint32_t
   for (int c = 0; c < CFG_COUNT; ++c) {
     if (package.Config[c]) sink = sink + TouchWide(package.Config[c]);
   }
+  if (package.Config[CFG_CONFIGURE_ARGS])
+    sink = sink + FormatAsTheStub(package.Config[CFG_CONFIGURE_ARGS], package.Config[CFG_PRODUCT_NAME]);
   for (uint32_t l = 0; l < h->LanguageCount; ++l) {
-    for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) sink = sink + TouchWide(package.Languages[l].Strings[s]);
+    for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) {
+      sink = sink + TouchWide(package.Languages[l].Strings[s]);
+      sink = sink + FormatAsTheStub(package.Languages[l].Strings[s], package.Config[CFG_PRODUCT_NAME]);
+    }
   }
   for (uint32_t i = 0; i < h->FileCount; ++i) {
     const FileEntry& e = package.Entries[i];

@@ -2,6 +2,7 @@
 // refuse although their checksum matches.
 #include <gtest/gtest.h>
 
+#include "package/installable_name.h"
 #include "package/package_loader.h"
 #include "packer/package_writer.h"
 #include "packer_test_support.h"
@@ -177,24 +178,85 @@ TEST(LoaderContent, RefusesMissingOrOverlongConfigStrings) {
   }
 }
 
-TEST(LoaderContent, RefusesNamesOutsideTheInstallFolder) {
+TEST(LoaderContent, RefusesNamesAnInstallationCannotWrite) {
   struct Case {
     const char* Name;
-    bool Safe;
+    NameProblem Problem;
   } cases[] = {
-      {"", false},       {"C:x", false},      {"\\a", false},   {"/a", false},    {"a:b", false},
-      {".\\a", false},   {"a\\..\\b", false}, {"a/../b", false}, {"..", false},   {".", false},
-      {"a\\.", false},   {"a\\..", false},    {"a", true},      {"a\\b.c", true}, {"..a\\b..", true},
-      {"...", true},     {"a/b", true},
+      {"", NAME_EMPTY},
+      {"C:x", NAME_COLON},
+      {"\\a", NAME_LEADING_SEPARATOR},
+      {"/a", NAME_LEADING_SEPARATOR},
+      {"a:b", NAME_COLON},
+      {".\\a", NAME_DOT_COMPONENT},
+      {"a\\..\\b", NAME_DOT_COMPONENT},
+      {"a/../b", NAME_DOT_COMPONENT},
+      {"..", NAME_DOT_COMPONENT},
+      {".", NAME_DOT_COMPONENT},
+      {"a\\.", NAME_DOT_COMPONENT},
+      {"a\\..", NAME_DOT_COMPONENT},
+      {"a\\", NAME_EMPTY_COMPONENT},
+      {"a//b", NAME_EMPTY_COMPONENT},
+      {"a<b", NAME_RESERVED_CHARACTER},
+      {"a\"b", NAME_RESERVED_CHARACTER},
+      {"a|b", NAME_RESERVED_CHARACTER},
+      {"a?", NAME_RESERVED_CHARACTER},
+      {"*.txt", NAME_RESERVED_CHARACTER},
+      {"a\tb", NAME_CONTROL_CHARACTER},
+      {"\x1b[31mred", NAME_CONTROL_CHARACTER},
+      {"a.", NAME_TRAILING_DOT_OR_SPACE},
+      {"a \\b", NAME_TRAILING_DOT_OR_SPACE},
+      {"..a\\b..", NAME_TRAILING_DOT_OR_SPACE},
+      {"...", NAME_TRAILING_DOT_OR_SPACE},
+      {"CON", NAME_DEVICE},
+      {"bin\\prn.txt", NAME_DEVICE},
+      {"Aux.tar.gz", NAME_DEVICE},
+      {"nul .txt", NAME_DEVICE},
+      {"COM1", NAME_DEVICE},
+      {"lpt9.log\\a", NAME_DEVICE},
+      {"COM\xB9", NAME_DEVICE},
+      {"a", NAME_OK},
+      {"a\\b.c", NAME_OK},
+      {"..a\\b..c", NAME_OK},
+      {"a/b", NAME_OK},
+      {"COM10", NAME_OK},
+      {"LPT0", NAME_OK},
+      {"CONSOLE", NAME_OK},
+      {"x.CON", NAME_OK},
+      {"a\x7f", NAME_OK},
+      {"\xC3\x9C", NAME_OK},  // 8-bit in the ANSI code page: not looked at
   };
   for (const Case& k : cases) {
-    EXPECT_EQ(IsSafeRelativeName(k.Name), k.Safe) << '"' << k.Name << '"';
+    EXPECT_EQ(CheckInstallableName(k.Name, false), k.Problem) << '"' << k.Name << '"';
     PackageContents c = SmallContents();
     c.Files[2].Name = k.Name;
     Loaded loaded;
     LoadImage(MakeImage(c), &loaded);
-    EXPECT_EQ(loaded.Result, k.Safe ? LOAD_OK : LOAD_BAD_CONTENT) << '"' << k.Name << '"';
+    EXPECT_EQ(loaded.Result, k.Problem == NAME_OK ? LOAD_OK : LOAD_BAD_CONTENT) << '"' << k.Name << '"';
   }
+}
+
+TEST(LoaderContent, Utf8NamesMustBeValid) {
+  struct Case {
+    const char* Name;
+    NameProblem Problem;
+  } cases[] = {
+      {"\xC3\x9Cbersicht.txt", NAME_OK},
+      {"\xD0\x9F\xD1\x80\xD0\xB8/\xE6\x97\xA5.txt", NAME_OK},
+      {"\xF0\x9F\x98\x80", NAME_OK},
+      {"COM\xC2\xB9", NAME_DEVICE},
+      {"lpt\xC2\xB3.txt", NAME_DEVICE},
+      {"COM\xC2\xBC", NAME_OK},
+      {"\xC3", NAME_INVALID_UTF8},
+      {"\xC3(", NAME_INVALID_UTF8},
+      {"\xC0\xAF", NAME_INVALID_UTF8},          // overlong '/'
+      {"\xE0\x80\xAF", NAME_INVALID_UTF8},     // overlong '/'
+      {"\xED\xA0\x80", NAME_INVALID_UTF8},     // a surrogate
+      {"\xF4\x90\x80\x80", NAME_INVALID_UTF8},  // above U+10FFFF
+      {"\x9C", NAME_INVALID_UTF8},
+      {"\xC3\x9C\\..", NAME_DOT_COMPONENT},
+  };
+  for (const Case& k : cases) EXPECT_EQ(CheckInstallableName(k.Name, true), k.Problem) << '"' << k.Name << '"';
 }
 
 }  // namespace

@@ -241,6 +241,37 @@ struct RefuseOneAllocation {
   ~RefuseOneAllocation() { PlatformAllocRefused = nullptr; }
 };
 
+TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocating) {
+  std::vector<uint8_t> image = MakeImage(SmallContents());
+  size_t trailer = image.size() - TRAILER_SIZE;
+  struct Case {
+    uint32_t UnpackedSize;
+    LoadResult Expected;
+    bool BlockAsked;  // the loader asked for a block of UnpackedSize bytes
+  } cases[] = {
+      {0xFFFFFFFFu, LOAD_BAD_TRAILER, false},
+      {MAX_BLOCK_SIZE + 1u, LOAD_BAD_TRAILER, false},
+      // The largest the packer writes is asked for (and refused here, as a
+      // 32-bit stub is refused it).
+      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},
+  };
+  static uint32_t largest;
+  for (const Case& k : cases) {
+    std::vector<uint8_t> bytes = image;
+    PutU32At(bytes, trailer + 4, k.UnpackedSize);
+    largest = 0;
+    PlatformAllocRefused = [](uint32_t size) {
+      if (size > largest) largest = size;
+      return size >= (256u << 20);
+    };
+    Loaded loaded;
+    LoadImage(bytes, &loaded);
+    PlatformAllocRefused = nullptr;
+    EXPECT_EQ(loaded.Result, k.Expected) << k.UnpackedSize;
+    EXPECT_EQ(largest == k.UnpackedSize, k.BlockAsked) << k.UnpackedSize << ": largest allocation " << largest;
+  }
+}
+
 TEST(LoaderTrailer, ExhaustedMemoryIsNotDamage) {
   // Each allocation of a load in turn: the block, the scratch buffer, the
   // compressed copy, liblzma's own (through the loader's allocator), the

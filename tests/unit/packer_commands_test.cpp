@@ -12,7 +12,10 @@
 
 #include "packer/commands.h"
 #include "packer/packer_error.h"
+#include "packer/product_files.h"
 #include "packer/shipped_languages.h"
+#include "packer/stub_capabilities.h"
+#include "resources/stub_capabilities.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -111,6 +114,60 @@ TEST_F(PackerCommands, StubMustBeAnUnsignedPeImage) {
     EXPECT_NE(errors.find(k.Problem), std::string::npos) << errors;
     EXPECT_FALSE(std::filesystem::exists(Output()));
   }
+}
+
+TEST_F(PackerCommands, UnicodeNamesOnlyWithAStubThatReadsThem) {
+  // What a stub declares: none in an older stub, one that cannot be read, or
+  // this version's.
+  std::vector<uint8_t> capable = FakePeStubWithCapabilities(STUB_CAN_UTF8_NAMES);
+  std::vector<uint8_t> cut(capable.begin(), capable.begin() + 0x250);
+  std::vector<uint8_t> pointingOutside = capable;
+  PutU32At(pointingOutside, 0x200 + 0x48, 0x5000);
+  EXPECT_EQ(ReadStubCapabilities(FakePeStub()), 0u);
+  EXPECT_EQ(ReadStubCapabilities(FakePeStubWithCapabilities(0)), 0u);
+  EXPECT_EQ(ReadStubCapabilities(cut), 0u);
+  EXPECT_EQ(ReadStubCapabilities(pointingOutside), 0u);
+  EXPECT_EQ(ReadStubCapabilities(capable), uint32_t{STUB_CAN_UTF8_NAMES});
+
+  const std::string names[] = {"\u00dcbersicht.txt", "\u041f\u0440\u0438\u0432\u0435\u0442/\u0444\u0430\u0439\u043b.txt",
+                               "\u65e5\u672c\u8a9e.txt"};
+  std::string manifest = kProduct;
+  for (const std::string& name : names) {
+    dir_.Write("product/" + name, "bytes of " + name);
+    manifest += "[[file]]\nsource = \"" + name + "\"\n";
+  }
+  std::string errors;
+  EXPECT_EQ(Build(manifest, &errors), 2);
+  EXPECT_EQ(errors, "error: " + stub_ +
+                        ": the stub does not support Unicode file names; build with a stub of this version "
+                        "(build/win/setup-stub.exe)\n");
+  EXPECT_FALSE(std::filesystem::exists(Output()));
+
+  dir_.Write("stub.exe", std::string(capable.begin(), capable.end()));
+  ASSERT_EQ(Build(manifest, &errors), 0) << errors;
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+  nlohmann::json doc = nlohmann::json::parse(out.str());
+  EXPECT_EQ(doc["header"]["utf8_names"], true);
+  EXPECT_EQ(doc["entries"][1]["name"], "\u041f\u0440\u0438\u0432\u0435\u0442\\\u0444\u0430\u0439\u043b.txt");
+  // Extract writes the real names with their bytes.
+  ASSERT_EQ(RunPacker({"extract", Output(), (dir_.Path / "x").string()}, out, err), 0) << err.str();
+  for (const std::string& name : names) {
+    std::ifstream in(dir_.Path / "x" / name, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "bytes of " + name);
+  }
+
+  // ASCII names: the flag stays clear and the package is what the older
+  // stub gets, byte for byte.
+  std::string ascii = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\n";
+  ASSERT_EQ(Build(ascii, &errors), 0) << errors;
+  std::vector<uint8_t> withCapable = ReadWholeFile(Output());
+  std::vector<uint8_t> older = FakePeStub(0x300);
+  dir_.Write("stub.exe", std::string(older.begin(), older.end()));
+  ASSERT_EQ(Build(ascii, &errors), 0) << errors;
+  std::vector<uint8_t> withOlder = ReadWholeFile(Output());
+  ASSERT_EQ(withCapable.size(), withOlder.size());
+  EXPECT_TRUE(std::equal(withCapable.begin() + 0x300, withCapable.end(), withOlder.begin() + 0x300));
 }
 
 TEST(PackerCommandLine, RefusesBadArguments) {

@@ -4,6 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <stddef.h>
+#include <string.h>
+
+#include <functional>
 #include <sstream>
 
 #include "packer/commands.h"
@@ -122,6 +126,97 @@ TEST_F(ExtractTest, NeverWritesOutsideTheFolder) {
   EXPECT_EQ(Extract(Variants()), 2);
   EXPECT_TRUE(Has(err_.str(), "is a symbolic link")) << err_.str();
   EXPECT_TRUE(std::filesystem::is_empty(dir_.Path / "elsewhere"));
+}
+
+// The entries' data shared: entry 0's DataOffset and DataSize in every entry.
+std::vector<uint8_t> SharedDataBlock(uint32_t entries, uint32_t size) {
+  PackageContents c = SmallContents();
+  c.Files.clear();
+  c.LicenseEntry = NO_LICENSE_ENTRY;
+  for (uint32_t i = 0; i < entries; ++i)
+    c.Files.push_back({"f" + std::to_string(i), i == 0 ? std::vector<uint8_t>(size, 'd') : Bytes(""), 0, 1, {}, 0});
+  std::vector<uint8_t> block = BuildBlock(c);
+  const size_t first = sizeof(PackageHeader);
+  for (uint32_t i = 1; i < entries; ++i) {
+    const size_t at = first + i * sizeof(FileEntry);
+    memcpy(&block[at + offsetof(FileEntry, DataSize)], &block[first + offsetof(FileEntry, DataSize)], 4);
+    memcpy(&block[at + offsetof(FileEntry, DataOffset)], &block[first + offsetof(FileEntry, DataOffset)], 4);
+  }
+  return block;
+}
+
+TEST_F(ExtractTest, HostileNamesFoldersAndSizes) {
+  const std::string outside = (dir_.Path / "elsewhere" / "target").string();
+  struct Case {
+    const char* What;
+    std::vector<uint8_t> Block;
+    std::vector<std::string> Options;
+    std::function<void(const std::filesystem::path& out)> Prepare;
+    int Code;
+    std::string Message;               // in err
+    std::vector<std::string> Written;  // the folder's listing afterwards
+  } cases[] = {
+      {"a hard link at a name is replaced, not written through", BuildBlock(Variants()), {},
+       [&](const std::filesystem::path& out) {
+         std::filesystem::create_directories(out / "bin");
+         std::filesystem::create_hard_link(outside, out / "bin" / "app.exe");
+       },
+       0, "", {"Docs/", "Docs/Read.txt", "bin/", "bin/app.exe", "empty.dat", "logs/", "win7/", "win7/only.dll"}},
+      {"a symbolic link at a name is replaced, not followed", BuildBlock(Variants()), {},
+       [&](const std::filesystem::path& out) {
+         std::filesystem::create_directories(out);
+         std::filesystem::create_symlink(outside, out / "empty.dat");
+       },
+       0, "", {"Docs/", "Docs/Read.txt", "bin/", "bin/app.exe", "empty.dat", "logs/", "win7/", "win7/only.dll"}},
+      {"a file where a folder belongs", BuildBlock(Variants()), {},
+       [&](const std::filesystem::path& out) {
+         std::filesystem::create_directories(out);
+         std::ofstream(out / "bin") << "x";
+       }, 2,
+       "is a file where a folder belongs", {"bin"}},
+      {"a device name", BuildBlock([] { PackageContents c = Variants(); c.Files.push_back({"COM1", Bytes("x"), 0, 1, {}, 0}); return c; }()),
+       {}, nullptr, 1, "no valid package", {}},
+      {"a device name with an extension", BuildBlock([] { PackageContents c = Variants(); c.Files.push_back({"bin\\nul.txt", Bytes("x"), 0, 1, {}, 0}); return c; }()),
+       {}, nullptr, 1, "no valid package", {}},
+      {"a component ending in a dot", BuildBlock([] { PackageContents c = Variants(); c.Files.push_back({"a.", Bytes("x"), 0, 1, {}, 0}); return c; }()),
+       {}, nullptr, 1, "no valid package", {}},
+      {"an ESC in a name", BuildBlock([] { PackageContents c = Variants(); c.Files.push_back({"\x1b]0;owned\x07", Bytes("x"), 0, 1, {}, 0}); return c; }()),
+       {}, nullptr, 1, "no valid package", {}},
+      {"a forward slash separates, as for the stub", BuildBlock([] { PackageContents c = SmallContents(); c.Files.clear(); c.LicenseEntry = NO_LICENSE_ENTRY; c.Files.push_back({"a/b", Bytes("ab"), 0, 1, {}, 0}); return c; }()),
+       {}, nullptr, 0, "", {"a/", "a/b"}},
+      {"shared data over --max-total", SharedDataBlock(3, 1000), {"--max-total", "2999"}, nullptr, 2,
+       "the files would take 3000 bytes, more than --max-total 2999; nothing written", {}},
+      {"shared data at --max-total", SharedDataBlock(3, 1000), {"--max-total", "3000"}, nullptr, 0, "",
+       {"f0", "f1", "f2"}},
+      {"shared data over the default limit", SharedDataBlock(4100, 1 << 20), {}, nullptr, 2,
+       "the files would take 4299161600 bytes, more than --max-total 4294967296", {}},
+  };
+  for (Case& k : cases) {
+    SCOPED_TRACE(k.What);
+    std::filesystem::remove_all(dir_.Path);
+    std::filesystem::create_directories(dir_.Path / "elsewhere");
+    dir_.Write("elsewhere/target", "outside");
+    if (k.Prepare) k.Prepare(Out());
+    std::vector<uint8_t> image = MakeBlockImage(k.Block);
+    std::vector<std::string> args = {"extract", dir_.Write("setup.exe", std::string(image.begin(), image.end())), Out()};
+    args.insert(args.end(), k.Options.begin(), k.Options.end());
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPacker(args, out, err), k.Code) << err.str();
+    EXPECT_TRUE(Has(err.str(), k.Message)) << err.str();
+    EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << "no ESC reaches the terminal";
+    EXPECT_EQ(Listing(), k.Written);
+    std::ifstream in(outside, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "outside");
+  }
+  // A path given on the command line reaches messages quoted.
+  std::filesystem::remove_all(dir_.Path);
+  std::vector<uint8_t> image = MakeBlockImage(BuildBlock(Variants()));
+  std::string odd = (dir_.Path / "out\x1b[2J").string();
+  dir_.Write("out\x1b[2J/bin", "x");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunPacker({"extract", dir_.Write("setup.exe", std::string(image.begin(), image.end())), odd}, out, err), 2);
+  EXPECT_TRUE(Has(err.str(), "out\\x1B[2J/bin")) << err.str();
+  EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
 }
 
 }  // namespace

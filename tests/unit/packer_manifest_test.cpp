@@ -25,6 +25,11 @@ class ManifestTest : public PackerBuildTest {
 };
 
 std::string Text(char c, size_t n) { return std::string(n, c); }
+std::string Repeated(const std::string& text, size_t n) {
+  std::string out;
+  while (n--) out += text;
+  return out;
+}
 
 TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
   const std::string p = kProduct;  // lines 1 to 4
@@ -54,6 +59,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKeyAndWriteNothing) {
       {p + "[[file]]\nname = \"x\"\n", 5, "file[0].source", "required key is missing"},
       {p + "[[file]]\nsource = \"../m.toml\"\n", 6, "file[0].source", "inside the product folder"},
       {p + "[[file]]\nsource = \"/etc/passwd\"\n", 6, "file[0].source", "inside the product folder"},
+      {p + "[[file]]\nsource = \"app.exe\\u0000.txt\"\n", 6, "file[0].source", "must not contain NUL"},
       {p + "[file]\nsource = \"app.exe\"\n", 5, "file", "array of tables"},
       {p + file + "colour = 1\n", 7, "file[0].colour", "unknown key"},
       {p + file + "[[file]]\nsource = \"nope\"\n", 8, "file[1].source", "not found"},
@@ -142,9 +148,18 @@ TEST_F(ManifestTest, InstalledNamesMustBeInstallable) {
       {"a\\\\", "empty component"},
       {"a\\\\\\\\b", "empty component"},
       {"a*b", "does not allow"},
-      {"caf\\u00e9.txt", "only printable ASCII"},
-      {"tab\\there", "only printable ASCII"},
+      {"tab\\there", "control character"},
+      {"esc\\u001b[2J", "control character"},
+      {"COM\\u00b9", "device"},
+      {"a.", "ending in a dot or a space"},
+      {"dir \\\\a.txt", "ending in a dot or a space"},
+      {"CON", "device"},
+      {"bin\\\\com1.txt", "device"},
+      {"Lpt9.log", "device"},
+      {"nul .txt", "device"},
       {Text('n', 257), "longer than 256"},
+      {Repeated("\u65e5", 257), "longer than 256"},
+      {Repeated("\U0001F600", 129), "longer than 256"},
   };
   for (const Case& k : cases) {
     std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\nname = \"" + k.Name + "\"\n";
@@ -157,7 +172,10 @@ TEST_F(ManifestTest, InstalledNamesMustBeInstallable) {
       EXPECT_NE(error.Problem.find(k.Problem), std::string::npos) << k.Name << ": " << error.Problem;
     }
   }
-  const std::string goodNames[] = {"app.exe", "bin\\\\x64\\\\app.exe", "a b (1).txt", "..a", Text('n', 256)};
+  const std::string goodNames[] = {"app.exe", "bin\\\\x64\\\\app.exe", "a b (1).txt", "..a", "COM10", "console.txt",
+                                   "LPT0", "a.b", Text('n', 256),
+                                   "caf\u00e9.txt", "\u00dcbersicht.txt", "\u041f\u0440\u0438\u0432\u0435\u0442\\\\\u0444\u0430\u0439\u043b.txt",
+                                   "\u65e5\u672c\u8a9e.txt", Repeated("\u65e5", 256), Repeated("\U0001F600", 128)};
   for (const std::string& good : goodNames) {
     std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"app.exe\"\nname = \"" + good + "\"\n";
     EXPECT_NO_THROW(Read(manifest)) << good;

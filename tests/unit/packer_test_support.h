@@ -43,6 +43,39 @@ inline void PutU32At(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// FakePeStub with one section, .rsrc at file offset 0x200 (RVA 0x1000),
+// whose resource tree holds RCDATA 1 (language 0x409): the four bytes of
+// capabilities, as resources/stub.rc declares them.
+inline std::vector<uint8_t> FakePeStubWithCapabilities(uint32_t capabilities) {
+  std::vector<uint8_t> stub = FakePeStub(0x300);
+  auto put16 = [&](size_t at, uint16_t value) {
+    stub[at] = static_cast<uint8_t>(value);
+    stub[at + 1] = static_cast<uint8_t>(value >> 8);
+  };
+  put16(0x40 + 6, 1);     // NumberOfSections
+  put16(0x40 + 20, 224);  // SizeOfOptionalHeader of PE32
+  PutU32At(stub, 0x40 + 24 + 96 + 2 * 8, 0x1000);  // resource table: RVA, size
+  PutU32At(stub, 0x40 + 24 + 96 + 2 * 8 + 4, 0x60);
+  const size_t section = 0x40 + 24 + 224;
+  memcpy(&stub[section], ".rsrc", 5);
+  PutU32At(stub, section + 8, 0x100);    // VirtualSize
+  PutU32At(stub, section + 12, 0x1000);  // VirtualAddress
+  PutU32At(stub, section + 16, 0x100);   // SizeOfRawData
+  PutU32At(stub, section + 20, 0x200);   // PointerToRawData
+  // Type, name and language directories, each with one id entry.
+  const uint32_t ids[3] = {10, 1, 0x409};
+  for (uint32_t level = 0; level < 3; ++level) {
+    size_t dir = 0x200 + level * 0x18;
+    put16(dir + 14, 1);
+    PutU32At(stub, dir + 16, ids[level]);
+    PutU32At(stub, dir + 20, level < 2 ? 0x80000000u | (level + 1) * 0x18 : 0x48);
+  }
+  PutU32At(stub, 0x200 + 0x48, 0x1000 + 0x58);  // data entry: RVA, size
+  PutU32At(stub, 0x200 + 0x4C, 4);
+  PutU32At(stub, 0x200 + 0x58, capabilities);
+  return stub;
+}
+
 inline uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
   uint32_t value;
   memcpy(&value, &bytes[at], 4);

@@ -301,7 +301,7 @@ def pack(workdir, manifest, files=None, extra_args=(), stub=None, output="setup.
         target = product / rel
         target.parent.mkdir(parents=True, exist_ok=True)
         target.write_bytes(data if isinstance(data, bytes) else Path(data).read_bytes())
-    (workdir / "manifest.toml").write_text(manifest)
+    (workdir / "manifest.toml").write_text(manifest, encoding="utf-8")
     out = workdir / output
     r = subprocess.run([str(PACKER), "build", "--manifest", str(workdir / "manifest.toml"),
                         "--product-dir", str(product), "--stub", str(stub or STUB),

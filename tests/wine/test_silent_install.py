@@ -1,6 +1,7 @@
 """Silent installations end to end: the files, the uninstall entry in the
 registry view the package selects, the shortcuts and the configure command,
-on a fresh installation and on an upgrade, and a package of 1.5 GiB."""
+on a fresh installation and on an upgrade, names outside every ANSI code page,
+and a package of 1.5 GiB."""
 import calendar
 import os
 import time
@@ -279,6 +280,24 @@ configure_args = "/configure %d"
             self.assertEqual(fields["arguments"], "--tray")
             self.assertEqual(fields["workdir"], install_dir)
             self.assertEqual((fields["icon"], fields["icon_index"]), (install_dir + "app.exe", 0))
+
+    def test_names_outside_every_ansi_code_page(self):
+        # German, Cyrillic and Japanese names together fit no ANSI code page:
+        # the package holds them as UTF-8 and the stub converts them so.
+        files = {"\u00dcbersicht.txt": "\u00dcbersicht".encode(), "\u041f\u0440\u0438\u0432\u0435\u0442/\u0444\u0430\u0439\u043b.txt": b"privet",
+                 "\u65e5\u672c\u8a9e.txt": "\u65e5\u672c\u8a9e".encode()}
+        manifest = '[product]\nname = "Intl"\nversion = "1.0"\npublisher = "P"\n' + "".join(
+            f'[[file]]\nsource = "{name}"\n' for name in files)
+        setup = harness.pack(self.tmp, manifest, files)
+        self.assertTrue(harness.inspect(setup)["header"]["utf8_names"])
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        r = p.run(setup, "/S")
+        self.assertEqual(r.code, 0, r.stderr[-2000:])
+        root = p.host("C:\\Program Files (x86)\\Intl\\")
+        for name, data in files.items():
+            self.assertEqual((root / name).read_bytes(), data, name)
+        self.assertEqual(sorted(path.name for path in root.iterdir()),
+                         sorted(["\u00dcbersicht.txt", "\u041f\u0440\u0438\u0432\u0435\u0442", "\u65e5\u672c\u8a9e.txt"]))
 
     def test_package_of_one_and_a_half_gib(self):
         # More than a 32-bit process without large-address awareness finds in

@@ -1,6 +1,7 @@
 """The Windows packer (packer.exe, cross-built) under Wine against the Linux
 packer: the same setup file byte for byte from the same inputs given as
-Windows paths, and the same one-line errors."""
+Windows paths (outside the ANSI code page too), and the same one-line
+errors."""
 import os
 import shutil
 import subprocess
@@ -123,6 +124,30 @@ class WindowsPackerTest(unittest.TestCase):
         _, listing, _ = self.linux("inspect", out)
         self.assertIn('"data\\\\deep\\\\er\\\\table.bin"', listing)
         self.assertIn("time 2023-11-14T22:13:20.1234567Z", listing)
+
+    def test_unicode_paths_and_names(self):
+        # The command line, the manifest, the folders and the names outside
+        # the ANSI code page: read as UTF-16, the package the same.
+        work = self.prefix.drive_c / "work" / "\u00fcber \u65e5\u672c"
+        files = {"\u00dcbersicht.txt": b"u", "\u041f\u0440\u0438\u0432\u0435\u0442/\u0444\u0430\u0439\u043b.txt": b"p",
+                 "\u65e5\u672c\u8a9e.txt": b"j"}
+        for rel, data in files.items():
+            path = work / "pr\u00f6duct" / rel
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+            os.utime(path, ns=(1_700_000_000_000_000_000, 1_700_000_000_000_000_000))
+        manifest = work / "m\u00e4nifest.toml"
+        manifest.write_text('[product]\nname = "U"\nversion = "1"\npublisher = "P"\n' +
+                            "".join(f'[[file]]\nsource = "{rel}"\n' for rel in files), encoding="utf-8")
+        shutil.copy(STUB, work / "st\u00fcb.exe")
+        win = "C:\\work\\\u00fcber \u65e5\u672c\\"
+        # Wine turns the command line into UTF-16 in the host's locale.
+        self.prefix.env["LC_ALL"] = "C.UTF-8"
+        self.addCleanup(self.prefix.env.pop, "LC_ALL")
+        out = self.assert_same_setup_file(manifest, work / "pr\u00f6duct", work / "st\u00fcb.exe",
+                                          win + "m\u00e4nifest.toml", win + "pr\u00f6duct", win + "st\u00fcb.exe",
+                                          "unicode")
+        self.assertTrue(harness.inspect(out)["header"]["utf8_names"])
 
     def test_same_errors_and_commands(self):
         work = self.tmp / "errors"

@@ -1,0 +1,91 @@
+#include "packer/stub_capabilities.h"
+
+#include "resources/stub_capabilities.h"
+
+namespace {
+
+// Reads the PE image's resource tree without trusting any offset in it.
+class ImageReader {
+ public:
+  explicit ImageReader(const std::vector<uint8_t>& image) : image_(image) {}
+
+  bool U16(uint64_t at, uint32_t* value) const {
+    if (at + 2 > image_.size()) return false;
+    *value = image_[at] | image_[at + 1] << 8;
+    return true;
+  }
+  bool U32(uint64_t at, uint32_t* value) const {
+    uint32_t low, high;
+    if (!U16(at, &low) || !U16(at + 2, &high)) return false;
+    *value = low | high << 16;
+    return true;
+  }
+  // File offset of a relative virtual address, through the section table.
+  bool FileOffset(uint32_t rva, uint32_t size, uint64_t* at) const {
+    uint32_t pe, sections, optionalSize;
+    if (!U32(0x3C, &pe) || !U16(uint64_t{pe} + 6, &sections) || !U16(uint64_t{pe} + 20, &optionalSize)) return false;
+    uint64_t table = uint64_t{pe} + 24 + optionalSize;
+    for (uint32_t i = 0; i < sections; ++i) {
+      uint32_t virtualSize, address, rawSize, rawAt;
+      uint64_t s = table + i * 40;
+      if (!U32(s + 8, &virtualSize) || !U32(s + 12, &address) || !U32(s + 16, &rawSize) || !U32(s + 20, &rawAt))
+        return false;
+      uint32_t extent = virtualSize > rawSize ? rawSize : virtualSize;
+      if (rva >= address && uint64_t{rva} + size <= uint64_t{address} + extent) {
+        *at = uint64_t{rawAt} + (rva - address);
+        return *at + size <= image_.size();
+      }
+    }
+    return false;
+  }
+  // The OffsetToData field of the entry with the integer id (the first
+  // entry for ANY_ID) in the resource directory at file offset dir.
+  bool Find(uint64_t dir, uint32_t id, uint32_t* offsetToData) const {
+    uint32_t named, ids;
+    if (!U16(dir + 12, &named) || !U16(dir + 14, &ids)) return false;
+    for (uint32_t i = 0; i < named + ids; ++i) {
+      uint32_t name, data;
+      if (!U32(dir + 16 + i * 8, &name) || !U32(dir + 20 + i * 8, &data)) return false;
+      if (id == ANY_ID || name == id) {
+        *offsetToData = data;
+        return true;
+      }
+    }
+    return false;
+  }
+  static constexpr uint32_t ANY_ID = 0xFFFFFFFFu;
+
+ private:
+  const std::vector<uint8_t>& image_;
+};
+
+}  // namespace
+
+uint32_t ReadStubCapabilities(const std::vector<uint8_t>& image) {
+  ImageReader r(image);
+  uint32_t pe, magic;
+  if (!r.U32(0x3C, &pe) || !r.U16(uint64_t{pe} + 24, &magic)) return 0;
+  // Data directory entry 2, the resource table.
+  uint64_t directory = uint64_t{pe} + 24 + (magic == 0x20B ? 112u : 96u) + 2u * 8u;
+  uint32_t rva, size;
+  uint64_t root;
+  if (!r.U32(directory, &rva) || !r.U32(directory + 4, &size) || size < 16 || !r.FileOffset(rva, size, &root))
+    return 0;
+  // Type, name, then the first language; each level but the last is a
+  // subdirectory (the high bit set), the last a data entry.
+  const uint32_t path[3] = {10 /* RT_RCDATA */, STUB_CAPABILITIES_ID, ImageReader::ANY_ID};
+  uint64_t dir = root;
+  uint32_t offset = 0;
+  for (int level = 0; level < 3; ++level) {
+    if (!r.Find(dir, path[level], &offset)) return 0;
+    bool subdirectory = (offset & 0x80000000u) != 0;
+    if (subdirectory != (level < 2) || (offset & 0x7FFFFFFFu) + 16u > size) return 0;
+    dir = root + (offset & 0x7FFFFFFFu);
+  }
+  uint32_t dataRva, dataSize, value;
+  uint64_t dataAt;
+  if (!r.U32(dir, &dataRva) || !r.U32(dir + 4, &dataSize) || dataSize < 4 || !r.FileOffset(dataRva, 4, &dataAt) ||
+      !r.U32(dataAt, &value))
+    return 0;
+  return value;
+}

@@ -1,0 +1,13 @@
+// What a stub understands beyond the package format's first form, as a
+// number in its RCDATA resource STUB_CAPABILITIES_ID: the packer reads it
+// before pairing a package that needs one of these with the stub, and a
+// stub built before the resource existed reads as 0. Plain #defines, as the
+// resource compiler reads this file too.
+#pragma once
+
+#define STUB_CAPABILITIES_ID 1
+
+// Reads PH_UTF8_NAMES: names converted with CP_UTF8.
+#define STUB_CAN_UTF8_NAMES 0x1
+
+#define STUB_CAPABILITIES STUB_CAN_UTF8_NAMES
