@@ -47,11 +47,25 @@ struct FileEntry {
   uint32_t NameOffset;
   uint32_t DataOffset;
 };
+
+// The last bytes of the extra region, when the packer wrote them: how much of
+// the unpacked block the wizard needs (header, table, languages, config
+// strings, names and the licence data, which the packer stores first) and the
+// CRC-32 of those bytes, so that the wizard can start before the rest is
+// decoded. A stub that does not know the record skips it with the region.
+struct PrefixRecord {
+  uint32_t Magic;
+  uint32_t PrefixSize;
+  uint32_t PrefixCrc;
+};
 #pragma pack(pop)
+
+enum : uint32_t { PREFIX_MAGIC = 0x58465250u };  // "PRFX"
 
 static_assert(sizeof(PackageTrailer) == 20, "trailer layout");
 static_assert(sizeof(PackageHeader) == 12, "header layout");
 static_assert(sizeof(FileEntry) == 28, "entry layout");
+static_assert(sizeof(PrefixRecord) == 12, "prefix record layout");
 
 // Index of each of the twelve configuration strings.
 enum ConfigIndex {

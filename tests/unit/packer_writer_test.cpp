@@ -88,8 +88,8 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   EXPECT_EQ(offset, at.NamesAt);
 
   EXPECT_EQ(at.DataAt, at.NamesAt + (10 + 1) + (11 + 1) + (14 + 1));
-  // The data is grouped by extension: dat (empty), exe, txt.
-  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt};
+  // The licence first, then the data grouped by extension: dat (empty), exe.
+  const uint32_t expectedData[] = {at.DataAt + 12, at.DataAt, at.DataAt + 12};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -122,11 +122,13 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
   EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
   EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
-  // exe: Sample.exe; then txt, case folded: c.TXT, e.txt (empty), license.txt.
-  EXPECT_EQ(at.DataOffsets[0], at.DataAt);
-  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15);
-  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15 + 12);
+  // The licence first; then exe: Sample.exe; then txt, case folded: c.TXT,
+  // e.txt (empty).
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt);
+  EXPECT_EQ(at.DataOffsets[0], at.DataAt + 12);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 12 + 15);
   PackageContents compiled = SmallContents();
+  compiled.LicenseEntry = NO_LICENSE_ENTRY;
   compiled.Files = {{"z.py", Bytes("1"), 0, 0, {}, 0}, {"b.txt", Bytes("2"), 0, 0, {}, 0},
                     {"__pycache__\\z.cpython-311.pyc", Bytes("3"), 0, 0, {}, 0}};
   EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
@@ -242,6 +244,8 @@ TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
     options.Lzma.EndMarker = k.EndMarker;
     options.ExtraSize = k.Extra;
     options.Slack = k.Slack;
+    // A block made beforehand has no prefix record.
+    options.PrefixRecord = false;
     uint64_t done = 0, total = 0;
     std::vector<uint8_t> streamed = StreamedImage(stub, fromFiles, options, &done, &total);
     std::vector<uint8_t> block = BuildBlock(inMemory);
