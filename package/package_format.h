@@ -120,5 +120,8 @@ enum : uint32_t { MAX_PRODUCT_NAME = 75 };
 // Sum of all bytes of the unpacked block, wrapping at 32 bits.
 uint32_t PackageChecksum(const uint8_t* data, uint32_t size);
 
+// CRC-32 (IEEE 802.3), the same as liblzma's lzma_crc32 with crc 0.
+uint32_t Crc32(const uint8_t* data, uint32_t size);
+
 // Splits the LZMA properties byte; false for values above 224.
 bool ParseLzmaProperties(uint8_t props, uint32_t* lc, uint32_t* lp, uint32_t* pb);

@@ -300,7 +300,7 @@ LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint3
     // Before indexing, which normalises the entries' flags in place: the
     // second stage adds the rest of the block to this sum.
     load->PrefixSum = PackageChecksum(out->Block, load->PrefixSize);
-    if (load->HasRecord ? lzma_crc32(out->Block, load->PrefixSize, 0) != record.PrefixCrc
+    if (load->HasRecord ? Crc32(out->Block, load->PrefixSize) != record.PrefixCrc
                         : load->PrefixSum != trailer.Checksum)
       result = LOAD_BAD_DATA;
   }

@@ -274,11 +274,10 @@ void StartInstall(HWND dialog) {
   // page meanwhile, its bar showing the decoding.
   HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
   bool waited = !IsPackageComplete();
-  if (waited) {
-    ShowInstallingPage(dialog);
-    WaitForPackage(bar);
-    SendMessageW(bar, PBM_SETPOS, 0, 0);
-  }
+  if (waited) ShowInstallingPage(dialog);
+  // Also when the decoding has ended: it may have ended in damage.
+  WaitForPackage(bar);
+  if (waited) SendMessageW(bar, PBM_SETPOS, 0, 0);
   TargetDirState target = CreateTargetDir(InstallPath);
   bool refused = target == TARGET_FAILED;
   if (!refused && target == TARGET_EXISTS && FreshInstall &&

@@ -174,6 +174,16 @@ TEST(LoaderTrailer, ChecksumIsTheWrappingSumOfAllBytes) {
             static_cast<uint32_t>(uint64_t{255} * full.size()));
 }
 
+TEST(LoaderTrailer, PrefixCrcIsLiblzmasCrc32) {
+  // The packer writes liblzma's CRC-32, the stub computes its own.
+  std::vector<uint8_t> data(4099);
+  uint32_t x = 1;
+  for (uint8_t& b : data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+  for (uint32_t size : {0u, 1u, 2u, 15u, 16u, 17u, 1000u, 4099u})
+    EXPECT_EQ(Crc32(data.data(), size), lzma_crc32(data.data(), size, 0)) << size;
+  EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u) << "the check value";
+}
+
 TEST(LoaderTrailer, DamagedDataIsRefused) {
   PackageContents contents = SmallContents();
   for (bool endMarker : {false, true}) {
