@@ -4,11 +4,22 @@
 
 extern LoadedPackage Package;
 
-// Opens the stub's own file and loads the package into Package, its entries
-// counted for the system of the given classes. LOAD_NO_MEMORY when the
-// package could not get its memory; any other result but LOAD_OK means a
-// damaged or missing package. The setup file's read handle stays open until the process exits.
+// Opens the stub's own file and loads the package's prefix into Package, its
+// entries counted for the system of the given classes, and starts decoding
+// the rest on a worker thread. LOAD_NO_MEMORY when the package could not get
+// its memory; any other result but LOAD_OK means a damaged or missing
+// package. The setup file's read handle stays open until the process exits.
 LoadResult LoadPackage(uint32_t osClass, uint32_t archClass);
+
+// Whether the rest of the block is decoded (verified or not) already.
+bool IsPackageComplete();
+// The share of the block decoded so far, 0 to 10000.
+uint32_t PackageDecodedShare();
+// Waits until the whole block is decoded and verified: LOAD_OK, or why not.
+// Meanwhile serves the thread's messages and calls onWait (when given) about
+// every 50 ms. Only what the prefix holds may be used before it returned
+// LOAD_OK.
+LoadResult AwaitPackage(void (*onWait)(void* context), void* context);
 
 // ConfigString i of the package, or null when absent.
 inline const WChar* Config(int index) { return Package.Config[index]; }

@@ -50,6 +50,22 @@ uint32_t PackageChecksum(const uint8_t* data, uint32_t size) {
   return sum;
 }
 
+// liblzma's lzma_crc32 fills its table in a constructor, which the stub,
+// without C runtime start-up, never runs; a table of sixteen entries is
+// enough for the few hundred kilobytes of a prefix.
+uint32_t Crc32(const uint8_t* data, uint32_t size) {
+  static const uint32_t kNibble[16] = {
+      0x00000000u, 0x1DB71064u, 0x3B6E20C8u, 0x26D930ACu, 0x76DC4190u, 0x6B6B51F4u, 0x4DB26158u, 0x5005713Cu,
+      0xEDB88320u, 0xF00F9344u, 0xD6D6A3E8u, 0xCB61B38Cu, 0x9B64C2B0u, 0x86D3D2D4u, 0xA00AE278u, 0xBDBDF21Cu};
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint32_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    crc = (crc >> 4) ^ kNibble[crc & 15];
+    crc = (crc >> 4) ^ kNibble[crc & 15];
+  }
+  return ~crc;
+}
+
 bool ParseLzmaProperties(uint8_t props, uint32_t* lc, uint32_t* lp, uint32_t* pb) {
   if (props > 224) return false;
   *pb = props / 45u;

@@ -53,11 +53,25 @@ struct FileEntry {
   uint32_t NameOffset;
   uint32_t DataOffset;
 };
+
+// The last bytes of the extra region, when the packer wrote them: how much of
+// the unpacked block the wizard needs (header, table, languages, config
+// strings, names and the licence data, which the packer stores first) and the
+// CRC-32 of those bytes, so that the wizard can start before the rest is
+// decoded. A stub that does not know the record skips it with the region.
+struct PrefixRecord {
+  uint32_t Magic;
+  uint32_t PrefixSize;
+  uint32_t PrefixCrc;
+};
 #pragma pack(pop)
+
+enum : uint32_t { PREFIX_MAGIC = 0x58465250u };  // "PRFX"
 
 static_assert(sizeof(PackageTrailer) == 20, "trailer layout");
 static_assert(sizeof(PackageHeader) == 12, "header layout");
 static_assert(sizeof(FileEntry) == 28, "entry layout");
+static_assert(sizeof(PrefixRecord) == 12, "prefix record layout");
 
 // Index of each of the twelve configuration strings.
 enum ConfigIndex {
@@ -111,6 +125,9 @@ enum : uint32_t { MAX_PRODUCT_NAME = 75 };
 
 // Sum of all bytes of the unpacked block, wrapping at 32 bits.
 uint32_t PackageChecksum(const uint8_t* data, uint32_t size);
+
+// CRC-32 (IEEE 802.3), the same as liblzma's lzma_crc32 with crc 0.
+uint32_t Crc32(const uint8_t* data, uint32_t size);
 
 // Splits the LZMA properties byte; false for values above 224.
 bool ParseLzmaProperties(uint8_t props, uint32_t* lc, uint32_t* lp, uint32_t* pb);

@@ -23,18 +23,22 @@ void LzmaFree(void*, void* block) {
   if (block) PlatformFree(block);
 }
 
-// Decodes the raw LZMA1 stream after the five property bytes into out.
-// Returns the number of bytes produced; 0 after invalid properties or any
-// decoder error, so that a bad stream can never look partly good. A decoder
-// that could not get its memory sets outOfMemory: the stream may be fine.
-uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t outSize,
-                     bool* outOfMemory) {
-  if (packedSize < 5) return 0;
+// Sets up the raw LZMA1 decoder from the five property bytes at the start
+// of the compressed block. LOAD_BAD_DATA after invalid properties,
+// LOAD_NO_MEMORY when the decoder could not get its memory (the stream may
+// be fine).
+LoadResult OpenDecoder(PackageLoad* load, uint32_t blockSize) {
+  const PackageTrailer& trailer = load->Located.Trailer;
+  uint8_t properties[5];
+  if (trailer.PackedSize < 5 ||
+      load->Source->Read(load->Source->Context, load->InputAt, properties, 5) != 5)
+    return LOAD_BAD_DATA;
+  load->InputAt += 5;
   uint32_t lc, lp, pb;
-  if (!ParseLzmaProperties(packed[0], &lc, &lp, &pb)) return 0;
+  if (!ParseLzmaProperties(properties[0], &lc, &lp, &pb)) return LOAD_BAD_DATA;
   lzma_options_lzma options;
   memset(&options, 0, sizeof options);
-  options.dict_size = ReadU32(packed + 1);
+  options.dict_size = ReadU32(properties + 1);
   // liblzma refuses dictionaries below 4 KiB; a smaller one decodes the same
   // stream when given more room.
   if (options.dict_size < LZMA_DICT_SIZE_MIN) options.dict_size = LZMA_DICT_SIZE_MIN;
@@ -42,46 +46,66 @@ uint32_t DecodeBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, u
   // further back than the output produced so far: a dictionary the size of
   // the block decodes the same stream, and a huge dictionary field cannot
   // make the stub allocate gigabytes for a small package.
-  if (options.dict_size > outSize) options.dict_size = outSize < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : outSize;
+  if (options.dict_size > blockSize)
+    options.dict_size = blockSize < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : blockSize;
   options.lc = lc;
   options.lp = lp;
   options.pb = pb;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-  lzma_allocator allocator = {LzmaAlloc, LzmaFree, nullptr};
-  lzma_stream stream = LZMA_STREAM_INIT;
-  stream.allocator = &allocator;
-  lzma_ret init = lzma_raw_decoder(&stream, filters);
-  if (init != LZMA_OK) {
-    lzma_end(&stream);
-    *outOfMemory = init == LZMA_MEM_ERROR;
-    return 0;
-  }
-  stream.next_in = packed + 5;
-  stream.avail_in = packedSize - 5;
-  stream.next_out = out;
-  stream.avail_out = outSize;
+  load->Allocator = {LzmaAlloc, LzmaFree, nullptr};
+  load->Stream = LZMA_STREAM_INIT;
+  load->Stream.allocator = &load->Allocator;
+  lzma_ret init = lzma_raw_decoder(&load->Stream, filters);
+  if (init == LZMA_OK) return LOAD_OK;
+  return init == LZMA_MEM_ERROR ? LOAD_NO_MEMORY : LOAD_BAD_DATA;
+}
+
+// Decodes into the block until its first target bytes are there, reading
+// the compressed bytes a chunk at a time. LOAD_BAD_DATA when the stream
+// ends or fails first, so that a bad stream can never look partly good.
+LoadResult DecodeUpTo(PackageLoad* load, LoadedPackage* p, uint32_t target) {
+  // Output in steps, so that the progress moves on even where a little input
+  // makes much output.
+  const uint32_t kStep = 4u << 20;
+  lzma_stream& stream = load->Stream;
+  const uint32_t packedEnd = load->Located.TrailerAt;
   lzma_ret ret = LZMA_OK;
-  while (ret == LZMA_OK && stream.avail_out > 0) {
+  while (ret == LZMA_OK && load->Decoded < target) {
+    if (stream.avail_in == 0 && load->InputAt < packedEnd) {
+      uint32_t want = packedEnd - load->InputAt < INPUT_CHUNK ? packedEnd - load->InputAt : INPUT_CHUNK;
+      uint32_t got = load->Source->Read(load->Source->Context, load->InputAt, load->Input, want);
+      // A short read ends the input: what is missing cannot be decoded.
+      load->InputAt = got == want ? load->InputAt + got : packedEnd;
+      stream.next_in = load->Input;
+      stream.avail_in = got;
+    }
+    uint32_t step = target - load->Decoded < kStep ? target - load->Decoded : kStep;
+    stream.next_out = p->Block + load->Decoded;
+    stream.avail_out = step;
     size_t before = stream.avail_in + stream.avail_out;
     ret = lzma_code(&stream, LZMA_RUN);
+    load->Decoded += step - static_cast<uint32_t>(stream.avail_out);
     if (ret == LZMA_OK && stream.avail_in + stream.avail_out == before) break;  // input used up
   }
-  uint32_t produced = outSize - static_cast<uint32_t>(stream.avail_out);
-  lzma_end(&stream);
-  if (ret != LZMA_OK && ret != LZMA_STREAM_END) {
-    *outOfMemory = ret == LZMA_MEM_ERROR;
-    return 0;
-  }
-  return produced;
+  if (ret == LZMA_MEM_ERROR) return LOAD_NO_MEMORY;
+  if (ret != LZMA_OK && ret != LZMA_STREAM_END) return LOAD_BAD_DATA;
+  return load->Decoded == target ? LOAD_OK : LOAD_BAD_DATA;
+}
+
+// Safe on a stream never opened: the load starts zeroed, as LZMA_STREAM_INIT.
+void CloseDecoder(PackageLoad* load) {
+  lzma_end(&load->Stream);
+  if (load->Input) PlatformFree(load->Input);
+  load->Input = nullptr;
 }
 
 // Pointer to the UTF-16 string at offset, or null when it is not terminated
-// inside the block. Advances offset past the terminator.
-const WChar* TakeString(const LoadedPackage* p, uint32_t* offset) {
+// before limit. Advances offset past the terminator.
+const WChar* TakeString(const LoadedPackage* p, uint32_t limit, uint32_t* offset) {
   uint32_t at = *offset;
   if (at % 2 != 0) return nullptr;
   const uint8_t* block = p->Block;
-  for (uint32_t i = at; i + 1 < p->BlockSize; i += 2) {
+  for (uint32_t i = at; i + 1 < limit; i += 2) {
     if (block[i] == 0 && block[i + 1] == 0) {
       *offset = i + 2;
       return reinterpret_cast<const WChar*>(block + at);
@@ -91,12 +115,14 @@ const WChar* TakeString(const LoadedPackage* p, uint32_t* offset) {
 }
 
 // LOAD_OK, LOAD_BAD_CONTENT, or LOAD_NO_MEMORY for the tables it allocates.
-LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
-  if (p->BlockSize < sizeof(PackageHeader)) return LOAD_BAD_CONTENT;
+// Everything but the entries' data must lie in the block's first limit
+// bytes, the only ones decoded and verified yet: the wizard's licence too.
+LoadResult IndexBlock(LoadedPackage* p, uint32_t limit, uint32_t osClass, uint32_t archClass) {
+  if (limit < sizeof(PackageHeader)) return LOAD_BAD_CONTENT;
   p->Header = reinterpret_cast<PackageHeader*>(p->Block);
   const PackageHeader* h = p->Header;
   uint64_t tableEnd = sizeof(PackageHeader) + static_cast<uint64_t>(h->FileCount) * sizeof(FileEntry);
-  if (tableEnd > p->BlockSize) return LOAD_BAD_CONTENT;
+  if (tableEnd > limit) return LOAD_BAD_CONTENT;
   if (h->LanguageCount < 1) return LOAD_BAD_CONTENT;
   if (h->LicenseEntry != NO_LICENSE_ENTRY && h->LicenseEntry >= h->FileCount) return LOAD_BAD_CONTENT;
   p->Entries = reinterpret_cast<FileEntry*>(p->Block + sizeof(PackageHeader));
@@ -105,17 +131,17 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
   if (!p->Languages) return LOAD_NO_MEMORY;
   uint32_t offset = static_cast<uint32_t>(tableEnd);
   for (uint32_t l = 0; l < h->LanguageCount; ++l) {
-    if (offset + 2 > p->BlockSize) return LOAD_BAD_CONTENT;
+    if (offset + 2 > limit) return LOAD_BAD_CONTENT;
     p->Languages[l].LangId = static_cast<uint16_t>(p->Block[offset] | p->Block[offset + 1] << 8);
     offset += 2;
     for (uint32_t s = 0; s < LANGUAGE_STRINGS; ++s) {
-      p->Languages[l].Strings[s] = TakeString(p, &offset);
+      p->Languages[l].Strings[s] = TakeString(p, limit, &offset);
       if (!p->Languages[l].Strings[s]) return LOAD_BAD_CONTENT;
     }
   }
 
   for (uint32_t c = 0; c < CFG_COUNT; ++c) {
-    const WChar* s = TakeString(p, &offset);
+    const WChar* s = TakeString(p, limit, &offset);
     if (!s) return LOAD_BAD_CONTENT;
     p->Config[c] = s[0] ? s : nullptr;
   }
@@ -141,13 +167,17 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t osClass, uint32_t archClass) {
   for (uint32_t i = 0; i < h->FileCount; ++i) {
     FileEntry* e = &p->Entries[i];
     uint64_t nameAt = static_cast<uint64_t>(namesStart) + e->NameOffset;
-    if (nameAt >= p->BlockSize) return LOAD_BAD_CONTENT;
+    if (nameAt >= limit) return LOAD_BAD_CONTENT;
     const char* name = reinterpret_cast<const char*>(p->Block + nameAt);
-    if (!memchr(name, 0, p->BlockSize - static_cast<uint32_t>(nameAt))) return LOAD_BAD_CONTENT;
+    if (!memchr(name, 0, limit - static_cast<uint32_t>(nameAt))) return LOAD_BAD_CONTENT;
     if (!IsInstallableName(name, (h->Flags & PH_UTF8_NAMES) != 0)) return LOAD_BAD_CONTENT;
     if (static_cast<uint64_t>(e->DataOffset) + e->DataSize > p->BlockSize) return LOAD_BAD_CONTENT;
     e->Flags = NormaliseEntryFlags(e->Flags);
     if (IsFlagsApplicable(e->Flags, osClass, archClass)) total += e->DataSize;
+  }
+  if (h->LicenseEntry != NO_LICENSE_ENTRY) {
+    const FileEntry& license = p->Entries[h->LicenseEntry];
+    if (static_cast<uint64_t>(license.DataOffset) + license.DataSize > limit) return LOAD_BAD_CONTENT;
   }
   p->ApplicableTotal = total ? total : 1;
   return LOAD_OK;
@@ -215,34 +245,82 @@ __attribute__((always_inline)) inline LoadResult FindTrailer(const PackageSource
 
 LoadResult LocateTrailer(const PackageSource* source, TrailerLocation* out) { return FindTrailer(source, out); }
 
+PrefixRecordState ReadPrefixRecord(const PackageSource* source, const TrailerLocation* located,
+                                   PrefixRecord* out) {
+  uint32_t packedAt = PackedOffset(located);
+  if (located->Trailer.ExtraSize < sizeof(PrefixRecord) || packedAt < sizeof(PrefixRecord)) return PREFIX_NONE;
+  if (source->Read(source->Context, packedAt - sizeof(PrefixRecord), out, sizeof *out) != sizeof *out ||
+      out->Magic != PREFIX_MAGIC)
+    return PREFIX_NONE;
+  if (out->PrefixSize < sizeof(PackageHeader) || out->PrefixSize > located->Trailer.UnpackedSize)
+    return PREFIX_MALFORMED;
+  return PREFIX_PRESENT;
+}
+
 // Each step runs only while the ones before it succeeded; the first failure
 // is the result, and whatever was allocated is freed at the one exit.
-LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                           LoadedPackage* out) {
+LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                            LoadedPackage* out, PackageLoad* load) {
   memset(out, 0, sizeof *out);
-  TrailerLocation located;
-  LoadResult result = FindTrailer(source, &located);
-  const PackageTrailer& trailer = located.Trailer;
+  memset(load, 0, sizeof *load);
+  load->Source = source;
+  LoadResult result = FindTrailer(source, &load->Located);
+  const PackageTrailer& trailer = load->Located.Trailer;
+  PrefixRecord record;
+  if (result == LOAD_OK) {
+    PrefixRecordState state = ReadPrefixRecord(source, &load->Located, &record);
+    if (state == PREFIX_MALFORMED) result = LOAD_BAD_TRAILER;
+    load->HasRecord = state == PREFIX_PRESENT;
+    load->PrefixSize = load->HasRecord ? record.PrefixSize : trailer.UnpackedSize;
+    load->InputAt = PackedOffset(&load->Located);
+  }
   if (result == LOAD_OK) {
     out->Block = static_cast<uint8_t*>(PlatformAlloc(trailer.UnpackedSize));
     out->Scratch = static_cast<uint8_t*>(PlatformAlloc(SCRATCH_SIZE));
-    uint8_t* packed = static_cast<uint8_t*>(PlatformAlloc(trailer.PackedSize));
-    if (!out->Block || !out->Scratch || !packed) {
-      result = LOAD_NO_MEMORY;
-    } else {
-      out->BlockSize = trailer.UnpackedSize;
-      uint32_t got = source->Read(source->Context, PackedOffset(&located), packed, trailer.PackedSize);
-      bool outOfMemory = false;
-      uint32_t produced = DecodeBlock(packed, got, out->Block, out->BlockSize, &outOfMemory);
-      if (outOfMemory) result = LOAD_NO_MEMORY;
-      else if (produced != out->BlockSize || PackageChecksum(out->Block, produced) != trailer.Checksum)
-        result = LOAD_BAD_DATA;
-    }
-    // Nothing reads the compressed bytes again; their room serves the indexes.
-    if (packed) PlatformFree(packed);
+    load->Input = static_cast<uint8_t*>(PlatformAlloc(INPUT_CHUNK));
+    if (!out->Block || !out->Scratch || !load->Input) result = LOAD_NO_MEMORY;
+    out->BlockSize = trailer.UnpackedSize;
   }
-  if (result == LOAD_OK) result = IndexBlock(out, osClass, archClass);
-  if (result != LOAD_OK) FreeLoadedPackage(out);
+  if (result == LOAD_OK) result = OpenDecoder(load, out->BlockSize);
+  if (result == LOAD_OK) result = DecodeUpTo(load, out, load->PrefixSize);
+  if (result == LOAD_OK) {
+    // Before indexing, which normalises the entries' flags in place: the
+    // second stage adds the rest of the block to this sum.
+    load->PrefixSum = PackageChecksum(out->Block, load->PrefixSize);
+    if (load->HasRecord ? Crc32(out->Block, load->PrefixSize) != record.PrefixCrc
+                        : load->PrefixSum != trailer.Checksum)
+      result = LOAD_BAD_DATA;
+  }
+  if (result == LOAD_OK) result = IndexBlock(out, load->PrefixSize, osClass, archClass);
+  if (result != LOAD_OK) {
+    CloseDecoder(load);
+    FreeLoadedPackage(out);
+  }
+  return result;
+}
+
+// Without a record the first stage has decoded and verified the whole block.
+LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out) {
+  LoadResult result = LOAD_OK;
+  if (load->HasRecord) {
+    result = DecodeUpTo(load, out, out->BlockSize);
+    uint32_t rest = out->BlockSize - load->PrefixSize;
+    if (result == LOAD_OK &&
+        load->PrefixSum + PackageChecksum(out->Block + load->PrefixSize, rest) != load->Located.Trailer.Checksum)
+      result = LOAD_BAD_DATA;
+  }
+  CloseDecoder(load);
+  return result;
+}
+
+LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out) {
+  PackageLoad load;
+  LoadResult result = StartPackageLoad(source, osClass, archClass, out, &load);
+  if (result == LOAD_OK) {
+    result = FinishPackageLoad(&load, out);
+    if (result != LOAD_OK) FreeLoadedPackage(out);
+  }
   return result;
 }
 

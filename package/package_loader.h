@@ -2,6 +2,7 @@
 // Portable: the file is reached only through PackageSource, so the same code
 // runs in the stub, in the packer's inspect command and under the fuzzer.
 #pragma once
+#include <lzma.h>
 #include <stdint.h>
 
 #include "env/wide_text.h"
@@ -74,8 +75,50 @@ int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]);
 // are not an MZ image with a PE signature.
 bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offset);
 
-// Runs the whole load. osClass and archClass decide applicability. On LOAD_OK, out holds the package; its memory lives until
-// FreeLoadedPackage (the stub never frees it).
+enum PrefixRecordState { PREFIX_NONE, PREFIX_PRESENT, PREFIX_MALFORMED };
+
+// Reads the prefix record from the last bytes of the extra region of the
+// package at located. PREFIX_NONE when the region is shorter than a record or
+// does not end with its magic; PREFIX_MALFORMED when the prefix it gives is
+// smaller than a header or larger than the block; else PREFIX_PRESENT with
+// out filled in.
+PrefixRecordState ReadPrefixRecord(const PackageSource* source, const TrailerLocation* located, PrefixRecord* out);
+
+// What a load keeps between its two stages.
+struct PackageLoad {
+  const PackageSource* Source;
+  TrailerLocation Located;
+  bool HasRecord;       // the extra region ends with a well-formed PrefixRecord
+  uint32_t PrefixSize;  // the block's size when there is no record
+  uint32_t PrefixSum;   // PackageChecksum of the prefix as decoded
+  uint32_t InputAt;     // file offset of the compressed bytes not yet read
+  uint8_t* Input;       // INPUT_CHUNK bytes
+  // Bytes of the block decoded so far; the second stage's progress, read by
+  // other threads while it runs.
+  volatile uint32_t Decoded;
+  lzma_stream Stream;
+  lzma_allocator Allocator;
+};
+
+enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
+
+// First stage: locates the trailer, reads the prefix record, decodes the
+// prefix, verifies it (the record's CRC-32, or without a record the whole
+// block's checksum, as the prefix is then the whole block) and indexes it
+// with every bounds check against the prefix. osClass and archClass decide
+// applicability. On LOAD_OK, out holds the package, of whose block only the
+// first load->PrefixSize bytes are decoded yet; load keeps the decoder for
+// the second stage. On failure, out and load are freed.
+LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                            LoadedPackage* out, PackageLoad* load);
+// Second stage: decodes the rest of the block and tests the trailer's
+// checksum over all of it; frees load's decoder either way. It writes only
+// the block beyond the prefix, so another thread may read out meanwhile. On
+// failure, out stays as it is (the caller frees it once nothing reads it).
+LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out);
+
+// Both stages at once. On LOAD_OK, out holds the package; its memory lives
+// until FreeLoadedPackage (the stub never frees it).
 LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                            LoadedPackage* out);
 void FreeLoadedPackage(LoadedPackage* package);

@@ -7,6 +7,21 @@ namespace {
 
 // Stays open for reading until the process ends, unless no package is found.
 HANDLE SetupFile;
+PackageSource Source;
+PackageLoad Load;
+// Decodes the rest of the block while the start-up and the wizard run; null
+// once it has been waited for, or when there was nothing left to decode.
+HANDLE RestWorker;
+LoadResult RestResult;
+
+// The stub's liblzma is built without threads, and needs none: the stream is
+// used by the main thread during the first stage and by this one alone after.
+// The second stage allocates nothing, so ending the process while it runs
+// cannot leave the heap locked.
+DWORD WINAPI DecodeRest(void*) {
+  RestResult = FinishPackageLoad(&Load, &Package);
+  return 0;
+}
 
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
   HANDLE file = static_cast<HANDLE>(context);
@@ -35,11 +50,41 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
-  PackageSource source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
-  LoadResult result = LoadPackageFrom(&source, osClass, archClass, &Package);
+  Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
+  LoadResult result = StartPackageLoad(&Source, osClass, archClass, &Package, &Load);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
     SetupFile = nullptr;
   }
+  if (result != LOAD_OK) return result;
+  // Below the dialog's priority: on one core the wizard stays responsive,
+  // and an idle user leaves the decoder the whole processor.
+  RestWorker = Load.HasRecord ? CreateThread(nullptr, 0, DecodeRest, nullptr, 0, nullptr) : nullptr;
+  if (RestWorker) SetThreadPriority(RestWorker, THREAD_PRIORITY_BELOW_NORMAL);
+  else DecodeRest(nullptr);
   return result;
+}
+
+bool IsPackageComplete() { return !RestWorker || WaitForSingleObject(RestWorker, 0) == WAIT_OBJECT_0; }
+
+uint32_t PackageDecodedShare() { return static_cast<uint32_t>(MulDiv(Load.Decoded, 10000, Package.BlockSize)); }
+
+LoadResult AwaitPackage(void (*onWait)(void* context), void* context) {
+  while (RestWorker) {
+    DWORD woken = MsgWaitForMultipleObjects(1, &RestWorker, FALSE, 50, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
+      // Failed: the handle cannot be waited for; wait for it without messages.
+      if (woken == WAIT_FAILED) WaitForSingleObject(RestWorker, INFINITE);
+      CloseHandle(RestWorker);
+      RestWorker = nullptr;
+      break;
+    }
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (onWait) onWait(context);
+  }
+  return RestResult;
 }

@@ -30,7 +30,7 @@ namespace {
 const char kUsage[] =
     "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe\n"
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
-    "                    [--slack N] [--corrupt-checksum] [--level N] [--quiet]\n"
+    "                    [--slack N] [--corrupt-checksum] [--no-prefix-record] [--level N] [--quiet]\n"
     "       packer inspect [--json] SETUP.exe\n"
     "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME] [--max-total BYTES]\n"
     "       packer languages [--json]\n"
@@ -51,8 +51,9 @@ const char kBuildHelp[] =
     "  --dictionary N       dictionary size, instead of [compression] dictionary\n"
     "  --level N            0 (fastest) to 9 (smallest), instead of [compression] level\n"
     "  --quiet              no progress line on a terminal\n"
-    "For tests: --extra-size N, --slack N (zero bytes before the block, after the\n"
-    "trailer), --corrupt-checksum. Numbers are decimal or 0x hex.\n"
+    "For tests: --extra-size N, --slack N (zero bytes before the prefix record, after\n"
+    "the trailer), --corrupt-checksum, --no-prefix-record (a package as older packers\n"
+    "wrote it). Numbers are decimal or 0x hex.\n"
     "Exit codes: 0 done, 2 error (one line on stderr).\n";
 
 const char kInspectHelp[] =
@@ -219,6 +220,7 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
     else if (option == "--output") request.Output = value();
     else if (option == "--end-marker") request.EndMarker = true;
     else if (option == "--corrupt-checksum") request.CorruptChecksum = true;
+    else if (option == "--no-prefix-record") request.PrefixRecord = false;
     else if (option == "--properties") request.Properties = static_cast<uint8_t>(ParseNumber(option, value(), 255));
     else if (option == "--dictionary") request.Dictionary = ParseNumber(option, value(), 0xFFFFFFFFu);
     else if (option == "--extra-size") request.ExtraSize = ParseNumber(option, value(), 0x7FFFFFFFu);
@@ -266,6 +268,7 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   options.ExtraSize = request.ExtraSize;
   options.Slack = request.Slack;
   options.CorruptChecksum = request.CorruptChecksum;
+  options.PrefixRecord = request.PrefixRecord;
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
   FILE* file = OpenUtf8File(temporary, "wb");

@@ -17,6 +17,7 @@ struct BuildRequest {
   uint32_t ExtraSize = 0;
   uint32_t Slack = 0;
   bool CorruptChecksum = false;
+  bool PrefixRecord = true;
   std::optional<uint32_t> Level;
   bool Quiet = false;  // no progress line even on a terminal
 };

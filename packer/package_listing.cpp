@@ -41,6 +41,22 @@ void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
   *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
 }
 
+// The prefix record as the loader reads it. Only a package that loaded is
+// listed, and the loader verified the record's CRC-32 then: the block itself
+// can no longer tell, as its entries' flags are normalised in place.
+struct PrefixInfo {
+  PrefixRecordState State;
+  PrefixRecord Record;
+  uint32_t Offset;
+};
+
+PrefixInfo ReadPrefixInfo(const PackageSource& source, const TrailerLocation& located) {
+  PrefixInfo info = {};
+  info.State = ReadPrefixRecord(&source, &located, &info.Record);
+  info.Offset = PackedOffset(&located) - static_cast<uint32_t>(sizeof(PrefixRecord));
+  return info;
+}
+
 // located: the trailer of the package p, which loaded.
 void PrintPackage(const LoadedPackage& p, const PackageSource& source, const TrailerLocation& located,
                   std::ostream& out) {
@@ -50,6 +66,11 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
       << TrailerSlack(&located) << "\n";
   out << "certificate table: " << (source.CertificateOffset ? std::to_string(source.CertificateOffset) : "none")
       << "\n";
+  PrefixInfo prefix = ReadPrefixInfo(source, located);
+  if (prefix.State == PREFIX_NONE) out << "prefix record: none\n";
+  else
+    out << "prefix record: offset " << prefix.Offset << ", prefix " << prefix.Record.PrefixSize << " bytes, crc32 "
+        << Hex(prefix.Record.PrefixCrc, 8) << "\n";
 
   const PackageHeader& h = *p.Header;
   out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
@@ -127,6 +148,13 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
   t["package_end"] = located.End;
   doc["trailer"] = t;
   doc["certificate_table"] = source.CertificateOffset ? Json(source.CertificateOffset) : Json(nullptr);
+  PrefixInfo prefix = ReadPrefixInfo(source, located);
+  if (prefix.State == PREFIX_NONE)
+    doc["prefix_record"] = nullptr;
+  else
+    doc["prefix_record"] = {{"offset", prefix.Offset},
+                            {"prefix_size", prefix.Record.PrefixSize},
+                            {"crc32", prefix.Record.PrefixCrc}};
 
   const PackageHeader& h = *p.Header;
   Json header = {{"files", h.FileCount},

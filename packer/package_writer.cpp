@@ -190,6 +190,12 @@ DataPlan PlanData(const PackageContents& c) {
       placed[member] = true;
     }
   }
+  // The wizard starts from the part of the block before the other data: the
+  // licence is stored first, everything else keeps its place.
+  if (c.LicenseEntry < count) {
+    auto license = std::find(plan.StoreOrder.begin(), plan.StoreOrder.end(), plan.StoredAs[c.LicenseEntry]);
+    if (license != plan.StoreOrder.end()) std::rotate(plan.StoreOrder.begin(), license, license + 1);
+  }
   return plan;
 }
 
@@ -293,20 +299,20 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
 }
 
 void PutTrailer(std::vector<uint8_t>& out, uint32_t checksum, uint32_t unpacked, uint32_t packed,
-                const SetupOptions& options) {
+                uint32_t extraSize, const SetupOptions& options) {
   PackageTrailer trailer = {};
   trailer.Checksum = options.CorruptChecksum ? checksum ^ 0x01000000u : checksum;
   trailer.UnpackedSize = unpacked;
   trailer.PackedSize = packed;
-  trailer.ExtraSize = options.ExtraSize;
+  trailer.ExtraSize = extraSize;
   trailer.Magic = TRAILER_MAGIC;
   PutRecord(out, trailer);
   out.resize(out.size() + options.Slack, 0);
 }
 
 // The stub reads with 32-bit signed offsets.
-void CheckImageSize(uint64_t stub, uint64_t packed, const SetupOptions& options) {
-  if (stub + options.ExtraSize + packed + TRAILER_SIZE + options.Slack > 0x7FFFFFFFu)
+void CheckImageSize(uint64_t stub, uint64_t extra, uint64_t packed, const SetupOptions& options) {
+  if (stub + extra + packed + TRAILER_SIZE + options.Slack > 0x7FFFFFFFu)
     throw PackerError("package", "file", "the setup file would reach 2 GiB");
 }
 
@@ -334,17 +340,20 @@ namespace {
 
 using BlockFeed = std::function<void(const uint8_t* bytes, size_t size)>;
 
-// stub + extra region + the block of blockSize bytes that produce hands to
-// its feed in pieces, compressed as it comes + trailer + slack.
-PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, uint64_t blockSize,
-                         const SetupOptions& options, const PackProgress& progress,
+// stub + extra region (options.ExtraSize zero bytes, then record) + the
+// block of blockSize bytes that produce hands to its feed in pieces,
+// compressed as it comes + trailer + slack.
+PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
+                         uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
                          const std::function<void(const BlockFeed& feed)>& produce) {
   auto write = [out](const uint8_t* bytes, size_t size) {
     if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
   };
   write(stub.data(), stub.size());
-  std::vector<uint8_t> zeros(options.ExtraSize, 0);
-  write(zeros.data(), zeros.size());
+  std::vector<uint8_t> extra(options.ExtraSize, 0);
+  extra.insert(extra.end(), record.begin(), record.end());
+  write(extra.data(), extra.size());
+  const uint64_t before = stub.size() + extra.size();
 
   BlockEncoder encoder(options.Lzma, blockSize, write);
   uint64_t done = 0;
@@ -353,15 +362,16 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, uint64_t b
     checksum += PackageChecksum(bytes, static_cast<uint32_t>(size));
     encoder.Add(bytes, size);
     done += size;
-    if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written());
+    if (progress) progress(done, blockSize, before + encoder.Written());
   });
   encoder.Finish();
-  CheckImageSize(stub.size(), encoder.Written(), options);
+  CheckImageSize(stub.size(), extra.size(), encoder.Written(), options);
 
   std::vector<uint8_t> trailer;
-  PutTrailer(trailer, checksum, static_cast<uint32_t>(blockSize), static_cast<uint32_t>(encoder.Written()), options);
+  PutTrailer(trailer, checksum, static_cast<uint32_t>(blockSize), static_cast<uint32_t>(encoder.Written()),
+             static_cast<uint32_t>(extra.size()), options);
   write(trailer.data(), trailer.size());
-  if (progress) progress(done, blockSize, stub.size() + options.ExtraSize + encoder.Written() + trailer.size());
+  if (progress) progress(done, blockSize, before + encoder.Written() + trailer.size());
   return {static_cast<uint32_t>(encoder.Written()), static_cast<uint32_t>(blockSize)};
 }
 
@@ -373,10 +383,27 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   BlockLayout layout;
   uint64_t blockSize = 0;
   std::vector<uint8_t> head = BuildHead(c, plan, layout, {}, &blockSize);
-  return WritePackage(out, stub, blockSize, options, progress, [&](const BlockFeed& feed) {
-    feed(head.data(), head.size());
+  // The prefix: the head and the licence's data, which PlanData stores first.
+  std::vector<uint8_t> prefix = head;
+  const uint32_t licenseStored = c.LicenseEntry < c.Files.size() ? plan.StoredAs[c.LicenseEntry] : UINT32_MAX;
+  if (licenseStored != UINT32_MAX) {
+    ContentReader reader(c.Files[licenseStored]);
+    prefix.resize(head.size() + DataSizeOf(c.Files[licenseStored]));
+    reader.Read(prefix.data() + head.size(), prefix.size() - head.size());
+    uint8_t probe;
+    reader.Read(&probe, 1);
+  }
+  std::vector<uint8_t> record;
+  if (options.PrefixRecord) {
+    PrefixRecord r = {PREFIX_MAGIC, static_cast<uint32_t>(prefix.size()),
+                      lzma_crc32(prefix.data(), prefix.size(), 0)};
+    PutRecord(record, r);
+  }
+  return WritePackage(out, stub, record, blockSize, options, progress, [&](const BlockFeed& feed) {
+    feed(prefix.data(), prefix.size());
     std::vector<uint8_t> buffer(READ_CHUNK);
     for (uint32_t i : plan.StoreOrder) {
+      if (i == licenseStored) continue;
       ContentReader reader(c.Files[i]);
       while (size_t n = reader.Read(buffer.data(), buffer.size())) feed(buffer.data(), n);
     }
@@ -385,6 +412,6 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
 
 PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
                                 const SetupOptions& options) {
-  return WritePackage(out, stub, block.size(), options, {},
+  return WritePackage(out, stub, {}, block.size(), options, {},
                       [&](const BlockFeed& feed) { feed(block.data(), block.size()); });
 }

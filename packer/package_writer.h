@@ -47,7 +47,8 @@ PackageLanguage EnglishLanguage();
 // stored copy; the stored copies follow the entry table, except that the
 // files of a kind (extension and name stem) that several entries share are
 // drawn together, so that similar data lie within the encoder's dictionary
-// of each other. The entry table keeps the manifest's order.
+// of each other, and that the licence's copy comes first, ahead of them all.
+// The entry table keeps the manifest's order.
 struct DataPlan {
   std::vector<uint32_t> StoreOrder;  // entries whose data is stored, in block order
   std::vector<uint32_t> StoredAs;    // per entry: the entry whose stored copy it uses
@@ -92,13 +93,18 @@ struct SetupOptions {
   uint32_t ExtraSize = 0;     // zero bytes between the stub and the compressed block
   uint32_t Slack = 0;         // zero bytes after the trailer
   bool CorruptChecksum = false;
+  // The prefix record at the end of the extra region; tests leave it out to
+  // make a package as older packers wrote it. Blocks made beforehand
+  // (WriteBlockSetupFile) never have one.
+  bool PrefixRecord = true;
 };
 
 // Called while packing with the unpacked bytes fed to the encoder so far,
 // their total, and the bytes written to the output.
 using PackProgress = std::function<void(uint64_t done, uint64_t total, uint64_t written)>;
 
-// The setup file: stub + extra region + compressed block + trailer + slack,
+// The setup file: stub + extra region (ExtraSize zero bytes, then the prefix
+// record unless options leave it out) + compressed block + trailer + slack,
 // written to out as it is produced: the sources are read in pieces and pass
 // through the checksum and the encoder once, so memory stays bounded
 // whatever the payload. Throws PackerError (a source that cannot be read or

@@ -14,6 +14,7 @@
 #include "install/launch.h"
 #include "startup/dll_safety_win32.h"
 #include "startup/os_target.h"
+#include "startup/package_wait.h"
 #include "startup/refusal_texts.h"
 #include "startup/silent_install.h"
 #include "ui/dialog_ids.h"
@@ -24,7 +25,22 @@ namespace {
 // Refusals before the wizard: error icon, no owner, the system's caption.
 int ShowRefusal(const WChar* text) { return MessageBoxW(nullptr, W(text), nullptr, MB_ICONERROR); }
 
+// A valid package that only needs more memory than this process can get is
+// no damaged one.
+void RefuseLoad(LoadResult loaded) { ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText); }
+
+void ShowDecodedShare(void* bar) {
+  SendMessageW(static_cast<HWND>(bar), PBM_SETPOS, PackageDecodedShare(), 0);
+}
+
 }  // namespace
+
+void WaitForPackage(HWND bar) {
+  LoadResult rest = AwaitPackage(bar ? ShowDecodedShare : nullptr, bar);
+  if (rest == LOAD_OK) return;
+  RefuseLoad(rest);
+  ExitProcess(1);
+}
 
 void ShowArchitectureMessage(uint32_t mask) {
   WChar text[256];
@@ -36,9 +52,7 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
   ProbeSystem();
   LoadResult loaded = LoadPackage(OsClass, ArchClass);
   if (loaded != LOAD_OK) {
-    // A valid package that only needs more memory than this process can
-    // get is no damaged one.
-    ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText);
+    RefuseLoad(loaded);
     return 1;
   }
   const PackageHeader* header = Package.Header;

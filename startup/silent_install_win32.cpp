@@ -4,6 +4,7 @@
 #include "install/install_run.h"
 #include "install/running_instances.h"
 #include "package/package.h"
+#include "startup/package_wait.h"
 
 int RunSilentInstall() {
   WChar path[PATH_CAPACITY];
@@ -15,6 +16,7 @@ int RunSilentInstall() {
   // An empty or overlong directory text ends here, before anything is made.
   uint32_t namePosition = EnsureTrailingBackslash(path, PATH_CAPACITY);
   if (namePosition == 0 || !ProgramPathFits(namePosition)) return 1;
+  WaitForPackage(nullptr);
   if (CreateTargetDir(path) == TARGET_FAILED) return 1;
   if (!PrepareTarget(path, namePosition)) return 1;
   CloseRunningInstances(nullptr);

@@ -16,6 +16,7 @@
 #include "install/running_instances.h"
 #include "package/package.h"
 #include "startup/dll_safety_win32.h"
+#include "startup/package_wait.h"
 #include "ui/dialog_ids.h"
 #include "ui/dir_field.h"
 #include "ui/license_text.h"
@@ -247,6 +248,26 @@ void OnAcceptClicked(HWND dialog) {
   }
 }
 
+void ShowInstallingPage(HWND dialog) {
+  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+  SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 10000));
+  InvalidateRect(bar, nullptr, TRUE);
+  ClearPaneForLog();
+  SetPage(dialog, PAGE_INSTALLING);
+}
+
+// After a wait for the package, a refusal before anything was installed
+// brings back the page Install or Next was pressed on, as it was.
+void ReturnFromInstallingPage(HWND dialog) {
+  SetPage(dialog, FreshInstall ? PAGE_DESTINATION : PAGE_LICENSE);
+  ShowControl(dialog, IDC_PROGRESS, false);
+  ShowControl(dialog, IDC_NEXT, true);
+  EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+  SendMessageW(GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  ShowLicenseText();
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_NEXT)), TRUE);
+}
+
 void StartInstall(HWND dialog) {
   int desktopShortcut = IsChecked(dialog, IDC_DESKTOP_SHORTCUT) ? 1 : 0;
   uint32_t namePosition = ReadDirField(dialog, InstallPath, PATH_CAPACITY);
@@ -259,19 +280,28 @@ void StartInstall(HWND dialog) {
   // behind for the next attempt to ask about.
   if (!ProgramPathFits(namePosition)) return;
 
+  // The folder is the first thing written: before it, the whole package
+  // must be verified. A user faster than the decoder sees the installing
+  // page meanwhile, its bar showing the decoding.
+  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+  bool waited = !IsPackageComplete();
+  if (waited) ShowInstallingPage(dialog);
+  // Also when the decoding has ended: it may have ended in damage.
+  WaitForPackage(bar);
+  if (waited) SendMessageW(bar, PBM_SETPOS, 0, 0);
   TargetDirState target = CreateTargetDir(InstallPath);
-  if (target == TARGET_FAILED) return;
-  if (target == TARGET_EXISTS && FreshInstall &&
+  bool refused = target == TARGET_FAILED;
+  if (!refused && target == TARGET_EXISTS && FreshInstall &&
       ShowAppMessage(dialog, MB_YESNO | MB_ICONQUESTION, GetText(TXT_FOLDER_EXISTS_FMT), InstallPath) == IDNO)
+    refused = true;
+  if (!refused && !PrepareTarget(InstallPath, namePosition)) refused = true;
+  if (refused) {
+    if (waited) ReturnFromInstallingPage(dialog);
     return;
-  if (!PrepareTarget(InstallPath, namePosition)) return;
+  }
   CloseRunningInstances(dialog);
 
-  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-  SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 10000));
-  InvalidateRect(bar, nullptr, TRUE);
-  ClearPaneForLog();
-  SetPage(dialog, PAGE_INSTALLING);
+  if (!waited) ShowInstallingPage(dialog);
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   int result = RunInstall(dialog, InstallPath, namePosition, desktopShortcut);
   SetPage(dialog, result ? PAGE_FAILED : PAGE_DONE);

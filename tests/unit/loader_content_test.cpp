@@ -259,4 +259,37 @@ TEST(LoaderContent, Utf8NamesMustBeValid) {
   for (const Case& k : cases) EXPECT_EQ(CheckInstallableName(k.Name, true), k.Problem) << '"' << k.Name << '"';
 }
 
+TEST(LoaderContent, PrefixMustHoldAllButTheOtherData) {
+  // A record with a matching CRC-32 whose prefix ends too early: the wizard
+  // would read past what is verified.
+  PackageContents c = BigContents();
+  BlockLayout at;
+  std::vector<uint8_t> block = BuildBlock(c, &at);
+  std::vector<uint8_t> image = MakeImage(c);
+  const size_t recordAt = FakePeStub().size();
+  struct Case {
+    const char* What;
+    uint32_t PrefixSize;
+    LoadResult Expected;
+  } cases[] = {
+      {"as written", at.DataAt + 12, LOAD_OK},
+      {"one byte past the licence", at.DataAt + 13, LOAD_OK},
+      {"licence cut", at.DataAt + 11, LOAD_BAD_CONTENT},
+      {"no licence", at.DataAt, LOAD_BAD_CONTENT},
+      {"last name cut", at.DataAt - 1, LOAD_BAD_CONTENT},
+      {"config cut", at.NamesAt - 2, LOAD_BAD_CONTENT},
+      {"languages cut", at.ConfigAt - 2, LOAD_BAD_CONTENT},
+      {"table cut", at.LanguagesAt - 1, LOAD_BAD_CONTENT},
+  };
+  for (const Case& k : cases) {
+    std::vector<uint8_t> bytes = image;
+    PutU32At(bytes, recordAt + 4, k.PrefixSize);
+    PutU32At(bytes, recordAt + 8, Crc32(block.data(), k.PrefixSize));
+    Loaded loaded;
+    LoadResult first;
+    LoadImageStaged(bytes, &loaded, &first);
+    EXPECT_EQ(first, k.Expected) << k.What;
+  }
+}
+
 }  // namespace

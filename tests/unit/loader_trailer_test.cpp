@@ -1,6 +1,6 @@
 // Finding, decoding and verifying packages the packer wrote: the trailer
-// window, the certificate table, LZMA properties, the checksum and damaged
-// streams.
+// window, the certificate table, LZMA properties, the checksum, damaged
+// streams and the two stages of a package with a prefix record.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -174,6 +174,16 @@ TEST(LoaderTrailer, ChecksumIsTheWrappingSumOfAllBytes) {
             static_cast<uint32_t>(uint64_t{255} * full.size()));
 }
 
+TEST(LoaderTrailer, PrefixCrcIsLiblzmasCrc32) {
+  // The packer writes liblzma's CRC-32, the stub computes its own.
+  std::vector<uint8_t> data(4099);
+  uint32_t x = 1;
+  for (uint8_t& b : data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+  for (uint32_t size : {0u, 1u, 2u, 15u, 16u, 17u, 1000u, 4099u})
+    EXPECT_EQ(Crc32(data.data(), size), lzma_crc32(data.data(), size, 0)) << size;
+  EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u) << "the check value";
+}
+
 TEST(LoaderTrailer, DamagedDataIsRefused) {
   PackageContents contents = SmallContents();
   for (bool endMarker : {false, true}) {
@@ -290,6 +300,186 @@ TEST(LoaderTrailer, ExhaustedMemoryIsNotDamage) {
     ++refused;
   }
   EXPECT_GE(refused, 6u);
+}
+
+// Offsets into the block, so that two loads of the same package compare.
+uint64_t At(const LoadedPackage& p, const void* pointer) {
+  const uint8_t* at = static_cast<const uint8_t*>(pointer);
+  return at >= p.Block && at < p.Block + p.BlockSize ? static_cast<uint64_t>(at - p.Block) : UINT64_MAX;
+}
+
+void ExpectSamePackage(const LoadedPackage& a, const LoadedPackage& b) {
+  ASSERT_EQ(a.BlockSize, b.BlockSize);
+  EXPECT_EQ(memcmp(a.Block, b.Block, a.BlockSize), 0);
+  EXPECT_EQ(At(a, a.Header), At(b, b.Header));
+  EXPECT_EQ(At(a, a.Entries), At(b, b.Entries));
+  EXPECT_EQ(At(a, a.NamesArea), At(b, b.NamesArea));
+  EXPECT_EQ(a.ApplicableTotal, b.ApplicableTotal);
+  for (int c = 0; c < CFG_COUNT; ++c) {
+    EXPECT_EQ(At(a, a.Config[c]), At(b, b.Config[c])) << c;
+    EXPECT_EQ(WideToAscii(a.Config[c]), WideToAscii(b.Config[c])) << c;
+  }
+  for (uint32_t l = 0; l < a.Header->LanguageCount; ++l) {
+    EXPECT_EQ(a.Languages[l].LangId, b.Languages[l].LangId);
+    for (uint32_t t = 0; t < LANGUAGE_STRINGS; ++t)
+      EXPECT_EQ(At(a, a.Languages[l].Strings[t]), At(b, b.Languages[l].Strings[t])) << l << " " << t;
+  }
+}
+
+TEST(LoaderTrailer, StagedLoadGivesWhatTheWholeBlockLoadGives) {
+  PackageContents noLicense = BigContents();
+  noLicense.LicenseEntry = NO_LICENSE_ENTRY;
+  PackageContents sharedLicense = BigContents();
+  sharedLicense.Files.push_back({"copy.txt", Bytes("licence text"), 0, 5, {}, 0});
+  const std::pair<const char*, PackageContents> packages[] = {
+      {"small", SmallContents()}, {"big", BigContents()}, {"no licence", noLicense}, {"shared licence", sharedLicense}};
+  for (const auto& [what, contents] : packages) {
+    SCOPED_TRACE(what);
+    SetupOptions older;
+    older.PrefixRecord = false;
+    std::vector<uint8_t> withRecord = MakeImage(contents), without = MakeImage(contents, older);
+    Loaded whole, staged, stagedWithout;
+    LoadResult first, firstWithout;
+    LoadImage(without, &whole);
+    LoadImageStaged(withRecord, &staged, &first);
+    LoadImageStaged(without, &stagedWithout, &firstWithout);
+    ASSERT_EQ(whole.Result, LOAD_OK);
+    ASSERT_EQ(first, LOAD_OK);
+    ASSERT_EQ(staged.Result, LOAD_OK);
+    ASSERT_EQ(stagedWithout.Result, LOAD_OK);
+    ExpectSamePackage(whole.Package, staged.Package);
+    ExpectSamePackage(whole.Package, stagedWithout.Package);
+
+    // The prefix ends with the licence, stored right after the names.
+    MemorySource memory;
+    OpenMemorySource(&memory, withRecord.data(), static_cast<uint32_t>(withRecord.size()));
+    TrailerLocation located;
+    ASSERT_EQ(LocateTrailer(&memory.Source, &located), LOAD_OK);
+    PrefixRecord record;
+    ASSERT_EQ(ReadPrefixRecord(&memory.Source, &located, &record), PREFIX_PRESENT);
+    BlockLayout layout;
+    std::vector<uint8_t> block = BuildBlock(contents, &layout);
+    uint32_t license = contents.LicenseEntry == NO_LICENSE_ENTRY ? 0 : 12;
+    EXPECT_EQ(record.PrefixSize, layout.DataAt + license);
+    if (license) EXPECT_EQ(layout.DataOffsets[contents.LicenseEntry], layout.DataAt);
+    EXPECT_EQ(record.PrefixCrc, lzma_crc32(block.data(), record.PrefixSize, 0));
+    EXPECT_EQ(ReadPrefixRecord(&memory.Source, &located, &record), PREFIX_PRESENT);
+    OpenMemorySource(&memory, without.data(), static_cast<uint32_t>(without.size()));
+    ASSERT_EQ(LocateTrailer(&memory.Source, &located), LOAD_OK);
+    EXPECT_EQ(ReadPrefixRecord(&memory.Source, &located, &record), PREFIX_NONE);
+  }
+}
+
+TEST(LoaderTrailer, PrefixRecordIsVerifiedBeforeAnythingIsIndexed) {
+  std::vector<uint8_t> image = MakeImage(BigContents());
+  const size_t recordAt = FakePeStub().size();
+  const size_t trailer = image.size() - TRAILER_SIZE;
+  const uint32_t prefixSize = U32At(image, recordAt + 4);
+  const uint32_t blockSize = U32At(image, trailer + 4);
+  struct Case {
+    const char* What;
+    size_t At;
+    uint32_t Value;
+    LoadResult First, Whole;
+  } cases[] = {
+      {"intact", 0, 0, LOAD_OK, LOAD_OK},
+      {"prefix checksum", recordAt + 8, U32At(image, recordAt + 8) ^ 1, LOAD_BAD_DATA, LOAD_BAD_DATA},
+      {"prefix below a header", recordAt + 4, 11, LOAD_BAD_TRAILER, LOAD_BAD_TRAILER},
+      {"prefix of nothing", recordAt + 4, 0, LOAD_BAD_TRAILER, LOAD_BAD_TRAILER},
+      {"prefix beyond the block", recordAt + 4, blockSize + 1, LOAD_BAD_TRAILER, LOAD_BAD_TRAILER},
+      // A longer prefix is verified by a CRC-32 of other bytes.
+      {"prefix one byte longer", recordAt + 4, prefixSize + 1, LOAD_BAD_DATA, LOAD_BAD_DATA},
+      {"the whole block as prefix", recordAt + 4, blockSize, LOAD_BAD_DATA, LOAD_BAD_DATA},
+      // Without its magic the region is no record: the whole block is
+      // decoded and verified first, as for older packages.
+      {"magic", recordAt, 0, LOAD_OK, LOAD_OK},
+      // A region too short for a record holds none.
+      {"extra region shorter", trailer + 12, sizeof(PrefixRecord) - 1, LOAD_OK, LOAD_OK},
+      {"whole-block checksum", trailer, U32At(image, trailer) ^ 1, LOAD_OK, LOAD_BAD_DATA},
+  };
+  for (const Case& k : cases) {
+    std::vector<uint8_t> bytes = image;
+    if (k.At) PutU32At(bytes, k.At, k.Value);
+    Loaded staged, whole;
+    LoadResult first;
+    LoadImageStaged(bytes, &staged, &first);
+    LoadImage(bytes, &whole);
+    EXPECT_EQ(first, k.First) << k.What;
+    EXPECT_EQ(staged.Result, k.Whole) << k.What;
+    EXPECT_EQ(whole.Result, k.Whole) << k.What;
+  }
+  // Without a record the first stage verifies the whole block.
+  SetupOptions older;
+  older.PrefixRecord = false;
+  older.CorruptChecksum = true;
+  Loaded staged;
+  LoadResult first;
+  LoadImageStaged(MakeImage(BigContents(), older), &staged, &first);
+  EXPECT_EQ(first, LOAD_BAD_DATA);
+}
+
+// Reads end at Cut: the file's bytes from there up to the trailer window
+// cannot be read, as when the disk fails under a running setup.
+struct CutSource {
+  MemorySource Memory;
+  uint32_t Cut, WindowAt;
+  PackageSource Source;
+  static uint32_t Read(void* context, uint32_t offset, void* buffer, uint32_t size) {
+    CutSource* cut = static_cast<CutSource*>(context);
+    if (offset < cut->WindowAt) {
+      if (offset >= cut->Cut) return 0;
+      if (size > cut->Cut - offset) size = cut->Cut - offset;
+    }
+    return ReadMemorySource(&cut->Memory, offset, buffer, size);
+  }
+};
+
+TEST(LoaderTrailer, StreamsCutAtEveryStageFailThatStage) {
+  for (bool record : {true, false}) {
+    SCOPED_TRACE(record ? "prefix record" : "no record");
+    SetupOptions options;
+    options.PrefixRecord = record;
+    std::vector<uint8_t> image = MakeImage(BigContents(), options);
+    const uint32_t size = static_cast<uint32_t>(image.size());
+    const uint32_t packedAt = static_cast<uint32_t>(FakePeStub().size()) + (record ? sizeof(PrefixRecord) : 0);
+    const uint32_t window = size - TRAILER_WINDOW;
+    // The prefix's few kilobytes come from the first compressed bytes; the
+    // noise after it does not compress, so the stream's middle is data.
+    struct Case {
+      const char* What;
+      uint32_t Cut;
+      LoadResult First, Whole;
+    } cases[] = {
+        // A record cut away reads as none: the whole block is then decoded first.
+        {"before the block", packedAt - 4, LOAD_BAD_DATA, LOAD_BAD_DATA},
+        {"in the properties", packedAt + 3, LOAD_BAD_DATA, LOAD_BAD_DATA},
+        {"in the prefix", packedAt + 200, LOAD_BAD_DATA, LOAD_BAD_DATA},
+        {"after the prefix", packedAt + (size - packedAt) / 2, record ? LOAD_OK : LOAD_BAD_DATA, LOAD_BAD_DATA},
+        {"in the last chunk", window - 100, record ? LOAD_OK : LOAD_BAD_DATA, LOAD_BAD_DATA},
+        {"nowhere", size, LOAD_OK, LOAD_OK},
+    };
+    for (const Case& k : cases) {
+      CutSource cut;
+      OpenMemorySource(&cut.Memory, image.data(), size);
+      cut.Cut = k.Cut;
+      cut.WindowAt = window;
+      cut.Source = {0, size, CutSource::Read, &cut};
+      Loaded loaded;
+      LoadResult first;
+      LoadImageStaged(image, &loaded, &first, &cut.Source);
+      EXPECT_EQ(first, k.First) << k.What;
+      EXPECT_EQ(loaded.Result, k.Whole) << k.What;
+      Loaded whole;
+      whole.Result = LoadPackageFrom(&cut.Source, OS_WIN10, ARCH_X64, &whole.Package);
+      EXPECT_EQ(whole.Result, k.Whole) << k.What;
+    }
+    // The compressed block cut short (its trailer moved along) fails the same way.
+    Loaded half;
+    LoadResult first;
+    LoadImageStaged(CutStream(image, (size - packedAt) / 2), &half, &first);
+    EXPECT_EQ(first, record ? LOAD_OK : LOAD_BAD_DATA);
+    EXPECT_EQ(half.Result, LOAD_BAD_DATA);
+  }
 }
 
 }  // namespace

@@ -48,12 +48,20 @@ TEST_F(PackerCommands, CommandLineOverridesCompressionAndShapesTheFile) {
   std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   size_t trailer = image.size() - 3 - TRAILER_SIZE;
   EXPECT_EQ(U32At(image, trailer + 16), TRAILER_MAGIC);
-  EXPECT_EQ(U32At(image, trailer + 12), 10u);
+  EXPECT_EQ(U32At(image, trailer + 12), 10u + sizeof(PrefixRecord)) << "the zero bytes, then the prefix record";
   size_t packed = trailer - U32At(image, trailer + 8);
-  EXPECT_EQ(packed, FakePeStub().size() + 10);
+  EXPECT_EQ(packed, FakePeStub().size() + 10 + sizeof(PrefixRecord));
+  EXPECT_EQ(U32At(image, packed - sizeof(PrefixRecord)), PREFIX_MAGIC);
   EXPECT_EQ(image[packed], 0x5E);
   EXPECT_EQ(U32At(image, packed + 1), 65536u);
   EXPECT_EQ(FilesInDir(), 3u) << "no temporary file left";
+
+  ASSERT_EQ(Build(kProduct, &errors, {"--extra-size", "10", "--no-prefix-record"}), 0) << errors;
+  std::ifstream older(Output(), std::ios::binary);
+  image.assign(std::istreambuf_iterator<char>(older), std::istreambuf_iterator<char>());
+  trailer = image.size() - TRAILER_SIZE;
+  EXPECT_EQ(U32At(image, trailer + 12), 10u) << "the zero bytes alone";
+  EXPECT_EQ(trailer - U32At(image, trailer + 8), FakePeStub().size() + 10);
 }
 
 // Everything written to fd 2 while building, with fd 2 on a terminal or a pipe.

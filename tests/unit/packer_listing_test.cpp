@@ -115,7 +115,11 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
     EXPECT_EQ(j["trailer"]["properties"], 0x5D);
     EXPECT_EQ(j["trailer"]["dictionary"], 65536);
     EXPECT_EQ(j["trailer"]["magic_offset"], image.size() - 2 - 4);
-    EXPECT_EQ(j["trailer"]["packed_offset"], FakePeStub().size()) << "no extra region";
+    EXPECT_EQ(j["trailer"]["packed_offset"], FakePeStub().size() + sizeof(PrefixRecord))
+        << "an extra region of the prefix record alone";
+    EXPECT_EQ(j["prefix_record"]["offset"], FakePeStub().size());
+    EXPECT_EQ(j["prefix_record"]["prefix_size"], U32At(image, FakePeStub().size() + 4));
+    EXPECT_EQ(j["prefix_record"]["crc32"], U32At(image, FakePeStub().size() + 8));
     EXPECT_EQ(j["trailer"]["packed_offset"].get<uint32_t>() + j["trailer"]["packed_size"].get<uint32_t>(),
               j["trailer"]["offset"].get<uint32_t>());
     EXPECT_EQ(j["trailer"]["package_end"], image.size()) << "unsigned: the file's end";

@@ -118,6 +118,30 @@ inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t o
   out->Result = LoadPackageFrom(&memory.Source, osClass, archClass, &out->Package);
 }
 
+// Loads in the stub's two stages; first gets the first stage's result.
+inline void LoadImageStaged(const std::vector<uint8_t>& image, Loaded* out, LoadResult* first,
+                            const PackageSource* source = nullptr) {
+  MemorySource memory;
+  OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
+  PackageLoad load;
+  *first = StartPackageLoad(source ? source : &memory.Source, OS_WIN10, ARCH_X64, &out->Package, &load);
+  out->Result = *first;
+  if (*first != LOAD_OK) return;
+  out->Result = FinishPackageLoad(&load, &out->Package);
+  if (out->Result != LOAD_OK) FreeLoadedPackage(&out->Package);
+}
+
+// SmallContents with 600 KB of data after the licence that does not
+// compress: the prefix is decoded from a small part of the compressed block.
+inline PackageContents BigContents() {
+  PackageContents c = SmallContents();
+  std::vector<uint8_t> noise(600000);
+  uint32_t x = 12345;
+  for (uint8_t& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+  c.Files.push_back({"noise.bin", noise, 0, 4, {}, 0});
+  return c;
+}
+
 // The setup file the packer writes for contents, behind FakePeStub.
 inline std::vector<uint8_t> MakeImage(const PackageContents& contents, const SetupOptions& options = {}) {
   return WrittenToMemory([&](FILE* out) { WriteSetupFile(out, FakePeStub(), contents, options); });

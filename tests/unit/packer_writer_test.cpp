@@ -94,8 +94,8 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
     if (i - at.NamesAt != 0 && i - at.NamesAt != 16 && i - at.NamesAt != 32 && block[i - 1] == 0)
       EXPECT_EQ(block[i], 0) << "padding after a name at " << i;
   }
-  // The data follows the table: exe, txt, dat (empty).
-  const uint32_t expectedData[] = {at.DataAt, at.DataAt + 15, at.DataAt + 27};
+  // The licence first, then the data in table order: exe, dat (empty).
+  const uint32_t expectedData[] = {at.DataAt + 12, at.DataAt, at.DataAt + 27};
   for (uint32_t i = 0; i < 3; ++i) {
     size_t entry = 12 + 28 * i;
     const PackageFileEntry& f = c.Files[i];
@@ -128,14 +128,15 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
   EXPECT_EQ(at.DataOffsets[5], at.DataOffsets[1]) << "one copy, whatever the names";
   EXPECT_NE(at.DataOffsets[4], at.DataOffsets[1]);
   EXPECT_EQ(block.size(), at.DataAt + 15 + 12 + 12) << "three stored copies";
-  // No two stored files share a kind: table order, Sample.exe, license.txt,
-  // empty.dat, c.TXT, e.txt.
-  EXPECT_EQ(at.DataOffsets[0], at.DataAt);
-  EXPECT_EQ(at.DataOffsets[1], at.DataAt + 15);
-  EXPECT_EQ(at.DataOffsets[2], at.DataAt + 15 + 12);
-  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 15 + 12);
-  EXPECT_EQ(at.DataOffsets[6], at.DataAt + 15 + 12 + 12);
+  // No two stored files share a kind: the licence first, then table order:
+  // Sample.exe, empty.dat, c.TXT, e.txt.
+  EXPECT_EQ(at.DataOffsets[1], at.DataAt);
+  EXPECT_EQ(at.DataOffsets[0], at.DataAt + 12);
+  EXPECT_EQ(at.DataOffsets[2], at.DataAt + 12 + 15);
+  EXPECT_EQ(at.DataOffsets[4], at.DataAt + 12 + 15);
+  EXPECT_EQ(at.DataOffsets[6], at.DataAt + 12 + 15 + 12);
   PackageContents compiled = SmallContents();
+  compiled.LicenseEntry = NO_LICENSE_ENTRY;
   compiled.Files = {{"z.py", Bytes("1"), 0, 0, {}, 0}, {"b.txt", Bytes("2"), 0, 0, {}, 0},
                     {"__pycache__\\z.cpython-311.pyc", Bytes("3"), 0, 0, {}, 0}};
   EXPECT_EQ(PlanData(compiled).StoreOrder, (std::vector<uint32_t>{2, 0, 1})) << "byte code beside its source";
@@ -255,6 +256,8 @@ TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
     options.Lzma.EndMarker = k.EndMarker;
     options.ExtraSize = k.Extra;
     options.Slack = k.Slack;
+    // A block made beforehand has no prefix record.
+    options.PrefixRecord = false;
     uint64_t done = 0, total = 0;
     std::vector<uint8_t> streamed = StreamedImage(stub, fromFiles, options, &done, &total);
     std::vector<uint8_t> block = BuildBlock(inMemory);

@@ -59,6 +59,13 @@ class StartupTest(WineTestCase):
         (self.tmp / "flipped.exe").write_bytes(flipped)
         # The stream decodes but the sum does not match.
         wrong_sum = pack(self.tmp / "sum", manifest(), files(), extra_args=["--corrupt-checksum"])
+        older_sum = pack(self.tmp / "older", manifest(), files(),
+                         extra_args=["--corrupt-checksum", "--no-prefix-record"])
+        # The prefix the wizard would start from does not match its checksum.
+        record = harness.inspect(good)["prefix_record"]
+        bad_prefix = bytearray(data)
+        bad_prefix[record["offset"] + 8] ^= 0x01
+        (self.tmp / "prefix.exe").write_bytes(bad_prefix)
         # A trailer followed by more than 16 bytes lies outside the window.
         (self.tmp / "far.exe").write_bytes(bytes(data) + b"\0" * 17)
         # A block that no 32-bit process can hold: not enough memory, which
@@ -66,8 +73,12 @@ class StartupTest(WineTestCase):
         huge = bytearray(data)
         struct.pack_into("<I", huge, trailer["offset"] + 4, 0xFFFFF000)  # the unpacked size
         (self.tmp / "huge.exe").write_bytes(huge)
-        for setup, args, expected in ((STUB, (), DAMAGED), (self.tmp / "flipped.exe", (), DAMAGED),
-                                      (wrong_sum, (), DAMAGED),
+        # Damage after the prefix is found before anything is written: a
+        # silent run waits for it (the wizard's user sees it on Install).
+        for setup, args, expected in ((STUB, (), DAMAGED), (self.tmp / "flipped.exe", ("/S",), DAMAGED),
+                                      (wrong_sum, ("/S",), DAMAGED),
+                                      (older_sum, (), DAMAGED),  # no record: today's order
+                                      (self.tmp / "prefix.exe", (), DAMAGED),
                                       (self.tmp / "far.exe", ("/S",), DAMAGED),  # whatever the command line asks
                                       (self.tmp / "huge.exe", ("/S",), NO_MEMORY)):
             with self.subTest(setup=setup.name):

@@ -1,6 +1,9 @@
 """A failed installation in the wizard: a target file held open by another
 program (without FE_REPLACE_LOCKED) ends on the failed page, with the bar in
-its red error state and the failure line in the log; Finish starts nothing."""
+its red error state and the failure line in the log; Finish starts nothing.
+A package damaged after the part the wizard starts from refuses on Install,
+before anything is written."""
+import random
 import time
 import unittest
 
@@ -64,6 +67,32 @@ class FailedInstallation(harness.WineTestCase):
         self.assertIsNone(p.reg_query("32", UNINSTALL_KEY, "DisplayVersion"))
         p.kill()
         p.finish(locker, 30)
+
+    def test_damage_after_the_prefix_refuses_on_install(self):
+        p = self.prefix()
+        # Data that does not compress, so that the compressed stream's second
+        # half is file data, long after the licence.
+        noise = random.Random(7).randbytes(3 << 20)
+        files = [("license.txt", ""), ("noise.dat", ""), ("Sample.exe", "")]
+        good = harness.pack(self.tmp / "good", manifest(license="license.txt", files=files),
+                            {"license.txt": b"Terms", "noise.dat": noise, "Sample.exe": harness.fake_product()})
+        trailer = harness.inspect(good)["trailer"]
+        data = bytearray(good.read_bytes())
+        data[trailer["packed_offset"] + trailer["packed_size"] * 3 // 4] ^= 0x10
+        setup = self.tmp / "damaged.exe"
+        setup.write_bytes(data)
+
+        w = Wizard(p, setup)  # the wizard appears from the verified prefix
+        self.assertTrue(w.click(ACCEPT))
+        w.type(DIR_EDIT, "C:\\Damaged")
+        self.assertTrue(w.click(NEXT, wait=False))
+        self.assertIsNotNone(p.answer("Error", 1), "no damaged message")
+        result = w.finish()
+        self.assertEqual(result.code, 1)
+        self.assertEqual(result.msgboxes, ["This setup package is damaged!"])
+        # The box's icon is the start-up refusals' (test_startup sees it).
+        self.assertFalse(p.host("C:\\Damaged").exists(), "nothing written")
+        self.assertIsNone(p.reg_query("32", UNINSTALL_KEY, "DisplayVersion"))
 
 
 if __name__ == "__main__":
