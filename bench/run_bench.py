@@ -317,8 +317,8 @@ def build_report(bench, timed, memory, profiles, started):
          "met": 0 < net <= bound + allowance},
         {"goal": "setup file vs NSIS setup file", "value": setup_ratio, "target": "<= 1.00", "met": setup_ratio <= 1.0},
         {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
-        {"goal": "stub size", "value": inst["stub"]["bytes"], "target": "<= 48,980 B",
-         "met": inst["stub"]["bytes"] <= 48980},
+        {"goal": "stub size", "value": inst["stub"]["bytes"], "target": "<= 55,296 B",
+         "met": inst["stub"]["bytes"] <= 55296},
     ]
     variants = []
     for v in bench.variants:
