@@ -233,10 +233,7 @@ __attribute__((always_inline)) inline LoadResult FindTrailer(const PackageSource
   memcpy(&out->Trailer, window + n - (TRAILER_SIZE - 4), sizeof out->Trailer);
   out->End = end;
   out->TrailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - (TRAILER_SIZE - 4);
-  // The packer writes no block larger than MAX_BLOCK_SIZE: a larger size is
-  // refused before anything is allocated for it.
-  if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader) ||
-      out->Trailer.UnpackedSize > MAX_BLOCK_SIZE)
+  if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader))
     return LOAD_BAD_TRAILER;
   return LOAD_OK;
 }

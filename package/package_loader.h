@@ -62,8 +62,7 @@ inline uint32_t TrailerSlack(const TrailerLocation* at) { return at->End - at->T
 // certificate table (or the file's end); the nearest match to the end wins.
 // LOAD_NO_TRAILER when there is no magic; LOAD_BAD_TRAILER when the trailer
 // found cannot be right (it would start before the window, its compressed
-// block before the file, or its block is smaller than a header or larger
-// than MAX_BLOCK_SIZE); otherwise
+// block before the file, or its block is smaller than a header); otherwise
 // LOAD_OK with out filled in.
 LoadResult LocateTrailer(const PackageSource* source, TrailerLocation* out);
 

@@ -58,7 +58,7 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
   const uint32_t arch = request.ArchClass ? request.ArchClass : ARCH_EVERY;
   SetupFileSource file(request.SetupFile);
   LoadedPackage p;
-  LoadResult result = LoadPackageFrom(&file.Source(), os, arch, &p);
+  LoadResult result = LoadPackageAsWritten(&file.Source(), os, arch, &p);
   if (result != LOAD_OK) {
     err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;

@@ -292,7 +292,7 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
                    std::ostream& err, bool json) {
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
-  LoadResult result = LoadPackageFrom(&source, OS_EVERY, ARCH_EVERY, &package);
+  LoadResult result = LoadPackageAsWritten(&source, OS_EVERY, ARCH_EVERY, &package);
   if (result != LOAD_OK) {
     err << QuotedText(path) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;

@@ -35,3 +35,13 @@ uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uin
   if (fseeko(file, offset, SEEK_SET) != 0) return 0;
   return static_cast<uint32_t>(fread(buffer, 1, size, file));
 }
+
+LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                LoadedPackage* out) {
+  TrailerLocation located;
+  if (LocateTrailer(source, &located) == LOAD_OK && located.Trailer.UnpackedSize > MAX_BLOCK_SIZE) {
+    memset(out, 0, sizeof *out);
+    return LOAD_BAD_TRAILER;
+  }
+  return LoadPackageFrom(source, osClass, archClass, out);
+}

@@ -28,3 +28,10 @@ class SetupFileSource {
   PackageSource source_ = {};
   bool isPe_ = false;
 };
+
+// LoadPackageFrom for the packer's commands, which read setup files that
+// anybody may have made: an UnpackedSize above what the packer itself writes
+// (MAX_BLOCK_SIZE) is LOAD_BAD_TRAILER before anything is allocated for it.
+// The stub loads such a block when it can get the memory.
+LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                LoadedPackage* out);

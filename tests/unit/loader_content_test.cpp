@@ -241,7 +241,7 @@ TEST(LoaderContent, Utf8NamesMustBeValid) {
     const char* Name;
     NameProblem Problem;
   } cases[] = {
-      {"\xC3\x9Cbersicht.txt", NAME_OK},
+      {"\xC3\x9C" "bersicht.txt", NAME_OK},
       {"\xD0\x9F\xD1\x80\xD0\xB8/\xE6\x97\xA5.txt", NAME_OK},
       {"\xF0\x9F\x98\x80", NAME_OK},
       {"COM\xC2\xB9", NAME_DEVICE},

@@ -9,6 +9,7 @@
 #include "package/package_loader.h"
 #include "package/platform_memory.h"
 #include "packer/package_writer.h"
+#include "packer/setup_file_source.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -252,33 +253,42 @@ struct RefuseOneAllocation {
 };
 
 TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocating) {
+  // The packer's commands refuse a block the packer could not have written;
+  // the stub asks for it and answers "not enough memory" where it is refused.
   std::vector<uint8_t> image = MakeImage(SmallContents());
   size_t trailer = image.size() - TRAILER_SIZE;
   struct Case {
     uint32_t UnpackedSize;
-    LoadResult Expected;
-    bool BlockAsked;  // the loader asked for a block of UnpackedSize bytes
+    LoadResult Packer;
+    bool PackerAsked;  // the packer's path asked for a block of UnpackedSize bytes
   } cases[] = {
       {0xFFFFFFFFu, LOAD_BAD_TRAILER, false},
       {MAX_BLOCK_SIZE + 1u, LOAD_BAD_TRAILER, false},
-      // The largest the packer writes is asked for (and refused here, as a
-      // 32-bit stub is refused it).
-      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},
+      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},  // the largest the packer writes
   };
   static uint32_t largest;
   for (const Case& k : cases) {
     std::vector<uint8_t> bytes = image;
     PutU32At(bytes, trailer + 4, k.UnpackedSize);
-    largest = 0;
     PlatformAllocRefused = [](uint32_t size) {
       if (size > largest) largest = size;
       return size >= (256u << 20);
     };
+    MemorySource memory;
+    OpenMemorySource(&memory, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    LoadedPackage package;
+    largest = 0;
+    LoadResult packer = LoadPackageAsWritten(&memory.Source, OS_WIN10, ARCH_X64, &package);
+    bool packerAsked = largest == k.UnpackedSize;
+    if (packer == LOAD_OK) FreeLoadedPackage(&package);
+    largest = 0;
     Loaded loaded;
     LoadImage(bytes, &loaded);
     PlatformAllocRefused = nullptr;
-    EXPECT_EQ(loaded.Result, k.Expected) << k.UnpackedSize;
-    EXPECT_EQ(largest == k.UnpackedSize, k.BlockAsked) << k.UnpackedSize << ": largest allocation " << largest;
+    EXPECT_EQ(packer, k.Packer) << k.UnpackedSize;
+    EXPECT_EQ(packerAsked, k.PackerAsked) << k.UnpackedSize;
+    EXPECT_EQ(loaded.Result, LOAD_NO_MEMORY) << k.UnpackedSize << ": the stub's path";
+    EXPECT_EQ(largest, k.UnpackedSize) << "the stub's path asks for the block";
   }
 }
 
@@ -361,7 +371,9 @@ TEST(LoaderTrailer, StagedLoadGivesWhatTheWholeBlockLoadGives) {
     std::vector<uint8_t> block = BuildBlock(contents, &layout);
     uint32_t license = contents.LicenseEntry == NO_LICENSE_ENTRY ? 0 : 12;
     EXPECT_EQ(record.PrefixSize, layout.DataAt + license);
-    if (license) EXPECT_EQ(layout.DataOffsets[contents.LicenseEntry], layout.DataAt);
+    if (license) {
+      EXPECT_EQ(layout.DataOffsets[contents.LicenseEntry], layout.DataAt);
+    }
     EXPECT_EQ(record.PrefixCrc, lzma_crc32(block.data(), record.PrefixSize, 0));
     EXPECT_EQ(ReadPrefixRecord(&memory.Source, &located, &record), PREFIX_PRESENT);
     OpenMemorySource(&memory, without.data(), static_cast<uint32_t>(without.size()));

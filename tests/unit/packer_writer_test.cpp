@@ -91,8 +91,9 @@ TEST(PackerWriter, LaysOutHeaderEntriesStringsNamesAndData) {
   EXPECT_EQ(at.NameOffsets, (std::vector<uint32_t>{0, 16, 32}));
   EXPECT_EQ(at.DataAt, at.NamesAt + 48);
   for (uint32_t i = at.NamesAt; i < at.DataAt; ++i) {
-    if (i - at.NamesAt != 0 && i - at.NamesAt != 16 && i - at.NamesAt != 32 && block[i - 1] == 0)
+    if (i - at.NamesAt != 0 && i - at.NamesAt != 16 && i - at.NamesAt != 32 && block[i - 1] == 0) {
       EXPECT_EQ(block[i], 0) << "padding after a name at " << i;
+    }
   }
   // The licence first, then the data in table order: exe, dat (empty).
   const uint32_t expectedData[] = {at.DataAt + 12, at.DataAt, at.DataAt + 27};
