@@ -445,8 +445,11 @@ def first_window_report(timed):
             rows[k + "_done"] = summary([r.get("done_seconds", float("nan")) for r in timed[k]])
             rows[k + "_exit"] = summary([r["process_seconds"] for r in timed[k]])
 
+    per_round = {}
+
     def gap(a, b):
-        return statistics.median(x - y for x, y in zip(rows[a]["all"], rows[b]["all"]))
+        per_round[f"{a} - {b}"] = [x - y for x, y in zip(rows[a]["all"], rows[b]["all"])]
+        return statistics.median(per_round[f"{a} - {b}"])
 
     goals = []
     if "fw_nsis" in rows:
@@ -459,7 +462,7 @@ def first_window_report(timed):
                       "value": gap("through_ours_done", "through_norecord_done"), "target": "<= 0.000 s"})
     for g in goals:
         g["met"] = g["value"] <= float(g["target"].split()[1])
-    return {"seconds": rows, "goals": goals}
+    return {"seconds": rows, "goals": goals, "per_round": per_round}
 
 
 FIRST_WINDOW_ROWS = [
@@ -486,6 +489,8 @@ def first_window_markdown(fw):
     lines += ["", "| First-window goal (median over rounds) | measured | target | met |", "|---|---:|---|---|"]
     for g in fw["goals"]:
         lines.append(f"| {g['goal']} | {g['value']:+.3f} s | {g['target']} | {'yes' if g['met'] else 'NO'} |")
+    for key, values in fw["per_round"].items():
+        lines.append(f"| per round: {key} | " + ", ".join(f"{v:+.3f}" for v in values) + " | | |")
     return lines
 
 
