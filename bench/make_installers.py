@@ -5,12 +5,20 @@
 
 Writes into WORK:
   setup-ours.exe    the stub with the payload package (packer, 0x5D, 8 MiB)
+  setup-ours-norecord.exe  the same packed with --no-prefix-record: the stub
+                    decodes everything before its wizard shows (as before the
+                    prefix record)
   setup-tiny.exe    the stub with a one-file package (memory baseline)
   setup-nsis.exe    NSIS, SetCompressor /SOLID lzma, 8 MiB dictionary
   setup-nsis-gui.exe  the same with only the instfiles page, for a run with
                     its window (it closes itself when done)
+  setup-nsis-licence.exe  the same with a licence page, the directory page and
+                    instfiles, for the time to its first window
   empty-nsis.exe    NSIS with one empty section, same settings
   installers.json   sizes and the inputs they were built from
+
+    make_installers.py ... --level 1 --no-nsis   for the 1 GiB payload: a fast
+                    encoder level, and ours only (no NSIS installers)
 
 Packing 150 MB takes minutes, so the package (everything after the stub) is
 kept in package.bin and reused while the payload and the manifest stay the
@@ -56,7 +64,11 @@ def manifest_text(files):
     return "\n".join(lines)
 
 
-def nsis_text(out_file, tree, gui=False):
+LICENCE = ("Benchmark licence\r\n\r\nThis product is provided as is, without warranty of any kind. "
+           "Accept these terms to install it.\r\n") * 20
+
+
+def nsis_text(out_file, tree, gui=False, licence=None):
     header = [
         "Unicode true",
         "SetCompressor /SOLID lzma",
@@ -70,6 +82,8 @@ def nsis_text(out_file, tree, gui=False):
     if gui:
         # Straight to the installation, and the process ends when it is done.
         header += ["Page instfiles", "AutoCloseWindow true", ""]
+    if licence:
+        header += [f'LicenseData "{licence}"', "Page license", "Page directory", "Page instfiles", ""]
     if tree is None:
         return "\n".join(header + ['Section ""', "SectionEnd", ""])
     return "\n".join(header + ['Section ""', '  SetOutPath "$INSTDIR"', f'  File /r "{tree}/*"',
@@ -87,16 +101,17 @@ def run(cmd, **kw):
     return result
 
 
-def pack(work, packer, stub, manifest, product_dir, output, cache_key):
+def pack(work, packer, stub, manifest, product_dir, output, cache_key, options=()):
     """The stub with its package; the package is reused while cache_key holds.
     Returns the packer's JSON listing of the result, which also checks it."""
+    cache_key = json.dumps([cache_key, list(options)]) if options else cache_key
     package = work / (output.stem + ".package.bin")
     key_file = work / (output.stem + ".package.key")
     stub_bytes = stub.read_bytes()
     if not (package.exists() and key_file.exists() and key_file.read_text() == cache_key):
         tmp = work / (output.name + ".tmp")
         run([packer, "build", "--manifest", manifest, "--product-dir", product_dir, "--stub", stub,
-             "--output", tmp, "--properties", str(PROPERTIES), "--dictionary", str(DICTIONARY)])
+             "--output", tmp, "--properties", str(PROPERTIES), "--dictionary", str(DICTIONARY), *options])
         image = tmp.read_bytes()
         assert image[:len(stub_bytes)] == stub_bytes, "the packer changed the stub"
         package.write_bytes(image[len(stub_bytes):])
@@ -120,7 +135,10 @@ def main():
     ap.add_argument("--work", required=True, type=Path)
     ap.add_argument("--packer", required=True, type=Path)
     ap.add_argument("--stub", required=True, type=Path)
+    ap.add_argument("--level", type=int, help="the packer's encoder level instead of the default")
+    ap.add_argument("--no-nsis", action="store_true", help="only our setup files")
     args = ap.parse_args()
+    level = ["--level", str(args.level)] if args.level is not None else []
     work = args.work.resolve()
     payload = json.loads((work / "payload" / "payload.json").read_text())
     tree = work / "payload" / "tree"
@@ -132,7 +150,9 @@ def main():
     packer_hash = bench_lib.file_sha256(args.packer)
     key = json.dumps({"payload": payload["digest"], "manifest": sha256_bytes(manifest_body.encode()),
                       "packer": packer_hash})
-    ours = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key)
+    ours = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key, level)
+    pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours-norecord.exe", key,
+         ["--no-prefix-record", *level])
 
     tiny_dir = work / "tiny"
     tiny_dir.mkdir(exist_ok=True)
@@ -144,29 +164,43 @@ def main():
     tiny_key = json.dumps({"manifest": sha256_bytes(tiny_body.encode()), "packer": packer_hash})
     pack(work, args.packer, args.stub, tiny_manifest, tiny_dir, work / "setup-tiny.exe", tiny_key)
 
-    nsis_key = json.dumps({"payload": payload["digest"], "makensis": run(["makensis", "-VERSION"]).stdout})
-    makensis(work / "payload.nsi", nsis_text(work / "setup-nsis.exe", tree), work / "setup-nsis.exe", nsis_key)
-    makensis(work / "payload-gui.nsi", nsis_text(work / "setup-nsis-gui.exe", tree, gui=True),
-             work / "setup-nsis-gui.exe", nsis_key)
-    makensis(work / "empty.nsi", nsis_text(work / "empty-nsis.exe", None), work / "empty-nsis.exe", nsis_key)
-
     info = {
         "stub": {"path": str(args.stub), "bytes": args.stub.stat().st_size},
         "ours": {"bytes": (work / "setup-ours.exe").stat().st_size},
-        "nsis": {"bytes": (work / "setup-nsis.exe").stat().st_size},
-        "nsis_gui": {"bytes": (work / "setup-nsis-gui.exe").stat().st_size},
-        "nsis_empty": {"bytes": (work / "empty-nsis.exe").stat().st_size},
+        "ours_norecord": {"bytes": (work / "setup-ours-norecord.exe").stat().st_size},
         "target": TARGET,
         "product": PRODUCT,
         "properties": PROPERTIES,
         "dictionary": DICTIONARY,
+        "level": args.level,
     }
     # The trailer's sizes, for the memory bound.
     trailer = ours["trailer"]
     info["ours"].update({"packed": trailer["packed_size"], "unpacked": trailer["unpacked_size"],
                          "extra": trailer["extra_size"]})
+    if not args.no_nsis:
+        info.update(nsis_installers(work, tree, payload))
     (work / "installers.json").write_text(json.dumps(info, indent=1) + "\n")
     print(json.dumps(info))
+
+
+def nsis_installers(work, tree, payload):
+    nsis_key = json.dumps({"payload": payload["digest"], "makensis": run(["makensis", "-VERSION"]).stdout})
+    makensis(work / "payload.nsi", nsis_text(work / "setup-nsis.exe", tree), work / "setup-nsis.exe", nsis_key)
+    makensis(work / "payload-gui.nsi", nsis_text(work / "setup-nsis-gui.exe", tree, gui=True),
+             work / "setup-nsis-gui.exe", nsis_key)
+    licence = work / "licence.txt"
+    licence.write_text(LICENCE)
+    makensis(work / "payload-licence.nsi", nsis_text(work / "setup-nsis-licence.exe", tree, licence=licence),
+             work / "setup-nsis-licence.exe", json.dumps([nsis_key, sha256_bytes(LICENCE.encode())]))
+    makensis(work / "empty.nsi", nsis_text(work / "empty-nsis.exe", None), work / "empty-nsis.exe", nsis_key)
+
+    return {
+        "nsis": {"bytes": (work / "setup-nsis.exe").stat().st_size},
+        "nsis_gui": {"bytes": (work / "setup-nsis-gui.exe").stat().st_size},
+        "nsis_licence": {"bytes": (work / "setup-nsis-licence.exe").stat().st_size},
+        "nsis_empty": {"bytes": (work / "empty-nsis.exe").stat().st_size},
+    }
 
 
 if __name__ == "__main__":

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Builds a benchmark payload.
 
-    make_payload.py OUT_DIR [--kind system|docs|many-small]
+    make_payload.py OUT_DIR [--kind system|docs|many-small|big]
 
 system (the default): a folder of about 150 MB in a few thousand files
 copied from places every Debian system has, chosen deterministically (sorted
 walk, per-source byte quota, size and name limits).
 docs: the first 3,000 files of /usr/share/doc in that walk, a documentation
 set of text, HTML and compressed change logs.
+big: 1 GiB of /usr/lib and /usr/share in the same kind of walk, for the
+time to the first window of a large package.
 many-small: 100,000 generated text files of 50 to 700 bytes in 500 folders
 (about 39 MB), the shape of an SDK or a documentation set; the same bytes,
 names and times on every machine.
@@ -41,6 +43,7 @@ SOURCES = [
 ]
 DOCS_SOURCES = [("doc", "/usr/share/doc", 1 << 30)]
 DOCS_FILES = 3000
+BIG_SOURCES = [("lib", "/usr/lib", 768 << 20), ("share", "/usr/share", 256 << 20)]
 MAX_FILE = 4 << 20          # no single file dominates the payload
 MAX_RELATIVE_PATH = 150     # InstallDir plus the name stays far below MAX_PATH
 SAFE_COMPONENT = re.compile(r"^[A-Za-z0-9_+\-][A-Za-z0-9._+\-]*$")
@@ -178,7 +181,7 @@ def finish(tree, record, selection, description):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out", type=Path)
-    ap.add_argument("--kind", choices=["system", "docs", "many-small"], default="system")
+    ap.add_argument("--kind", choices=["system", "docs", "many-small", "big"], default="system")
     args = ap.parse_args()
     out = args.out.resolve()
     tree = out / "tree"
@@ -186,7 +189,7 @@ def main():
     if args.kind == "many-small":
         write_many_small(out, tree, record)
         return
-    sources = DOCS_SOURCES if args.kind == "docs" else SOURCES
+    sources = {"docs": DOCS_SOURCES, "big": BIG_SOURCES}.get(args.kind, SOURCES)
     chosen = select(sources, DOCS_FILES if args.kind == "docs" else None)
     selection = [[d, s, size, mtime] for d, s, size, mtime in chosen]
     if reusable(tree, record, selection):

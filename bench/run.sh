@@ -4,11 +4,13 @@
 # the payload and both installers, then times the installations under Wine
 # and writes build/bench/report.md and build/bench/report.json.
 #
-#   bench/run.sh [--payload system|docs|many-small] [--runs N] [--storage disk|tmpfs] [--profile]
+#   bench/run.sh [--payload system|docs|many-small|big] [--runs N] [--storage disk|tmpfs] [--profile]
 #                [--variant NAME=STUB.exe]...
 # --payload docs (3,000 files of /usr/share/doc) or many-small (100,000
 # generated small text files) instead of the system files; the work folder is
-# then build/bench-docs or build/bench-many-small.
+# then build/bench-docs or build/bench-many-small. --payload big (1 GiB of
+# /usr/lib and /usr/share) packs ours only, at encoder level 1, and times
+# only the first window, with and without the prefix record.
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
 # build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
 # BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
@@ -35,5 +37,8 @@ cmake --build "$native" -j2 --target packer
 
 mkdir -p "$work"
 python3 bench/make_payload.py "$work/payload" --kind "$payload"
-python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe"
+big=()
+[[ $payload == big ]] && big=(--level 1 --no-nsis)
+python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe" "${big[@]}"
+[[ $payload == big ]] && set -- --first-window-only "$@"
 python3 bench/run_bench.py --work "$work" --win-build "$win" "$@"

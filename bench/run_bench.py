@@ -11,6 +11,13 @@ peak memory; writes report.md and report.json.
 --variant adds another stub (for instance one built with a proposed change)
 joined to the same package; it runs silently in the same rotation and is
 reported beside ours.
+
+The first-window rows time from the spawn of the setup to its wizard's
+window (ours, ours packed without the prefix record, our one-file package,
+NSIS with a licence page; each cancelled once its window shows), and our
+wizard's whole process with the probe clicking through at once, with and
+without the record. --first-window-only runs just ours of those (for the
+1 GiB payload, which has no NSIS installers).
 """
 import argparse
 import glob
@@ -41,6 +48,13 @@ PROBE_VARIANTS = [("limit", []), ("stub_dirs", ["--stub-dirs"]), ("one_write", [
 GOALS = {"system": (0.60, 1.03, 1.0, 4 * MIB), "docs": (0.60, 1.03, 1.0, 4 * MIB),
          "many-small": (0.75, 1.05, 1.15, 10 * MIB)}
 
+# First-window kinds: the setup file each starts, and whether the probe
+# clicks through (else it cancels once the window shows).
+FIRST_WINDOW = {"fw_ours": ("ours", False), "fw_norecord": ("ours_norecord", False), "fw_tiny": ("tiny", False),
+                "fw_nsis": ("nsis_licence", False), "through_ours": ("ours", True),
+                "through_norecord": ("ours_norecord", True)}
+FIRST_WINDOW_GOAL_SLACK = 0.10  # seconds over the one-file package
+
 
 def summary(values):
     return {"best": min(values), "median": statistics.median(values), "all": values}
@@ -58,7 +72,9 @@ class Bench:
         self.probe = self.win_build / "limit_probe.exe"
         self.wizard_probe = self.win_build / "wizard_probe.exe"
         self.setup = {"ours": self.work / "setup-ours.exe", "nsis": self.work / "setup-nsis.exe",
-                      "nsis_gui": self.work / "setup-nsis-gui.exe", "tiny": self.work / "setup-tiny.exe"}
+                      "nsis_gui": self.work / "setup-nsis-gui.exe", "tiny": self.work / "setup-tiny.exe",
+                      "ours_norecord": self.work / "setup-ours-norecord.exe",
+                      "nsis_licence": self.work / "setup-nsis-licence.exe"}
         package = (self.work / "setup-ours.package.bin").read_bytes()
         self.variants = []
         for given in args.variant:
@@ -146,6 +162,56 @@ class Bench:
         r["verified"] = self.verify("wizard")
         return r
 
+    def run_first_window(self, kind):
+        """seconds: from the spawn of the setup to the moment the probe,
+        already running and polling, reports the wizard's window (the line's
+        arrival, on this clock). Clicking through also gives done_seconds
+        (spawn to the done page) and process_seconds (spawn to exit)."""
+        self.clean()
+        setup, through = FIRST_WINDOW[kind]
+        exe = self.setup[setup]
+        probe = subprocess.Popen(["wine", str(self.wizard_probe), "await-window", exe.name, "300000",
+                                  "through" if through else "cancel"], env=self.wine.env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        r = {"seconds": float("nan")}
+        proc = None
+        try:
+            if not probe.stdout.readline().startswith(b"ready"):
+                raise RuntimeError("wizard_probe await-window did not start")
+            t0 = time.perf_counter()
+            proc = self.wine.start([exe])
+            lines = []
+            # The last line: the window when cancelling, Finish's click when clicking through.
+            for line in iter(probe.stdout.readline, b""):
+                t = time.perf_counter() - t0
+                lines.append(line.decode(errors="replace").strip())
+                if line.startswith(b"window"):
+                    r["seconds"] = t
+                elif line.startswith(b"installed"):
+                    r["done_seconds"] = t
+                if (not through and line.startswith(b"window")) or line.startswith(b"nowindow") or \
+                        (through and line.startswith(b"clicked\t2\t")):
+                    break
+            try:
+                r.update({k: v for k, v in self.wine.finish(proc, timeout=120).items() if k != "seconds"})
+            except subprocess.TimeoutExpired:
+                self.wine.kill(proc)
+                r["code"] = "killed"
+            r["process_seconds"] = time.perf_counter() - t0
+            probe.wait(timeout=60)
+        except Exception:
+            probe.kill()
+            if proc and proc.poll() is None:
+                self.wine.kill(proc)
+            raise
+        r["probe"] = lines
+        found = r["seconds"] == r["seconds"]
+        if through:
+            r["verified"] = found and "done_seconds" in r and self.verify(kind)
+        else:
+            r["verified"] = found and not self.wine.host(self.target).exists()
+        return r
+
     def run_limit(self, *options):
         self.clean()
         r = self.wine.run([self.probe, self.wine.win(self.setup["ours"]), self.target, *options])
@@ -165,7 +231,7 @@ class Bench:
 
     # --- the benchmark ------------------------------------------------------
 
-    def measure(self, runs, profile):
+    def measure(self, runs, profile, first_window_only=False):
         self.wine.ensure()
         shutil.rmtree(self.attic, ignore_errors=True)
         self.wine.use_storage(self.storage)
@@ -177,28 +243,37 @@ class Bench:
             # for earlier deletions.
             os.sync()
             self.run_limit()
-            kinds = ["ours", "limit", "wizard"] + [v["name"] for v in self.variants]
-            timed = {k: [] for k in kinds + ["nsis", "nsis_gui", "noop", "tiny"]}
+            first = ["fw_ours", "fw_norecord", "fw_tiny", "through_ours", "through_norecord"]
+            kinds = ["ours", "limit", "wizard"] + [v["name"] for v in self.variants] + first
+            nsis_kinds = ["fw_nsis", "nsis", "nsis_gui"]
+            if first_window_only:
+                kinds, nsis_kinds = ["fw_ours", "fw_norecord", "fw_tiny"], []
+            timed = {k: [] for k in kinds + nsis_kinds + ["noop", "tiny"]}
             for i in range(runs):
                 # Alternate, and reverse every other round so that drift in
                 # the machine's load falls on every kind alike. NSIS goes
                 # last: it deletes a temporary file as big as the payload
                 # when it exits, and on a disk mounted with discard the run
                 # after it would pay for that; the untimed runs below do.
-                for kind in (kinds if i % 2 == 0 else kinds[::-1]) + ["nsis", "nsis_gui"]:
-                    if kind == "limit":
+                for kind in (kinds if i % 2 == 0 else kinds[::-1]) + nsis_kinds:
+                    if kind in FIRST_WINDOW:
+                        r = self.run_first_window(kind)
+                    elif kind == "limit":
                         r = self.run_limit()
                     elif kind == "wizard":
                         r = self.run_wizard()
                     else:
                         r = self.run_setup(kind)
-                    if kind == "nsis":
+                    if kind in ("nsis", "fw_nsis"):
                         self.clean()  # untimed: the temporary file NSIS deleted, as below
                         time.sleep(2)
                     timed[kind].append(r)
                     extra = ""
                     if kind == "wizard":
                         extra = f" (whole process less the waits for clicks {r['process_seconds']:.3f} s)"
+                    if kind.startswith("through"):
+                        extra = (f" (spawn to the done page {r.get('done_seconds', float('nan')):.3f} s, "
+                                 f"to its exit {r['process_seconds']:.3f} s)")
                     if kind == "limit":
                         p = r["probe"]
                         extra = (f" (read {p.get('read_ms', 0):.0f} ms, decode {p.get('decode_ms', 0):.0f} ms, "
@@ -210,6 +285,9 @@ class Bench:
                 timed["noop"].append(self.wine.run([self.probe, "--noop"]))
                 timed["noop"][-1]["verified"] = timed["noop"][-1]["code"] == 0
                 timed["tiny"].append(self.run_tiny())
+            if first_window_only:
+                self.clean()
+                return timed, {}, {}
             memory = {"ours": self.run_setup("ours", memory=True), "nsis": self.run_setup("nsis", memory=True),
                       "tiny": self.run_tiny(memory=True)}
             for v in self.variants:
@@ -357,6 +435,65 @@ def build_report(bench, timed, memory, profiles, started):
     }
 
 
+def first_window_report(timed):
+    """Medians and all runs of the first-window rows, and their goals as
+    medians over rounds of the differences within each round."""
+    kinds = [k for k in FIRST_WINDOW if timed.get(k)]
+    rows = {k: summary([r["seconds"] for r in timed[k]]) for k in kinds}
+    for k in kinds:
+        if k.startswith("through"):
+            rows[k + "_done"] = summary([r.get("done_seconds", float("nan")) for r in timed[k]])
+            rows[k + "_exit"] = summary([r["process_seconds"] for r in timed[k]])
+
+    per_round = {}
+
+    def gap(a, b):
+        per_round[f"{a} - {b}"] = [x - y for x, y in zip(rows[a]["all"], rows[b]["all"])]
+        return statistics.median(per_round[f"{a} - {b}"])
+
+    goals = []
+    if "fw_nsis" in rows:
+        goals.append({"goal": "first window: ours - NSIS with a licence page", "value": gap("fw_ours", "fw_nsis"),
+                      "target": "<= 0.000 s"})
+    goals.append({"goal": "first window: ours - our one-file package", "value": gap("fw_ours", "fw_tiny"),
+                  "target": f"<= {FIRST_WINDOW_GOAL_SLACK:.3f} s"})
+    if "through_ours_done" in rows:
+        goals.append({"goal": "wizard clicked through, spawn to done page: ours - ours without the record",
+                      "value": gap("through_ours_done", "through_norecord_done"), "target": "<= 0.000 s"})
+    for g in goals:
+        g["met"] = g["value"] <= float(g["target"].split()[1])
+    return {"seconds": rows, "goals": goals, "per_round": per_round}
+
+
+FIRST_WINDOW_ROWS = [
+    ("fw_ours", "ours: spawn to the wizard's window"),
+    ("fw_norecord", "ours without the prefix record: spawn to the wizard's window"),
+    ("fw_nsis", "NSIS with a licence page: spawn to its window"),
+    ("fw_tiny", "ours with a one-file package: spawn to the wizard's window"),
+    ("through_ours", "ours clicked through at once: spawn to the window"),
+    ("through_ours_done", "ours clicked through at once: spawn to the done page"),
+    ("through_ours_exit", "ours clicked through at once: spawn to its exit"),
+    ("through_norecord", "without the record, clicked through at once: spawn to the window"),
+    ("through_norecord_done", "without the record, clicked through at once: spawn to the done page"),
+    ("through_norecord_exit", "without the record, clicked through at once: spawn to its exit"),
+]
+
+
+def first_window_markdown(fw):
+    lines = ["", "| First window | best s | median s | all runs s |", "|---|---:|---:|---|"]
+    for key, label in FIRST_WINDOW_ROWS:
+        if key in fw["seconds"]:
+            v = fw["seconds"][key]
+            lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
+                         + ", ".join(f"{x:.3f}" for x in v["all"]) + " |")
+    lines += ["", "| First-window goal (median over rounds) | measured | target | met |", "|---|---:|---|---|"]
+    for g in fw["goals"]:
+        lines.append(f"| {g['goal']} | {g['value']:+.3f} s | {g['target']} | {'yes' if g['met'] else 'NO'} |")
+    for key, values in fw["per_round"].items():
+        lines.append(f"| per round: {key} | " + ", ".join(f"{v:+.3f}" for v in values) + " | | |")
+    return lines
+
+
 def markdown(rep):
     s = rep["seconds"]
     ph = rep["limit_phases_ms"]
@@ -436,11 +573,31 @@ def markdown(rep):
         f"| PackedSize + UnpackedSize + dictionary | {m['bound']:,} |",
         f"| NSIS, payload | {m['nsis_peak']:,} |",
     ]
+    lines += first_window_markdown(rep["first_window"])
     if rep["profiles"]:
         lines += ["", "| Limit probe variant (3 runs) | decode median ms | write median ms |", "|---|---:|---:|"]
         for name, p in rep["profiles"].items():
             lines.append(f"| {name} | {p['decode_ms']['median']:.0f} | {p['write_ms']['median']:.0f} |")
     return "\n".join(lines) + "\n"
+
+
+def first_window_only_report(bench, timed, started):
+    inst = bench.installers
+    fw = first_window_report(timed)
+    verified = all(r["verified"] for rs in timed.values() for r in rs)
+    level = inst.get("level")
+    text = ["# First window", "",
+            f"Payload ({bench.payload.get('kind', 'system')}): {bench.payload['files']} files, "
+            f"{bench.payload['bytes']:,} bytes; our setup file {inst['ours']['bytes']:,} bytes "
+            f"(without the record {inst['ours_norecord']['bytes']:,}), packed at level "
+            f"{level if level is not None else 'default'}; {len(timed['fw_ours'])} runs, load "
+            f"{STARTED_LOAD[0]:.2f} before / {os.getloadavg()[0]:.2f} after; all runs as expected: "
+            f"{'yes' if verified else 'NO'}."]
+    text += first_window_markdown(fw)
+    return {"started": started, "payload": {k: bench.payload[k] for k in ("files", "bytes", "digest")},
+            "sizes": {"setup_ours": inst["ours"]["bytes"], "setup_ours_norecord": inst["ours_norecord"]["bytes"]},
+            "level": level, "all_verified": verified, "first_window": fw, "text": text,
+            "runs": {k: [{"seconds": r["seconds"], "code": r.get("code")} for r in rs] for k, rs in timed.items()}}
 
 
 def main():
@@ -453,11 +610,21 @@ def main():
                     help="where the installations write: the prefix's disk, or RAM (steadier on a busy machine)")
     ap.add_argument("--variant", action="append", default=[], metavar="NAME=STUB.exe",
                     help="another stub to time with the same package")
+    ap.add_argument("--first-window-only", action="store_true",
+                    help="only the first window of ours with and without the record and of the one-file package")
     args = ap.parse_args()
     started = time.strftime("%Y-%m-%dT%H:%M:%S")
     bench = Bench(args)
-    timed, memory, profiles = bench.measure(args.runs, args.profile)
+    timed, memory, profiles = bench.measure(args.runs, args.profile, args.first_window_only)
+    if args.first_window_only:
+        report = first_window_only_report(bench, timed, started)
+        (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")
+        text = "\n".join(report.pop("text")) + "\n"
+        (bench.work / "report.md").write_text(text)
+        print(text)
+        return 0 if report["all_verified"] else 1
     report = build_report(bench, timed, memory, profiles, started)
+    report["first_window"] = first_window_report(timed)
     (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")
     text = markdown(report)
     (bench.work / "report.md").write_text(text)

@@ -39,6 +39,13 @@
 //   wizard_probe browse-cancel         presses Cancel in the open folder browser
 //   wizard_probe loadlib NAME          LoadLibraryW(NAME) in this process:
 //       loaded<TAB>module path, or notloaded (exit 1)
+//   wizard_probe await-window EXE TIMEOUT_MS cancel|through   for the benchmark,
+//       started before the setup: ready, then window<TAB>caption as soon as a
+//       visible top-level dialog with a Cancel button (our wizard, NSIS's)
+//       of a process named EXE appears, each line written the moment it is
+//       known so that the reader's clock times it. cancel: then clicks Cancel.
+//       through (our wizard): accepts, keeps the directory, installs, then
+//       Finish without launching, as click, install and click 11, 2 print
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
@@ -468,6 +475,77 @@ static int BrowseCommand(HWND dialog, const wchar_t* verb, const wchar_t* argume
   return 0;
 }
 
+struct AwaitedWindow {
+  const wchar_t* exe;
+  HWND found;
+};
+
+static bool ProcessNamed(HWND w, const wchar_t* exe) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return false;
+  wchar_t path[MAX_PATH] = L"";
+  DWORD length = MAX_PATH;
+  bool named = QueryFullProcessImageNameW(process, 0, path, &length);
+  CloseHandle(process);
+  const wchar_t* name = path + wcslen(path);
+  while (name > path && name[-1] != L'\\' && name[-1] != L'/') --name;
+  return named && !_wcsicmp(name, exe);
+}
+
+static BOOL CALLBACK FindSetupWindow(HWND w, LPARAM lp) {
+  AwaitedWindow* awaited = reinterpret_cast<AwaitedWindow*>(lp);
+  // NSIS's "verifying" box has no Cancel button; the wizards have.
+  if (IsWindowVisible(w) && HasClass(w, L"#32770") && GetDlgItem(w, IDCANCEL) && ProcessNamed(w, awaited->exe)) {
+    awaited->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A user clicks as soon as the control takes clicks.
+static void AwaitUsable(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  for (DWORD start = GetTickCount(); control && GetTickCount() - start < 30000; Sleep(1))
+    if (IsWindowVisible(control) && IsWindowEnabled(control)) return;
+}
+
+static int ClickWhenUsable(HWND dialog, int id) {
+  AwaitUsable(dialog, id);
+  return Click(dialog, id, true);
+}
+
+static int AwaitWindow(const wchar_t* exe, DWORD timeoutMs, bool through) {
+  Line(L"ready\n");
+  AwaitedWindow awaited = {exe, nullptr};
+  for (DWORD start = GetTickCount(); !awaited.found; Sleep(5)) {
+    EnumWindows(FindSetupWindow, reinterpret_cast<LPARAM>(&awaited));
+    if (!awaited.found && GetTickCount() - start >= timeoutMs) {
+      Line(L"nowindow\n");
+      return 1;
+    }
+  }
+  wchar_t caption[512] = L"";
+  GetWindowTextW(awaited.found, caption, 512);
+  WriteUtf8(L"window\t");
+  WriteEscaped(caption);
+  WriteUtf8(L"\n");
+  if (!through) {
+    PostMessageW(GetDlgItem(awaited.found, IDCANCEL), BM_CLICK, 0, 0);
+    return 0;
+  }
+  HWND dialog = awaited.found;
+  int code = ClickWhenUsable(dialog, 9);  // the accept box; the destination page follows
+  if (!code) {
+    AwaitUsable(dialog, IDOK);
+    code = Install(dialog, false);
+  }
+  if (!code) code = ClickWhenUsable(dialog, 11);  // the launch box, unchecked
+  if (!code) code = ClickWhenUsable(dialog, IDCANCEL);  // Finish
+  return code;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const wchar_t* verb = argv[1];
@@ -484,6 +562,8 @@ int wmain(int argc, wchar_t** argv) {
     WriteUtf8(L"\n");
     return 0;
   }
+  if (!wcscmp(verb, L"await-window") && argc > 4)
+    return AwaitWindow(argv[2], static_cast<DWORD>(_wtoi(argv[3])), !wcscmp(argv[4], L"through"));
   DWORD timeout = !wcscmp(verb, L"find") && argc > 2 ? static_cast<DWORD>(_wtoi(argv[2])) : 5000;
   HWND dialog = Wizard(timeout);
   if (!dialog) {
