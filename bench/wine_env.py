@@ -89,26 +89,25 @@ class WinePrefix(wine_base.Prefix):
 
     TMPFS_ROOT = Path("/dev/shm/setupstub-bench")
 
-    def use_storage(self, mode):
-        """Where C:\\bench and the user's Temp folder live: "disk" (inside the
-        prefix) or "tmpfs" (RAM, out of reach of other work's disk traffic;
-        the prefix itself stays where it is)."""
-        places = [(self.path / "drive_c" / "bench", "bench")]
-        places += [(temp, "temp") for temp in (self.path / "drive_c" / "users").glob("*/Temp")]
+    @classmethod
+    def for_storage(cls, work, mode, display):
+        """The prefix for --storage mode: under work for "disk"; for "tmpfs"
+        the whole prefix lives in RAM, which keeps other programs' disk
+        traffic out of the figures. C:\\bench may not be a link into RAM:
+        the stub refuses to install through a link, and Wine shows a host
+        symlink as one."""
         if mode == "tmpfs":
-            for _, name in places:
-                (self.TMPFS_ROOT / name).mkdir(parents=True, exist_ok=True)
-        for place, name in places:
-            if place.is_symlink():
-                place.unlink()
-            else:
-                shutil.rmtree(place, ignore_errors=True)
-            if mode == "tmpfs":
-                place.symlink_to(self.TMPFS_ROOT / name)
-            else:
-                place.mkdir()
-        if mode != "tmpfs":
-            shutil.rmtree(self.TMPFS_ROOT, ignore_errors=True)
+            return cls(cls.TMPFS_ROOT / Path(work).resolve().name / "prefix", display)
+        return cls(Path(work) / "prefix", display)
+
+    def clear_bench_folder(self):
+        """C:\\bench as an empty plain folder (earlier versions of this
+        script left a link there)."""
+        place = self.drive_c / "bench"
+        if place.is_symlink():
+            place.unlink()
+        shutil.rmtree(place, ignore_errors=True)
+        place.mkdir()
 
     def start_server(self):
         # A persistent server keeps the prefix warm: every timed process

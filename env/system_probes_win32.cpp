@@ -1,13 +1,14 @@
 #include <windows.h>
 
 #include "env/system_probes.h"
-
-namespace {
+#include "env/kernel32_function_win32.h"
 
 FARPROC Kernel32Function(const char* name) {
   HMODULE kernel32 = GetModuleHandleW(L"kernel32");
   return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
 }
+
+namespace {
 
 typedef BOOL(WINAPI* IsWow64Process2Fn)(HANDLE, USHORT*, USHORT*);
 typedef BOOL(WINAPI* RedirectionFn)(PVOID*);

@@ -18,12 +18,26 @@ int InstallFinished;
 
 namespace {
 
+// In the wizard the files are written on a thread of their own while the
+// wizard's thread shows the bar and the log: under Wine, laying out a log
+// line in the rich edit costs about as much as writing a small file, and on
+// two cores the two overlap. The wizard's thread dispatches no messages
+// meanwhile, as when it wrote the files itself.
+bool WritingOnWorker;
+volatile LONG WrittenPosition;  // the bar position of the bytes written so far
+
+// On the wizard's thread: the bar and the due log lines.
+void ShowFilePhase() {
+  uint32_t position = static_cast<uint32_t>(WrittenPosition);
+  if (TakeBarUpdate(&Progress, position, GetTickCount()))
+    SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, position, 0);
+  ShowDueLog();
+}
+
 void AdvanceProgress(ProgressState* state, uint32_t count) {
-  uint32_t position = AddWritten(state, count);
-  if (state->Bar && TakeBarUpdate(state, position, GetTickCount())) {
-    SendMessageW(static_cast<HWND>(state->Bar), PBM_SETPOS, position, 0);
-    ShowDueLog();
-  }
+  InterlockedExchange(&WrittenPosition, static_cast<LONG>(AddWritten(state, count)));
+  // Where no thread could be started, the wizard's thread writes the files.
+  if (state->Bar && !WritingOnWorker) ShowFilePhase();
 }
 
 VOID CALLBACK ProgressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
@@ -160,6 +174,40 @@ bool WriteFiles(WChar* path, uint32_t namePosition) {
   return true;
 }
 
+WChar* WorkerPath;
+uint32_t WorkerNamePosition;
+
+DWORD WINAPI WriteFilesOnWorker(void*) {
+  // Redirection is the calling thread's own.
+  void* redirectionToken = nullptr;
+  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
+  bool written = WriteFiles(WorkerPath, WorkerNamePosition);
+  if (redirectionDisabled) RevertFsRedirection(redirectionToken);
+  return written;
+}
+
+// WriteFiles, on a worker while the wizard shows its progress.
+bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
+  WorkerPath = path;
+  WorkerNamePosition = namePosition;
+  // Set before the worker runs: it must never send to the wizard's windows,
+  // whose thread does not answer while it waits.
+  WritingOnWorker = Progress.Bar && HoldLog();
+  HANDLE worker = WritingOnWorker ? CreateThread(nullptr, 0, WriteFilesOnWorker, nullptr, 0, nullptr) : nullptr;
+  if (!worker) {
+    ReleaseLog();
+    WritingOnWorker = false;
+    return WriteFiles(path, namePosition);
+  }
+  HANDLE wakeUps[2] = {worker, LogFullEvent()};
+  while (WaitForMultipleObjects(2, wakeUps, FALSE, PROGRESS_SHOW_MS / 2) != WAIT_OBJECT_0) ShowFilePhase();
+  DWORD written = 0;
+  GetExitCodeThread(worker, &written);
+  CloseHandle(worker);
+  WritingOnWorker = false;
+  return written != 0;
+}
+
 // The file phase is over: the bar and the pane show where it ended.
 void EndFilePhase() {
   if (Progress.Bar)
@@ -189,9 +237,10 @@ int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShort
   bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
   Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
   StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
+  WrittenPosition = 0;
   ForgetMadeFolder(MadeFolder);
-  HoldLog();
-  bool written = namePosition < PATH_CAPACITY && CheckInstallDir(path, namePosition) && WriteFiles(path, namePosition);
+  bool written =
+      namePosition < PATH_CAPACITY && CheckInstallDir(path, namePosition) && WriteFilesShowingProgress(path, namePosition);
   EndFilePhase();
   if (written) FinishInstall(window, path, namePosition, desktopShortcut);
   if (redirectionDisabled) RevertFsRedirection(redirectionToken);

@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "env/app_message_win32.h"
+#include "env/kernel32_function_win32.h"
 #include "install/install_location.h"
 #include "install/install_text.h"
 #include "install/registry_value_win32.h"
@@ -36,11 +37,6 @@ BYTE TokenUserBuffer[256];
 const uint8_t* TokenUserSid;
 uint32_t TokenUserSidSize;
 SECURITY_ATTRIBUTES ProtectedFolder;
-
-FARPROC Kernel32Function(const char* name) {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
 
 // Both program-files folders: under WOW64 the 64-bit view holds both names.
 void ReadProgramFilesFolders() {

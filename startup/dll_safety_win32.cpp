@@ -1,15 +1,12 @@
 #include "startup/dll_safety_win32.h"
 
+#include "env/kernel32_function_win32.h"
+
 namespace {
 
 const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 typedef BOOL(WINAPI* SetDllDirectoryFn)(LPCWSTR);
-
-FARPROC Kernel32Function(const char* name) {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
 
 bool IsVista() {
   OSVERSIONINFOW info;

@@ -6,14 +6,22 @@
 
 extern HWND LogPane;  // null in a silent installation
 
-// Formats one line (at most 255 characters) and appends it to LogPane.
+// Formats one line (at most 255 characters) and appends it to LogPane. On
+// the pane's thread it shows at once; between HoldLog and ReleaseLog it
+// comes from the thread writing the files and is held back.
 void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount);
 inline void AppendLog(const WChar* format) { AppendLog(format, nullptr, 0); }
-// Between these two, lines reach the pane in batches (see log_output_batch.h).
-// Nothing may dispatch messages or show the outcome before ReleaseLog: the
-// pane would not yet hold every line.
-void HoldLog();
-void ReleaseLog();
-// Shows the held lines if they are due; for callers that run while a file
-// is being written.
+// On the pane's thread, before the writer starts: from now on lines are held
+// and reach the pane in batches (see log_output_batch.h), each when the
+// pane's thread calls ShowDueLog. False, holding nothing, without a pane or
+// where the hand-over cannot be set up.
+bool HoldLog();
+// Signalled when the writer waits for the pane's thread to take the held
+// lines; valid after HoldLog has succeeded.
+HANDLE LogFullEvent();
+// On the pane's thread: shows the held lines if they are due.
 void ShowDueLog();
+// On the pane's thread, once the writer has ended: shows every held line
+// and stops holding. Nothing may show the outcome before: the pane would
+// not yet hold every line.
+void ReleaseLog();

@@ -5,6 +5,7 @@ namespace {
 void SendHeld(LogBatch* batch, uint32_t now, LogSink sink) {
   if (batch->Length) sink(batch->Text);
   batch->Length = 0;
+  batch->Full = false;
   batch->ShownAt = now;
 }
 
@@ -16,20 +17,20 @@ void HoldLines(LogBatch* batch, uint32_t now) {
   batch->Holding = true;
 }
 
-void AddLine(LogBatch* batch, const WChar* line, uint32_t now, LogSink sink) {
-  if (!batch->Holding) {
-    sink(line);
-    return;
-  }
+bool HoldLine(LogBatch* batch, const WChar* line) {
   uint32_t length = WideLength(line);
-  if (batch->Length + length >= LOG_BATCH_CAPACITY) SendHeld(batch, now, sink);
+  // A line is far shorter than a batch, so an empty batch always takes it.
+  if (batch->Length + length >= LOG_BATCH_CAPACITY) {
+    batch->Full = true;
+    return false;
+  }
   WideCopy(batch->Text + batch->Length, LOG_BATCH_CAPACITY - batch->Length, line);
   batch->Length += length;
-  ShowDueLines(batch, now, sink);
+  return true;
 }
 
 void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink) {
-  if (batch->Length && now - batch->ShownAt >= LOG_BATCH_MS) SendHeld(batch, now, sink);
+  if (batch->Length && (batch->Full || now - batch->ShownAt >= LOG_BATCH_MS)) SendHeld(batch, now, sink);
 }
 
 void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink) {

@@ -5,8 +5,10 @@
 // way, because a batch is exactly its lines one after the other. Under Wine
 // the scrolling and repainting of one batch cost tens of milliseconds once
 // the pane holds tens of thousands of lines, so batches are few: a fifth of
-// a second of lines, up to a thousand of them; the progress bar moves in
-// between.
+// a second of lines, up to LOG_BATCH_CAPACITY characters of them.
+//
+// The lines are held by the thread that writes the files and handed out by
+// the pane's thread; the caller keeps the two apart (log_output_win32.cpp).
 #pragma once
 #include <stdint.h>
 
@@ -15,8 +17,7 @@
 enum : uint32_t {
   LOG_LINE_CAPACITY = 256,
   LOG_BATCH_CAPACITY = 65536,
-  // Held lines reach the pane at the first line that comes this long after
-  // the last batch.
+  // Held lines are due this long after the last batch.
   LOG_BATCH_MS = 200,
 };
 
@@ -26,15 +27,19 @@ struct LogBatch {
   WChar Text[LOG_BATCH_CAPACITY];  // the lines held back, terminated
   uint32_t Length;
   uint32_t ShownAt;  // when the last batch went out, in ms of a wrapping tick count
-  bool Holding;      // false: every line goes out at once
+  bool Holding;      // false: lines are not held back
+  bool Full;         // a line found no room: the held lines are due at once
 };
 
-// From now on lines are held back until LOG_BATCH_MS have passed.
+// From now on lines are held back; the first batch is due LOG_BATCH_MS
+// after now.
 void HoldLines(LogBatch* batch, uint32_t now);
-// Hands line to sink, at once or as part of a later batch.
-void AddLine(LogBatch* batch, const WChar* line, uint32_t now, LogSink sink);
-// Hands the held lines to sink when LOG_BATCH_MS have passed since the last
-// batch: a large file's line must not wait until the next file's.
+// Appends line to the held lines. False, with nothing appended, when they
+// have no room for it: they are then due whatever the time.
+bool HoldLine(LogBatch* batch, const WChar* line);
+// Hands the held lines to sink when they are due: LOG_BATCH_MS have passed
+// since the last batch (a large file's line must not wait until the next
+// file's), or they are full.
 void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink);
 // Hands every held line to sink and stops holding lines back.
 void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink);

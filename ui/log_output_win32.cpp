@@ -9,7 +9,14 @@ HWND LogPane;
 
 namespace {
 
+// Held lines pass from the thread writing the files to the pane's thread.
+// The writer never waits for the pane, whose thread does not dispatch
+// messages meanwhile, only for room in the held lines.
 LogBatch PendingLines;
+CRITICAL_SECTION PendingLock;
+HANDLE LinesTaken;  // auto-reset: the pane's thread took the held lines
+HANDLE LinesFull;   // auto-reset: the writer waits for room
+WChar TakenLines[LOG_BATCH_CAPACITY];
 
 void ShowInPane(const WChar* text) {
   SetFocus(LogPane);
@@ -17,24 +24,68 @@ void ShowInPane(const WChar* text) {
   SendMessageW(LogPane, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
 }
 
+// A sink that only copies: the pane is written to after the lock is left,
+// while the writer goes on.
+void TakeLines(const WChar* text) { WideCopy(TakenLines, LOG_BATCH_CAPACITY, text); }
+
+void ShowTakenLines() {
+  if (!TakenLines[0]) return;
+  SetEvent(LinesTaken);
+  ShowInPane(TakenLines);
+  TakenLines[0] = 0;
+}
+
 }  // namespace
 
 void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
-  WChar line[LOG_LINE_CAPACITY];
-  FormatText(line, LOG_LINE_CAPACITY, format, args, argCount);
   // Without a pane (silent mode) the line goes nowhere; SetFocus(null)
   // would take the focus from whatever window holds it.
   if (!LogPane) return;
-  AddLine(&PendingLines, line, GetTickCount(), ShowInPane);
+  WChar line[LOG_LINE_CAPACITY];
+  FormatText(line, LOG_LINE_CAPACITY, format, args, argCount);
+  // Only the writer appends while lines are held, and only the pane's
+  // thread switches holding on and off, while no writer runs.
+  if (!PendingLines.Holding) {
+    ShowInPane(line);
+    return;
+  }
+  EnterCriticalSection(&PendingLock);
+  while (!HoldLine(&PendingLines, line)) {
+    LeaveCriticalSection(&PendingLock);
+    SetEvent(LinesFull);
+    WaitForSingleObject(LinesTaken, INFINITE);
+    EnterCriticalSection(&PendingLock);
+  }
+  LeaveCriticalSection(&PendingLock);
 }
 
-// Without a pane no line is ever held. The log is never undone: without an
-// undo limit the pane would record every inserted line only to drop it.
-void HoldLog() {
-  if (LogPane) SendMessageW(LogPane, EM_SETUNDOLIMIT, 0, 0);
+// The log is never undone: without an undo limit the pane would record
+// every inserted line only to drop it.
+bool HoldLog() {
+  if (!LogPane) return false;
+  SendMessageW(LogPane, EM_SETUNDOLIMIT, 0, 0);
+  if (!LinesTaken) {
+    InitializeCriticalSection(&PendingLock);
+    LinesTaken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    LinesFull = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  }
+  if (!LinesTaken || !LinesFull) return false;
   HoldLines(&PendingLines, GetTickCount());
+  return true;
 }
 
-void ShowDueLog() { ShowDueLines(&PendingLines, GetTickCount(), ShowInPane); }
+HANDLE LogFullEvent() { return LinesFull; }
 
-void ReleaseLog() { ReleaseLines(&PendingLines, GetTickCount(), ShowInPane); }
+void ShowDueLog() {
+  if (!PendingLines.Holding) return;
+  EnterCriticalSection(&PendingLock);
+  ShowDueLines(&PendingLines, GetTickCount(), TakeLines);
+  LeaveCriticalSection(&PendingLock);
+  ShowTakenLines();
+}
+
+void ReleaseLog() {
+  if (!PendingLines.Holding) return;
+  ReleaseLines(&PendingLines, GetTickCount(), TakeLines);
+  ShowTakenLines();
+}

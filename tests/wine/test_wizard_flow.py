@@ -153,6 +153,11 @@ class FreshInstallation(harness.WineTestCase):
         names = [f"f{i // 100}\\file{i:04d}.bin" for i in range(1500)]
         names.insert(700, deep)
         files = {name.replace("\\", "/"): bytes([i % 251]) * 20000 + bytes(range(256)) for i, name in enumerate(names)}
+        # Tiny files with long lines come faster than the pane takes them:
+        # the held lines fill up and the writer waits for room.
+        crowded = [f"{'p' * 100}\\{'q' * 100}\\g{i:04d}.txt" for i in range(1200)]
+        files.update({name.replace("\\", "/"): b"x" for name in crowded})
+        names += crowded
         entries = [(name.replace("\\", "/"), f'name = "{name.replace(chr(92), chr(92) * 2)}"\n') for name in names]
         entries.append(("Sample.exe", ""))
         files["Sample.exe"] = harness.fake_product()
