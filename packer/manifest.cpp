@@ -114,6 +114,8 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     }
     return planned;
   }
+  c.Files.reserve(files->size());
+  planned.reserve(files->size());
   for (size_t i = 0; i < files->size(); ++i) {
     const toml::table& file = *(*files)[i].as_table();
     std::string prefix = "file[" + std::to_string(i) + "]";

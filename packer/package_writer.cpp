@@ -382,14 +382,17 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   DataPlan plan = PlanData(c);
   BlockLayout layout;
   uint64_t blockSize = 0;
-  std::vector<uint8_t> head = BuildHead(c, plan, layout, {}, &blockSize);
   // The prefix: the head and the licence's data, which PlanData stores first.
-  std::vector<uint8_t> prefix = head;
+  // With 100,000 entries the head is megabytes, so it is built once, at its
+  // final size, and freed once fed, before the encoder is at its largest.
+  std::vector<uint8_t> prefix = BuildHead(c, plan, layout, {}, &blockSize);
   const uint32_t licenseStored = c.LicenseEntry < c.Files.size() ? plan.StoredAs[c.LicenseEntry] : UINT32_MAX;
   if (licenseStored != UINT32_MAX) {
     ContentReader reader(c.Files[licenseStored]);
-    prefix.resize(head.size() + DataSizeOf(c.Files[licenseStored]));
-    reader.Read(prefix.data() + head.size(), prefix.size() - head.size());
+    size_t headSize = prefix.size();
+    prefix.reserve(headSize + DataSizeOf(c.Files[licenseStored]));
+    prefix.resize(headSize + DataSizeOf(c.Files[licenseStored]));
+    reader.Read(prefix.data() + headSize, prefix.size() - headSize);
     uint8_t probe;
     reader.Read(&probe, 1);
   }
@@ -401,6 +404,7 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   }
   return WritePackage(out, stub, record, blockSize, options, progress, [&](const BlockFeed& feed) {
     feed(prefix.data(), prefix.size());
+    std::vector<uint8_t>().swap(prefix);
     std::vector<uint8_t> buffer(READ_CHUNK);
     for (uint32_t i : plan.StoreOrder) {
       if (i == licenseStored) continue;
