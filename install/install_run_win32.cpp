@@ -178,7 +178,7 @@ WChar* WorkerPath;
 uint32_t WorkerNamePosition;
 
 DWORD WINAPI WriteFilesOnWorker(void*) {
-  // Redirection is the calling thread's own.
+  // File-system redirection is per thread: the worker turns it off for itself.
   void* redirectionToken = nullptr;
   bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
   bool written = WriteFiles(WorkerPath, WorkerNamePosition);

@@ -10,8 +10,8 @@ HWND LogPane;
 namespace {
 
 // Held lines pass from the thread writing the files to the pane's thread.
-// The writer never waits for the pane, whose thread does not dispatch
-// messages meanwhile, only for room in the held lines.
+// The writer never sends to the pane, whose thread answers no messages
+// meanwhile; it waits only for room in the held lines.
 LogBatch PendingLines;
 CRITICAL_SECTION PendingLock;
 HANDLE LinesTaken;  // auto-reset: the pane's thread took the held lines
