@@ -1,11 +1,10 @@
 // Lines of the installation log held back and handed to the pane in one
-// piece. Appending to a rich edit control costs about the same for one line
-// as for a hundred (selection, insertion, scrolling, repainting), and the
+// piece. Each insertion into a rich edit control has a cost of its own
+// (selection, scrolling, repainting) on top of laying out its lines, and the
 // file phase logs a line per file; the pane's final text is the same either
-// way, because a batch is exactly its lines one after the other. Under Wine
-// the scrolling and repainting of one batch cost tens of milliseconds once
-// the pane holds tens of thousands of lines, so batches are few: a fifth of
-// a second of lines, up to LOG_BATCH_CAPACITY characters of them.
+// way, because a batch is exactly its lines one after the other. So batches
+// are few: a fifth of a second of lines, up to LOG_BATCH_CAPACITY characters
+// of them.
 //
 // The lines are held by the thread that writes the files and handed out by
 // the pane's thread; the caller keeps the two apart (log_output_win32.cpp).
