@@ -9,6 +9,7 @@
 
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
+#include "packer/read_ahead.h"
 #include "packer/utf16.h"
 #include "packer/utf8_paths.h"
 
@@ -101,6 +102,8 @@ class ContentReader {
 };
 
 enum : size_t { READ_CHUNK = 1 << 20 };
+// Smaller on the reading thread: its pieces are queued, not its buffer.
+enum : size_t { READ_AHEAD_CHUNK = 256 << 10 };
 
 uint64_t ContentHash(const PackageFileEntry& file, std::vector<uint8_t>& buffer) {
   ContentReader reader(file);
@@ -338,7 +341,7 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, c
 
 namespace {
 
-using BlockFeed = std::function<void(const uint8_t* bytes, size_t size)>;
+using BlockFeed = ByteFeed;
 
 // stub + extra region (options.ExtraSize zero bytes, then record) + the
 // block of blockSize bytes that produce hands to its feed in pieces,
@@ -405,12 +408,16 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   return WritePackage(out, stub, record, blockSize, options, progress, [&](const BlockFeed& feed) {
     feed(prefix.data(), prefix.size());
     std::vector<uint8_t>().swap(prefix);
-    std::vector<uint8_t> buffer(READ_CHUNK);
-    for (uint32_t i : plan.StoreOrder) {
-      if (i == licenseStored) continue;
-      ContentReader reader(c.Files[i]);
-      while (size_t n = reader.Read(buffer.data(), buffer.size())) feed(buffer.data(), n);
-    }
+    ReadAhead(
+        [&](const ByteFeed& ahead) {
+          std::vector<uint8_t> buffer(READ_AHEAD_CHUNK);
+          for (uint32_t i : plan.StoreOrder) {
+            if (i == licenseStored) continue;
+            ContentReader reader(c.Files[i]);
+            while (size_t n = reader.Read(buffer.data(), buffer.size())) ahead(buffer.data(), n);
+          }
+        },
+        feed);
   });
 }
 

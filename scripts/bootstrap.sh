@@ -20,13 +20,24 @@ packages=(
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# A mirror in the middle of a sync fails an index now and then. The lists apt
+# already has are used then; what cannot be found fails at install or source.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    sudo_ apt-get update -q && return 0
+    sleep $((try * 10))
+  done
+  echo "bootstrap: apt-get update failed three times; going on with the lists there are" >&2
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || sudo_ dpkg --add-architecture i386
-  sudo_ apt-get update -q
+  apt_update
   sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
@@ -68,7 +79,7 @@ ensure_source_entries() {
   [ ${#lines[@]} -eq 0 ] || derived=$(sed -n 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' "${lines[@]}")
   write_if_changed "$src_entries.list" "$derived" && changed=1
   if [ $changed = 1 ] || [ -z "$(ls /var/lib/apt/lists/*_source_Sources* 2>/dev/null)" ]; then
-    sudo_ apt-get update -q
+    apt_update
   fi
 }
 

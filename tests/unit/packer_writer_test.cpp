@@ -271,13 +271,21 @@ TEST(PackerWriter, StreamedSetupFileEqualsOneShotEncode) {
     EXPECT_EQ(loaded.Result, LOAD_OK);
   }
 
-  for (int change : {-1, 1}) {
-    PackageContents changed = fromFiles;
-    changed.Files[1].SourceSize += change;
-    FILE* file = tmpfile();
-    EXPECT_THROW(WriteSetupFile(file, stub, changed, {}), PackerError) << "a file that changed size";
-    fclose(file);
+  // The licence is read before the encoder starts, the others while it runs.
+  for (size_t entry : {1, 4}) {
+    for (int change : {-1, 1}) {
+      PackageContents changed = fromFiles;
+      changed.Files[entry].SourceSize += change;
+      FILE* file = tmpfile();
+      EXPECT_THROW(WriteSetupFile(file, stub, changed, {}), PackerError) << "a file that changed size: " << entry;
+      fclose(file);
+    }
   }
+  // A failed write stops the reading too.
+  FILE* readOnly = fopen(dir.Write("read-only", "").c_str(), "rb");
+  ASSERT_TRUE(readOnly);
+  EXPECT_THROW(WriteSetupFile(readOnly, stub, fromFiles, {}), PackerError);
+  fclose(readOnly);
 }
 
 TEST(PackerWriter, WritesRequestedPropertiesAndDictionary) {
