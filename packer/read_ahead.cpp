@@ -10,6 +10,8 @@
 
 namespace {
 
+// About a mebibyte ahead keeps the encoder fed through a folder of tiny files
+// and adds next to nothing to its 100 MB.
 enum : size_t { PIECE_SIZE = 256 << 10, PIECES_AHEAD = 4 };
 
 struct Stopped {};
