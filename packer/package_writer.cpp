@@ -341,14 +341,12 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, c
 
 namespace {
 
-using BlockFeed = ByteFeed;
-
 // stub + extra region (options.ExtraSize zero bytes, then record) + the
 // block of blockSize bytes that produce hands to its feed in pieces,
 // compressed as it comes + trailer + slack.
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
-                         const std::function<void(const BlockFeed& feed)>& produce) {
+                         const std::function<void(const ByteFeed& feed)>& produce) {
   auto write = [out](const uint8_t* bytes, size_t size) {
     if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
   };
@@ -405,7 +403,7 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
                       lzma_crc32(prefix.data(), prefix.size(), 0)};
     PutRecord(record, r);
   }
-  return WritePackage(out, stub, record, blockSize, options, progress, [&](const BlockFeed& feed) {
+  return WritePackage(out, stub, record, blockSize, options, progress, [&](const ByteFeed& feed) {
     feed(prefix.data(), prefix.size());
     std::vector<uint8_t>().swap(prefix);
     ReadAhead(
@@ -424,5 +422,5 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
 PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
                                 const SetupOptions& options) {
   return WritePackage(out, stub, {}, block.size(), options, {},
-                      [&](const BlockFeed& feed) { feed(block.data(), block.size()); });
+                      [&](const ByteFeed& feed) { feed(block.data(), block.size()); });
 }

@@ -33,10 +33,10 @@ struct Pipe {
     full.push_back(std::move(piece));
     piece = std::vector<uint8_t>();
     if (!spare.empty()) {
-      piece = std::move(spare.back());
+      piece.swap(spare.back());
       spare.pop_back();
+      piece.clear();
     }
-    piece.clear();
     changed.notify_all();
   }
 

@@ -26,7 +26,7 @@ apt_update() {
   local try
   for try in 1 2 3; do
     sudo_ apt-get update -q && return 0
-    sleep $((try * 10))
+    [ $try = 3 ] || sleep $((try * 10))
   done
   echo "bootstrap: apt-get update failed three times; going on with the lists there are" >&2
 }
