@@ -38,7 +38,10 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || sudo_ dpkg --add-architecture i386
   apt_update
-  sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # When a stale index leaves the security suite's i386 half behind its
+  # amd64 half, multiarch pairs cannot match; the release's own suite has both.
+  sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    sudo_ apt-get install -y -q --no-install-recommends -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" "${missing[@]}"
 fi
 
 # Source entries for apt-get source: the machine's own binary entries again,
