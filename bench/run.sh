@@ -14,10 +14,24 @@
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
 # build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
 # BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
-# build/mingw-lzma).
+# build/mingw-lzma). On a machine that cannot run 32-bit code the defaults
+# are build/bench-win64 and build/mingw64-lzma.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-win=${BENCH_WIN_BUILD:-$root/build/bench-win}
+cd "$root"
+# Where 32-bit code cannot run, the 64-bit builds of the stub and the probes
+# run under wine64, and NSIS (32-bit) is left out.
+x64=()
+python3 -c 'import sys; sys.path.insert(0, "tests/wine"); import harness; sys.exit(harness.STUB_X64)' || x64=(--x64)
+preset=win
+win=$root/build/bench-win
+lzma=$root/build/mingw-lzma
+if [[ ${#x64[@]} -gt 0 ]]; then
+  preset=win64-test
+  win=$root/build/bench-win64
+  lzma=$root/build/mingw64-lzma
+fi
+win=${BENCH_WIN_BUILD:-$win}
 native=${BENCH_NATIVE_BUILD:-$root/build/bench-native}
 payload=system
 if [[ ${1:-} == --payload ]]; then
@@ -27,18 +41,18 @@ fi
 default_work=$root/build/bench
 [[ $payload == system ]] || default_work=$root/build/bench-$payload
 work=${BENCH_WORK:-$default_work}
-cd "$root"
 
-lzma=${BENCH_LZMA_PREFIX:-$root/build/mingw-lzma}
-cmake --preset win -B "$win" -DLZMA_PREFIX="$(cd "$lzma" && pwd)" >/dev/null
+lzma=${BENCH_LZMA_PREFIX:-$lzma}
+cmake --preset $preset -B "$win" -DLZMA_PREFIX="$(cd "$lzma" && pwd)" >/dev/null
 cmake --build "$win" -j2 --target setup limit_probe wizard_probe
 cmake --preset native -B "$native" -DWIN_BUILD_DIR="$win" >/dev/null
 cmake --build "$native" -j2 --target packer
 
 mkdir -p "$work"
 python3 bench/make_payload.py "$work/payload" --kind "$payload"
-big=()
-[[ $payload == big ]] && big=(--level 1 --no-nsis)
-python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe" "${big[@]}"
+options=()
+[[ $payload == big ]] && options=(--level 1 --no-nsis)
+[[ ${#x64[@]} -gt 0 && $payload != big ]] && options=(--no-nsis)
+python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe" "${options[@]}"
 [[ $payload == big ]] && set -- --first-window-only "$@"
-python3 bench/run_bench.py --work "$work" --win-build "$win" "$@"
+python3 bench/run_bench.py --work "$work" --win-build "$win" "${x64[@]}" "$@"

@@ -33,7 +33,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import bench_lib  # noqa: E402
-from wine_env import WinePrefix, start_xvfb  # noqa: E402
+from wine_env import WINE64, WinePrefix, start_xvfb  # noqa: E402
 
 MIB = 1 << 20
 STARTED_LOAD = os.getloadavg()
@@ -84,7 +84,10 @@ class Bench:
             self.setup[name] = path
             self.variants.append({"name": name, "stub": stub, "stub_bytes": Path(stub).stat().st_size})
         self.display, self.xvfb = start_xvfb()
-        self.wine = WinePrefix.for_storage(self.work, self.storage, self.display)
+        # Where 32-bit code cannot run: the 64-bit builds under wine64, and
+        # no NSIS, whose installers are 32-bit.
+        self.x64 = args.x64
+        self.wine = WinePrefix.for_storage(self.work, self.storage, self.display, self.x64)
         self.attic = self.work / "attic"
         self.retired = 0
 
@@ -109,7 +112,9 @@ class Bench:
         for link in glob.glob(str(drive / "**" / f"{self.product}*.lnk"), recursive=True):
             os.unlink(link)
         key = f"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{self.product}"
-        self.wine.run(["reg", "delete", key, "/f"], timeout=120)
+        # The 64-bit build registers where the shipped 32-bit stub does: in
+        # the 32-bit view.
+        self.wine.run(["reg", "delete", key, "/f"] + (["/reg:32"] if self.x64 else []), timeout=120)
         # Start every timed run with no dirty pages from the previous one.
         os.sync()
 
@@ -245,7 +250,7 @@ class Bench:
             self.run_limit()
             first = ["fw_ours", "fw_norecord", "fw_tiny", "through_ours", "through_norecord"]
             kinds = ["ours", "limit", "wizard"] + [v["name"] for v in self.variants] + first
-            nsis_kinds = ["fw_nsis", "nsis", "nsis_gui"]
+            nsis_kinds = [] if self.x64 else ["fw_nsis", "nsis", "nsis_gui"]
             if first_window_only:
                 kinds, nsis_kinds = ["fw_ours", "fw_norecord", "fw_tiny"], []
             timed = {k: [] for k in kinds + nsis_kinds + ["noop", "tiny"]}
@@ -288,8 +293,9 @@ class Bench:
             if first_window_only:
                 self.clean()
                 return timed, {}, {}
-            memory = {"ours": self.run_setup("ours", memory=True), "nsis": self.run_setup("nsis", memory=True),
-                      "tiny": self.run_tiny(memory=True)}
+            memory = {"ours": self.run_setup("ours", memory=True), "tiny": self.run_tiny(memory=True)}
+            if not self.x64:
+                memory["nsis"] = self.run_setup("nsis", memory=True)
             for v in self.variants:
                 memory[v["name"]] = self.run_setup(v["name"], memory=True)
             profiles = {}
@@ -360,57 +366,73 @@ def build_report(bench, timed, memory, profiles, started):
     def paired(kind, other):
         # Runs of one round follow each other, so their ratio cancels most of
         # the drift in the machine's load; the median over rounds is robust.
+        if other not in seconds:
+            return None
         return statistics.median(a / b for a, b in zip(seconds[kind]["all"], seconds[other]["all"]))
+
+    def of(a, b, key):
+        return a[key] / b[key] if b else None
+
+    def at_most(value, limit):
+        return None if value is None else value <= limit  # None: NSIS not built or not run
 
     def ratios(kind):
         s = seconds[kind]
         return {"vs_nsis_paired": paired(kind, "nsis"), "vs_limit_paired": paired(kind, "limit"),
-                "vs_nsis_median": s["median"] / seconds["nsis"]["median"],
-                "vs_nsis_best": s["best"] / seconds["nsis"]["best"],
+                "vs_nsis_median": of(s, seconds.get("nsis"), "median"),
+                "vs_nsis_best": of(s, seconds.get("nsis"), "best"),
                 "vs_limit_median": s["median"] / seconds["limit"]["median"],
                 "vs_limit_best": s["best"] / seconds["limit"]["best"]}
 
     r_ours = ratios("ours")
     r_wizard = {"vs_silent_paired": paired("wizard", "ours"), "vs_nsis_gui_paired": paired("wizard", "nsis_gui"),
                 "vs_silent_median": seconds["wizard"]["median"] / seconds["ours"]["median"],
-                "vs_nsis_gui_median": seconds["wizard"]["median"] / seconds["nsis_gui"]["median"],
+                "vs_nsis_gui_median": of(seconds["wizard"], seconds.get("nsis_gui"), "median"),
                 "vs_silent_best": seconds["wizard"]["best"] / seconds["ours"]["best"],
-                "vs_nsis_gui_best": seconds["wizard"]["best"] / seconds["nsis_gui"]["best"]}
-    size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"]
-    setup_ratio = inst["ours"]["bytes"] / inst["nsis"]["bytes"]
+                "vs_nsis_gui_best": of(seconds["wizard"], seconds.get("nsis_gui"), "best")}
+    nsis_built = "nsis" in inst
+    size_ratio = inst["stub"]["bytes"] / inst["nsis_empty"]["bytes"] if nsis_built else None
+    setup_ratio = inst["ours"]["bytes"] / inst["nsis"]["bytes"] if nsis_built else None
     kind = bench.payload.get("kind", "system")
     vs_nsis, vs_limit, wizard_vs_silent, allowance = GOALS[kind]
     goals = [
         {"goal": "silent vs NSIS /S (median of per-round ratios)", "value": r_ours["vs_nsis_paired"],
-         "target": f"<= {vs_nsis:.2f}", "met": r_ours["vs_nsis_paired"] <= vs_nsis},
+         "target": f"<= {vs_nsis:.2f}", "met": at_most(r_ours["vs_nsis_paired"], vs_nsis)},
         {"goal": "silent vs limit (median of per-round ratios)", "value": r_ours["vs_limit_paired"],
          "target": f"<= {vs_limit:.2f}", "met": r_ours["vs_limit_paired"] <= vs_limit},
         {"goal": "wizard install vs our silent process (median of per-round ratios)",
          "value": r_wizard["vs_silent_paired"], "target": f"<= {wizard_vs_silent:.2f}",
          "met": r_wizard["vs_silent_paired"] <= wizard_vs_silent},
         {"goal": "wizard install vs NSIS GUI (median of per-round ratios)", "value": r_wizard["vs_nsis_gui_paired"],
-         "target": "<= 0.50", "met": r_wizard["vs_nsis_gui_paired"] <= 0.50},
+         "target": "<= 0.50", "met": at_most(r_wizard["vs_nsis_gui_paired"], 0.50)},
         {"goal": "peak memory above baseline", "value": net, "target": f"<= {bound + allowance:,} B",
          "met": 0 < net <= bound + allowance},
-        {"goal": "setup file vs NSIS setup file", "value": setup_ratio, "target": "<= 1.00", "met": setup_ratio <= 1.0},
-        {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50", "met": size_ratio <= 0.5},
+        {"goal": "setup file vs NSIS setup file", "value": setup_ratio, "target": "<= 1.00",
+         "met": at_most(setup_ratio, 1.0)},
+        {"goal": "stub vs NSIS empty installer", "value": size_ratio, "target": "<= 0.50",
+         "met": at_most(size_ratio, 0.5)},
         {"goal": "stub size", "value": inst["stub"]["bytes"], "target": "<= 56,320 B",
          "met": inst["stub"]["bytes"] <= 56320},
     ]
+    if bench.x64:
+        # The shipped stub is 32-bit; the size goals are its own.
+        goals = [g for g in goals if not g["goal"].startswith("stub ")]
     variants = []
     for v in bench.variants:
-        variants.append(dict(v, ratios=ratios(v["name"]), size_ratio=v["stub_bytes"] / inst["nsis_empty"]["bytes"],
+        size = v["stub_bytes"] / inst["nsis_empty"]["bytes"] if nsis_built else None
+        variants.append(dict(v, ratios=ratios(v["name"]), size_ratio=size,
                              peak=peaks[v["name"]], net=peaks[v["name"]] - baseline))
     return {
         "started": started,
-        "machine": {"cpu": cpu_model(), "cores": os.cpu_count(), "kernel": platform.release(),
+        "machine": {"cpu": cpu_model(), "cores": os.cpu_count(), "kernel": platform.release(), "x64": bench.x64,
                     "load_before": STARTED_LOAD, "load_after": os.getloadavg(),
-                    "wine": tool_version("wine", "--version"), "makensis": tool_version("makensis", "-VERSION")},
+                    "wine": tool_version(WINE64 if bench.x64 else "wine", "--version"),
+                    "makensis": tool_version("makensis", "-VERSION")},
         "payload": dict({k: bench.payload[k] for k in ("files", "bytes", "digest")},
                         kind=bench.payload.get("kind", "system")),
         "liblzma": lzma_build(bench.win_build),
-        "sizes": {"stub": inst["stub"]["bytes"], "nsis_empty": inst["nsis_empty"]["bytes"],
-                  "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst["nsis"]["bytes"],
+        "sizes": {"stub": inst["stub"]["bytes"], "nsis_empty": inst.get("nsis_empty", {}).get("bytes"),
+                  "setup_ours": inst["ours"]["bytes"], "setup_nsis": inst.get("nsis", {}).get("bytes"),
                   "packed": packed, "unpacked": unpacked, "dictionary": dictionary},
         "runs": len(timed["ours"]),
         "storage": bench.storage,
@@ -418,13 +440,13 @@ def build_report(bench, timed, memory, profiles, started):
         "seconds": seconds,
         "limit_phases_ms": phases,
         "ratios": dict(r_ours, stub_vs_nsis_empty=size_ratio, wizard=r_wizard),
-        "per_round": {"wizard_vs_silent": [a / b for a, b in zip(seconds["wizard"]["all"], seconds["ours"]["all"])],
-                      "wizard_vs_nsis_gui": [a / b for a, b in zip(seconds["wizard"]["all"],
-                                                                   seconds["nsis_gui"]["all"])],
-                      "silent_vs_limit": [a / b for a, b in zip(seconds["ours"]["all"], seconds["limit"]["all"])],
-                      "silent_vs_nsis": [a / b for a, b in zip(seconds["ours"]["all"], seconds["nsis"]["all"])]},
+        "per_round": {name: [a / b for a, b in zip(seconds[kind]["all"], seconds[other]["all"])]
+                      for name, kind, other in [("wizard_vs_silent", "wizard", "ours"),
+                                                ("wizard_vs_nsis_gui", "wizard", "nsis_gui"),
+                                                ("silent_vs_limit", "ours", "limit"),
+                                                ("silent_vs_nsis", "ours", "nsis")] if other in seconds},
         "memory": {"ours_peak": peaks["ours"], "tiny_peak": baseline, "ours_net": net, "bound": bound,
-                   "bound_plus_4mib": bound + 4 * MIB, "nsis_peak": peaks["nsis"],
+                   "bound_plus_4mib": bound + 4 * MIB, "nsis_peak": peaks.get("nsis"),
                    "samples": memory["ours"].get("samples")},
         "goals": goals,
         "variants": variants,
@@ -493,6 +515,10 @@ def first_window_markdown(fw):
     return lines
 
 
+def figure(value, form="{:.3f}"):
+    return "not run" if value is None else form.format(value)
+
+
 def markdown(rep):
     s = rep["seconds"]
     ph = rep["limit_phases_ms"]
@@ -509,6 +535,11 @@ def markdown(rep):
         f"{rep['machine']['load_before'][0]:.2f} before / {rep['machine']['load_after'][0]:.2f} after; "
         f"{rep['machine']['wine']}, makensis {rep['machine']['makensis']}.",
         f"liblzma: {rep['liblzma']['prefix']} ({rep['liblzma'].get('options', 'options unknown')}).",
+    ]
+    if rep["machine"].get("x64"):
+        lines.append("This machine cannot run 32-bit x86 code: the 64-bit builds of the stub and the probes ran "
+                     "under wine64, and NSIS, whose installers are 32-bit, did not run.")
+    lines += [
         "",
         "| Installation | best s | median s | all runs s |",
         "|---|---:|---:|---|",
@@ -524,6 +555,8 @@ def markdown(rep):
             ("noop", "Wine: start and exit of an empty program")]
     rows[5:5] = [(v["name"], f"variant `{v['name']}` (whole process)") for v in rep["variants"]]
     for key, label in rows:
+        if key not in s:
+            continue
         v = s[key]
         lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
                      + ", ".join(f"{x:.2f}" for x in v["all"]) + " |")
@@ -532,17 +565,18 @@ def markdown(rep):
         lines.append(f"| {k} | {ph[k]['best']:.1f} | {ph[k]['median']:.1f} |")
     lines += ["", "| Goal | measured | target | met |", "|---|---:|---|---|"]
     for g in rep["goals"]:
-        value = f"{g['value']:.3f}" if isinstance(g["value"], float) else f"{g['value']:,} B"
-        lines.append(f"| {g['goal']} | {value} | {g['target']} | {'yes' if g['met'] else 'NO'} |")
+        value = figure(g["value"]) if not isinstance(g["value"], int) else f"{g['value']:,} B"
+        met = "—" if g["met"] is None else "yes" if g["met"] else "NO"
+        lines.append(f"| {g['goal']} | {value} | {g['target']} | {met} |")
     r = rep["ratios"]
     lines += ["", "| Ratio | per-round median | of medians | of bests |", "|---|---:|---:|---:|"]
     for key, label in [("nsis", "ours silent / NSIS /S"), ("limit", "ours silent / limit")]:
-        lines.append(f"| {label} | {r['vs_' + key + '_paired']:.3f} | {r['vs_' + key + '_median']:.3f} | "
-                     f"{r['vs_' + key + '_best']:.3f} |")
+        lines.append(f"| {label} | {figure(r['vs_' + key + '_paired'])} | {figure(r['vs_' + key + '_median'])} | "
+                     f"{figure(r['vs_' + key + '_best'])} |")
     for key, label in [("silent", "ours wizard / ours silent"), ("nsis_gui", "ours wizard / NSIS GUI")]:
         w = r["wizard"]
-        lines.append(f"| {label} | {w['vs_' + key + '_paired']:.3f} | {w['vs_' + key + '_median']:.3f} | "
-                     f"{w['vs_' + key + '_best']:.3f} |")
+        lines.append(f"| {label} | {figure(w['vs_' + key + '_paired'])} | {figure(w['vs_' + key + '_median'])} | "
+                     f"{figure(w['vs_' + key + '_best'])} |")
     lines += ["", "| Per round | " + " | ".join(str(i + 1) for i in range(rep["runs"])) + " |",
               "|---|" + "---:|" * rep["runs"]]
     for key, values in rep["per_round"].items():
@@ -552,16 +586,16 @@ def markdown(rep):
                   "| stub bytes | peak above baseline |", "|---|---:|---:|---:|---:|---:|"]
         for v in rep["variants"]:
             vr = v["ratios"]
-            lines.append(f"| {v['name']} | {vr['vs_nsis_paired']:.3f} | {vr['vs_limit_paired']:.3f} | "
+            lines.append(f"| {v['name']} | {figure(vr['vs_nsis_paired'])} | {vr['vs_limit_paired']:.3f} | "
                          f"{vr['vs_limit_best']:.3f} | {v['stub_bytes']:,} | {v['net']:,} |")
     lines += [
         "",
         "| Size | bytes |",
         "|---|---:|",
         f"| stub (setup-stub.exe) | {sz['stub']:,} |",
-        f"| NSIS empty installer | {sz['nsis_empty']:,} |",
+        f"| NSIS empty installer | {figure(sz['nsis_empty'], '{:,}')} |",
         f"| our setup file | {sz['setup_ours']:,} |",
-        f"| NSIS setup file | {sz['setup_nsis']:,} |",
+        f"| NSIS setup file | {figure(sz['setup_nsis'], '{:,}')} |",
         f"| PackedSize / UnpackedSize / dictionary | {sz['packed']:,} / {sz['unpacked']:,} / {sz['dictionary']:,} |",
         "",
         "| Memory (VmHWM) | bytes |",
@@ -570,7 +604,7 @@ def markdown(rep):
         f"| ours, one-file package (baseline: Wine and the stub) | {m['tiny_peak']:,} |",
         f"| ours, payload minus baseline | {m['ours_net']:,} |",
         f"| PackedSize + UnpackedSize + dictionary | {m['bound']:,} |",
-        f"| NSIS, payload | {m['nsis_peak']:,} |",
+        f"| NSIS, payload | {figure(m['nsis_peak'], '{:,}')} |",
     ]
     lines += first_window_markdown(rep["first_window"])
     if rep["profiles"]:
@@ -609,6 +643,9 @@ def main():
                     help="where the installations write: the prefix's disk, or RAM (steadier on a busy machine)")
     ap.add_argument("--variant", action="append", default=[], metavar="NAME=STUB.exe",
                     help="another stub to time with the same package")
+    ap.add_argument("--x64", action="store_true",
+                    help="the 64-bit builds of the stub and the probes, under wine64, and no NSIS (for machines "
+                         "that cannot run 32-bit code)")
     ap.add_argument("--first-window-only", action="store_true",
                     help="only the first window of ours with and without the record and of the one-file package")
     args = ap.parse_args()

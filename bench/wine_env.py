@@ -74,13 +74,30 @@ class MemoryPoller(threading.Thread):
             time.sleep(self.interval)
 
 
-class WinePrefix(wine_base.Prefix):
-    """The benchmark's 32-bit prefix, kept between runs."""
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 
-    def __init__(self, path, display):
+
+def wine64_shims(folder):
+    """A folder whose wine and wineboot start wine64 directly: the usual
+    launcher goes through the 32-bit loader, which some machines cannot run."""
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, command in (("wine", WINE64), ("wineboot", f"{WINE64} wineboot")):
+        (folder / name).write_text(f'#!/bin/sh\nexec {command} "$@"\n')
+        (folder / name).chmod(0o755)
+    return folder
+
+
+class WinePrefix(wine_base.Prefix):
+    """The benchmark's prefix, kept between runs: 32-bit, or with x64 a
+    64-bit one for the 64-bit builds of the stub and the probes."""
+
+    def __init__(self, path, display, x64=False):
         env = wine_base.wine_env(display)
-        env["WINEARCH"] = "win32"
-        super().__init__(Path(path).resolve(), env)
+        env["WINEARCH"] = "win64" if x64 else "win32"
+        path = Path(path).resolve()
+        if x64:
+            env["PATH"] = f"{wine64_shims(path.parent / 'wine64-shims')}:{env.get('PATH', '')}"
+        super().__init__(path, env)
         self.server_started = False
 
     def ensure(self):
@@ -90,15 +107,16 @@ class WinePrefix(wine_base.Prefix):
     TMPFS_ROOT = Path("/dev/shm/setupstub-bench")
 
     @classmethod
-    def for_storage(cls, work, mode, display):
+    def for_storage(cls, work, mode, display, x64=False):
         """The prefix for --storage mode: under work for "disk"; for "tmpfs"
         the whole prefix lives in RAM, which keeps other programs' disk
         traffic out of the figures. C:\\bench may not be a link into RAM:
         the stub refuses to install through a link, and Wine shows a host
         symlink as one."""
+        name = "prefix64" if x64 else "prefix"
         if mode == "tmpfs":
-            return cls(cls.TMPFS_ROOT / Path(work).resolve().name / "prefix", display)
-        return cls(Path(work) / "prefix", display)
+            return cls(cls.TMPFS_ROOT / Path(work).resolve().name / name, display, x64)
+        return cls(Path(work) / name, display, x64)
 
     def clear_bench_folder(self):
         """C:\\bench as an empty plain folder (earlier versions of this
