@@ -33,7 +33,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import bench_lib  # noqa: E402
-from wine_env import WINE64, WinePrefix, start_xvfb  # noqa: E402
+from wine_env import WinePrefix, start_xvfb  # noqa: E402
+from wine_base import WINE64  # noqa: E402  (on the path once wine_env is imported)
 
 MIB = 1 << 20
 STARTED_LOAD = os.getloadavg()

@@ -74,19 +74,6 @@ class MemoryPoller(threading.Thread):
             time.sleep(self.interval)
 
 
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
-
-
-def wine64_shims(folder):
-    """A folder whose wine and wineboot start wine64 directly: the usual
-    launcher goes through the 32-bit loader, which some machines cannot run."""
-    folder.mkdir(parents=True, exist_ok=True)
-    for name, command in (("wine", WINE64), ("wineboot", f"{WINE64} wineboot")):
-        (folder / name).write_text(f'#!/bin/sh\nexec {command} "$@"\n')
-        (folder / name).chmod(0o755)
-    return folder
-
-
 class WinePrefix(wine_base.Prefix):
     """The benchmark's prefix, kept between runs: 32-bit, or with x64 a
     64-bit one for the 64-bit builds of the stub and the probes."""
@@ -96,7 +83,7 @@ class WinePrefix(wine_base.Prefix):
         env["WINEARCH"] = "win64" if x64 else "win32"
         path = Path(path).resolve()
         if x64:
-            env["PATH"] = f"{wine64_shims(path.parent / 'wine64-shims')}:{env.get('PATH', '')}"
+            env["PATH"] = f"{wine_base.wine64_shims(path.parent / 'wine64-shims')}:{env.get('PATH', '')}"
         super().__init__(path, env)
         self.server_started = False
 

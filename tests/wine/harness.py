@@ -46,7 +46,7 @@ def display():
 
 # --- prefixes --------------------------------------------------------------
 
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE64 = wine_base.WINE64
 X64_ONLY = "x64-only"  # a prefix for 64-bit programs, run with WINE64
 NO_NATIVE_X86_32 = "this machine cannot run 32-bit x86 programs natively"
 _native_x86_32 = None
@@ -91,22 +91,10 @@ if STUB_X64:
 NO_32_BIT_PREFIX = "a 32-bit prefix: " + NO_NATIVE_X86_32
 
 
-def _wine64_shims():
-    """A folder whose wine and wineboot start wine64 directly, instead of
-    the launcher that goes through the 32-bit loader."""
-    shims = WORK / "wine64-shims"
-    if not (shims / "wineboot").exists():
-        shims.mkdir(parents=True, exist_ok=True)
-        for name, command in (("wine", WINE64), ("wineboot", f"{WINE64} wineboot")):
-            (shims / name).write_text(f'#!/bin/sh\nexec {command} "$@"\n')
-            (shims / name).chmod(0o755)
-    return shims
-
-
 def _base_env():
     env = wine_base.wine_env(display())
     if STUB_X64:
-        env["PATH"] = f"{_wine64_shims()}:{env.get('PATH', '')}"
+        env["PATH"] = f"{wine_base.wine64_shims(WORK / 'wine64-shims')}:{env.get('PATH', '')}"
     return env
 
 

@@ -30,6 +30,21 @@ def start_xvfb(numbers, screen):
     raise RuntimeError("no free X display")
 
 
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+
+
+def wine64_shims(folder):
+    """folder, holding a wine and a wineboot that start wine64 directly: the
+    usual launcher goes through the 32-bit loader, which some machines cannot
+    run."""
+    if not (folder / "wineboot").exists():
+        folder.mkdir(parents=True, exist_ok=True)
+        for name, command in (("wine", WINE64), ("wineboot", f"{WINE64} wineboot")):
+            (folder / name).write_text(f'#!/bin/sh\nexec {command} "$@"\n')
+            (folder / name).chmod(0o755)
+    return folder
+
+
 def wine_env(display):
     """The host's environment with what every Wine process here needs."""
     env = dict(os.environ)
