@@ -20,3 +20,32 @@ bool IsAcceptedOwner(const uint8_t* owner, uint32_t ownerSize, const uint8_t* to
 // True when path lies below folder (a full path, trailing backslash or not),
 // compared without regard to ASCII case and only at a backslash.
 bool IsBelowFolder(const WChar* path, const WChar* folder);
+
+// A reparse point that names another place (a junction, a symbolic link, or
+// any tag with the name-surrogate bit). Compressed, deduplicated and cloud
+// files are reparse points too, but their content is their own.
+inline bool IsLinkReparseTag(uint32_t tag) { return (tag & 0x20000000u) != 0; }
+
+// What the run does about the access rules of an existing folder it writes
+// into: keep them, take them back (owner Administrators, protected rules
+// that only SYSTEM and Administrators may change), or refuse the folder.
+enum FolderAccess { FOLDER_KEEP, FOLDER_TAKE_BACK, FOLDER_REFUSE };
+
+// A folder's owner and DACL in their binary form, as Windows keeps them.
+// A null Dacl is a folder without one: everyone may do anything there.
+struct FolderRules {
+  const uint8_t* Owner;
+  uint32_t OwnerSize;
+  const uint8_t* Dacl;
+  uint32_t DaclSize;
+};
+
+// Whether anyone but SYSTEM, Administrators, TrustedInstaller and tokenUser
+// may write, append, delete, delete children, or change the rules or the
+// owner of the folder or of what is made below it (inherit-only entries
+// count: the installed files would inherit them). A foreign owner may
+// change the rules at will: taken back when mayTakeOwner, else refused (a
+// folder that someone else made, and only the installer was told to use).
+// A DACL that cannot be read is refused.
+FolderAccess JudgeFolderAccess(const FolderRules* rules, const uint8_t* tokenUser, uint32_t tokenUserSize,
+                               bool mayTakeOwner);

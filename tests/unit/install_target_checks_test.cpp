@@ -3,6 +3,8 @@
 // an existing folder, and what lies below a program-files folder.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,145 @@ TEST(TargetChecks, BelowFolder) {
     std::u16string path(c.Path);
     EXPECT_EQ(IsBelowFolder(c.Path, c.Folder), c.Below) << std::string(path.begin(), path.end());
   }
+}
+
+// The binary SID of an SDDL alias or an "S-1-..." string.
+std::vector<uint8_t> SddlSid(const std::string& text) {
+  static const std::map<std::string, std::string> kAliases = {
+      {"SY", "S-1-5-18"},     {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"},
+      {"AU", "S-1-5-11"},     {"WD", "S-1-1-0"},      {"CO", "S-1-3-0"},
+      {"TI", "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}};
+  auto alias = kAliases.find(text);
+  std::string s = alias == kAliases.end() ? text : alias->second;
+  std::vector<uint32_t> parts;
+  for (size_t at = 4; at < s.size();) {  // past "S-1-"
+    size_t end = s.find('-', at);
+    parts.push_back(static_cast<uint32_t>(std::stoul(s.substr(at, end - at))));
+    at = end == std::string::npos ? s.size() : end + 1;
+  }
+  std::vector<uint8_t> sid = {1, static_cast<uint8_t>(parts.size() - 1), 0, 0, 0, 0, 0, static_cast<uint8_t>(parts[0])};
+  for (size_t i = 1; i < parts.size(); ++i)
+    for (int b = 0; b < 4; ++b) sid.push_back(static_cast<uint8_t>(parts[i] >> (8 * b)));
+  return sid;
+}
+
+// Owner and DACL of an SDDL string of the form "O:owner D:flags(ace)..."
+// (ace: A or D; OI, CI, IO, ID; rights as hex or two-letter codes; sid), as
+// Windows would hand them to the install run. "D:NO_ACCESS_CONTROL": no DACL.
+struct Descriptor {
+  std::vector<uint8_t> Owner, Dacl;
+  bool HasDacl = true;
+  FolderRules Rules() const {
+    return {Owner.data(), static_cast<uint32_t>(Owner.size()), HasDacl ? Dacl.data() : nullptr,
+            static_cast<uint32_t>(Dacl.size())};
+  }
+};
+
+Descriptor ParseSddl(const std::string& sddl) {
+  static const std::map<std::string, uint32_t> kRights = {
+      {"FA", 0x1F01FF}, {"FR", 0x120089},   {"FW", 0x120116},     {"FX", 0x1200A0},
+      {"GA", 0x10000000}, {"GW", 0x40000000}, {"GR", 0x80000000}, {"WD", 0x40000},
+      {"WO", 0x80000},  {"SD", 0x10000},    {"RC", 0x20000}};
+  static const std::map<std::string, uint8_t> kFlags = {{"OI", 1}, {"CI", 2}, {"IO", 8}, {"ID", 0x10}};
+  Descriptor d;
+  size_t dacl = sddl.find("D:");
+  d.Owner = SddlSid(sddl.substr(2, dacl - 2));
+  if (sddl.compare(dacl, std::string::npos, "D:NO_ACCESS_CONTROL") == 0) {
+    d.HasDacl = false;
+    return d;
+  }
+  std::vector<uint8_t> aces;
+  uint16_t count = 0;
+  for (size_t open = sddl.find('(', dacl); open != std::string::npos; open = sddl.find('(', open + 1), ++count) {
+    std::vector<std::string> f;
+    std::string body = sddl.substr(open + 1, sddl.find(')', open) - open - 1);
+    for (size_t at = 0;;) {
+      size_t semi = body.find(';', at);
+      f.push_back(body.substr(at, semi - at));
+      if (semi == std::string::npos) break;
+      at = semi + 1;
+    }
+    uint8_t flags = 0;
+    for (size_t i = 0; i + 1 < f[1].size(); i += 2) flags |= kFlags.at(f[1].substr(i, 2));
+    uint32_t mask = 0;
+    if (f[2].rfind("0x", 0) == 0) mask = static_cast<uint32_t>(std::strtoul(f[2].c_str(), nullptr, 16));
+    else
+      for (size_t i = 0; i + 1 < f[2].size(); i += 2) mask |= kRights.at(f[2].substr(i, 2));
+    std::vector<uint8_t> sid = SddlSid(f[5]);
+    uint16_t size = static_cast<uint16_t>(8 + sid.size());
+    std::vector<uint8_t> ace = {static_cast<uint8_t>(f[0] == "A" ? 0 : 1), flags, static_cast<uint8_t>(size),
+                                static_cast<uint8_t>(size >> 8)};
+    for (int b = 0; b < 4; ++b) ace.push_back(static_cast<uint8_t>(mask >> (8 * b)));
+    ace.insert(ace.end(), sid.begin(), sid.end());
+    aces.insert(aces.end(), ace.begin(), ace.end());
+  }
+  uint16_t size = static_cast<uint16_t>(8 + aces.size());
+  d.Dacl = {2, 0, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(count), 0, 0, 0};
+  d.Dacl.insert(d.Dacl.end(), aces.begin(), aces.end());
+  return d;
+}
+
+TEST(TargetChecks, FolderAccessRules) {
+  const std::string runner = "S-1-5-21-1-2-3-1000";
+  const std::string inheritedFromProgramFiles =
+      "(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)(A;CIID;FA;;;TI)";
+  struct Case {
+    const char* What;
+    std::string Sddl;
+    FolderAccess Fresh, Upgrade;  // a foreign owner: refused, or taken back
+  } cases[] = {
+      {"below Program Files", "O:TID:AI" + inheritedFromProgramFiles, FOLDER_KEEP, FOLDER_KEEP},
+      {"Authenticated Users' Modify, inherited from C:\\",
+       "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1301bf;;;AU)(A;OICIID;0x1200a9;;;BU)",
+       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+      {"Users' create rights under ProgramData",
+       "O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)",
+       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+      {"Everyone may change the rules", "O:BAD:(A;;FA;;;BA)(A;;RCWD;;;WD)", FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+      {"Users' full control, for what is made below only", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)",
+       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+      {"generic write, unmapped", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;AU)", FOLDER_TAKE_BACK,
+       FOLDER_TAKE_BACK},
+      {"Everyone denied every write right before Users' Modify",
+       "O:BAD:P(D;OICI;0xd0046;;;WD)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", FOLDER_KEEP, FOLDER_KEEP},
+      {"the same denial after the grant", "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)(D;OICI;0xd0046;;;WD)",
+       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+      {"a denial to another trustee", "O:BAD:P(D;OICI;0xd0046;;;AU)(A;OICI;0x1301bf;;;BU)", FOLDER_TAKE_BACK,
+       FOLDER_TAKE_BACK},
+      {"read and execute for Users, full control for the account running the setup",
+       "O:" + runner + "D:P(A;OICI;FA;;;" + runner + ")(A;OICI;FX;;;BU)", FOLDER_KEEP, FOLDER_KEEP},
+      {"another account's folder", "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;OICI;FA;;;BA)",
+       FOLDER_REFUSE, FOLDER_TAKE_BACK},
+      {"another account owns an admin-only folder", "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;BA)", FOLDER_REFUSE,
+       FOLDER_TAKE_BACK},
+      {"no DACL at all", "O:BAD:NO_ACCESS_CONTROL", FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+  };
+  std::vector<uint8_t> token = SddlSid(runner);
+  for (const Case& c : cases) {
+    Descriptor d = ParseSddl(c.Sddl);
+    FolderRules rules = d.Rules();
+    EXPECT_EQ(JudgeFolderAccess(&rules, token.data(), token.size(), false), c.Fresh) << c.What;
+    EXPECT_EQ(JudgeFolderAccess(&rules, token.data(), token.size(), true), c.Upgrade) << c.What;
+  }
+
+  // An ACL cut short (as a corrupt descriptor would be) is never read past.
+  Descriptor d = ParseSddl("O:BAD:(A;;FA;;;BA)(A;;FA;;;BU)");
+  FolderRules cut = d.Rules();
+  cut.DaclSize -= 4;
+  EXPECT_EQ(JudgeFolderAccess(&cut, token.data(), token.size(), true), FOLDER_REFUSE);
+  // A grant whose trustee lies where this reader does not look (an object
+  // entry) counts as foreign.
+  d.Dacl[8 + 24] = 5;  // the second entry (after BA's 24 bytes): ACCESS_ALLOWED_OBJECT
+  FolderRules object = d.Rules();
+  EXPECT_EQ(JudgeFolderAccess(&object, token.data(), token.size(), true), FOLDER_TAKE_BACK);
+}
+
+TEST(TargetChecks, OnlyNameSurrogatesAreLinks) {
+  EXPECT_TRUE(IsLinkReparseTag(0xA0000003));   // junction
+  EXPECT_TRUE(IsLinkReparseTag(0xA000000C));   // symbolic link
+  EXPECT_FALSE(IsLinkReparseTag(0x80000013));  // deduplicated
+  EXPECT_FALSE(IsLinkReparseTag(0x9000601A));  // cloud placeholder
+  EXPECT_FALSE(IsLinkReparseTag(0x80000017));  // WOF-compressed
 }
 
 }  // namespace
