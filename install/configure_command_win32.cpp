@@ -2,6 +2,7 @@
 
 #include "env/app_message_win32.h"
 #include "install/install_location.h"
+#include "install/safe_target.h"
 #include "package/package.h"
 #include "ui/log_output.h"
 
@@ -33,8 +34,12 @@ void RunAndWait(WChar* commandLine, const WChar* directory) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
-  if (!CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, W(directory), &startup, &process))
-    return;
+  BOOL started =
+      CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, W(directory), &startup, &process);
+  // The program has been started from the file the run wrote, or will not
+  // be: the product may now change its own folders.
+  ReleaseTargetHolds();
+  if (!started) return;
   CloseHandle(process.hThread);
   WaitPumping(process.hProcess);
   CloseHandle(process.hProcess);

@@ -71,7 +71,7 @@ TargetDirState CreateTargetDir(const WChar* installDir) {
   if (n && parent[n - 1] == u'\\') --n;
   while (n && parent[n - 1] != u'\\') --n;
   parent[n] = 0;
-  if (!n || CheckExistingFolder(parent, false) || MakeFolder(installDir)) return TARGET_FAILED;
+  if (!n || CheckExistingFolder(parent, FOLDER_LINKS_ONLY) || MakeFolder(installDir)) return TARGET_FAILED;
   TargetDirCreated = 1;
   return TARGET_CREATED;
 }

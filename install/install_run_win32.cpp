@@ -76,11 +76,18 @@ bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HAN
 // The folder whose directories the run made last (see folder_levels.h).
 WChar MadeFolder[PATH_CAPACITY];
 
+// How an existing folder of the run is judged: one that the administrator
+// was only asked about keeps its owner or is refused; the product's own, or
+// one this run made, is taken back whatever it allows.
+FolderCheck ExistingFolderCheck() {
+  return FreshInstall == 1 && !TargetDirCreated ? FOLDER_REFUSE_FOREIGN : FOLDER_TAKE_BACK;
+}
+
 // A level that was there already is checked before anything goes into it;
 // one that cannot be made shows as the failure of the file's open.
 uint32_t MakeDirectory(const WChar* path) {
   if (MakeFolder(path) != ERROR_ALREADY_EXISTS) return 0;
-  return CheckExistingFolder(path, FreshInstall == 1);
+  return CheckExistingFolder(path, ExistingFolderCheck());
 }
 
 // Makes the directories of the relative name, outermost first, as far as
@@ -89,25 +96,47 @@ DWORD CreateParentDirs(WChar* path, uint32_t namePosition) {
   return MakeFolderLevels(path, namePosition, MadeFolder, MakeDirectory);
 }
 
-// The entry's file opened for writing; INVALID_HANDLE_VALUE with *error set
-// when it cannot be.
-HANDLE OpenEntryFile(WChar* path, uint32_t namePosition, uint32_t flags, DWORD* error) {
-  HANDLE file = OpenTargetFile(path);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+// The entry's file opened for writing; 0, or why it cannot be.
+DWORD OpenEntryFile(WChar* path, uint32_t namePosition, uint32_t flags, TargetFile* file) {
+  DWORD error = OpenTargetFile(path, file);
+  if (error == ERROR_PATH_NOT_FOUND) {
     // A folder made for an earlier name was removed since (by someone
     // else): make every level again, as for a name of a new folder.
     ForgetMadeFolder(MadeFolder);
-    *error = CreateParentDirs(path, namePosition);
-    if (*error) return INVALID_HANDLE_VALUE;
-    file = OpenTargetFile(path);
+    error = CreateParentDirs(path, namePosition);
+    if (error) return error;
+    error = OpenTargetFile(path, file);
   }
-  if (file == INVALID_HANDLE_VALUE && (flags & FE_REPLACE_LOCKED) && GetLastError() == ERROR_SHARING_VIOLATION) {
-    *error = MoveLockedFileAside(path);
-    if (*error) return INVALID_HANDLE_VALUE;
-    file = OpenTargetFile(path);
+  if (error == ERROR_SHARING_VIOLATION && (flags & FE_REPLACE_LOCKED)) {
+    error = MoveLockedFileAside(path);
+    if (error) return error;
+    error = OpenTargetFile(path, file);
   }
-  if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
-  return file;
+  return error;
+}
+
+// MainProgram as a relative name of the package, upper-cased with
+// backslashes, to find the entry that the configure command starts.
+WChar MainProgramName[PATH_CAPACITY];
+
+void PrepareMainProgramName() {
+  MainProgramName[0] = 0;
+  const WChar* program = Config(CFG_MAIN_PROGRAM);
+  if (!program || !WideCopy(MainProgramName, PATH_CAPACITY, program)) return;
+  for (WChar* c = MainProgramName; *c; ++c)
+    if (*c == u'/') *c = u'\\';
+  CharUpperBuffW(W(MainProgramName), WideLength(MainProgramName));
+}
+
+bool IsMainProgram(const WChar* name) {
+  uint32_t length = WideLength(name);
+  if (length != WideLength(MainProgramName)) return false;
+  WChar folded[PATH_CAPACITY];
+  WideCopy(folded, PATH_CAPACITY, name);
+  CharUpperBuffW(W(folded), length);
+  for (uint32_t i = 0; i < length; ++i)
+    if (folded[i] != MainProgramName[i]) return false;
+  return true;
 }
 
 // For the failure line of a name that does not fit: the path as far as it
@@ -130,6 +159,10 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
     ShowCutName(path, namePosition, name);
     return ERROR_FILENAME_EXCED_RANGE;
   }
+  // The name rule lets '/' through: every level is made and checked only
+  // at a backslash.
+  for (WChar* c = path + namePosition; *c; ++c)
+    if (*c == u'/') *c = u'\\';
   FormatArg arg = TextArg(path);
   AppendLog(u"Copy %s\r\n", &arg, 1);
   // Without a file to open, nothing would show that a folder made for an
@@ -138,22 +171,28 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   DWORD error = CreateParentDirs(path, namePosition);
   if (error || (entry->Flags & FE_NO_EXTRACT)) return error;
 
-  HANDLE file = OpenEntryFile(path, namePosition, entry->Flags, &error);
-  if (file == INVALID_HANDLE_VALUE) return error;
-  if (WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file, &error)) {
-    FILETIME lastWrite = {entry->LastWriteTimeLow, entry->LastWriteTimeHigh};
-    SetFileTime(file, nullptr, nullptr, &lastWrite);
+  TargetFile file;
+  error = OpenEntryFile(path, namePosition, entry->Flags, &file);
+  if (error) return error;
+  if (!WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file.Handle, &error)) {
+    // A failed run leaves what it wrote; a file it was replacing stays whole.
+    if (file.Replacing) DiscardTargetFile(&file);
+    else CloseHandle(file.Handle);
+    return error;
   }
-  CloseHandle(file);
-  return error;
+  FILETIME lastWrite = {entry->LastWriteTimeLow, entry->LastWriteTimeHigh};
+  SetFileTime(file.Handle, nullptr, nullptr, &lastWrite);
+  // The configure command starts the main program by name: held from here
+  // on, it is the file just written when it starts.
+  return CommitTargetFile(&file, path, IsMainProgram(path + namePosition));
 }
 
 // The install directory as a whole, before the first file: a link there or
-// higher up, or on a fresh install a folder of someone else's.
+// higher up, a folder of someone else's on a fresh install, or rules that
+// let others write there and cannot be taken back.
 bool CheckInstallDir(WChar* path, uint32_t namePosition) {
-  TrustOnlyAdminRedirections();
   path[namePosition] = 0;
-  DWORD error = CheckExistingFolder(path, FreshInstall == 1 && !TargetDirCreated);
+  DWORD error = CheckInstallFolder(path, namePosition, ExistingFolderCheck());
   if (!error) return true;
   LogFailure(path, error);
   return false;
@@ -161,7 +200,7 @@ bool CheckInstallDir(WChar* path, uint32_t namePosition) {
 
 // Writes the applicable entries in package order and stops at the first
 // that fails, after its failure line.
-bool WriteFiles(WChar* path, uint32_t namePosition) {
+bool WriteEntries(WChar* path, uint32_t namePosition) {
   for (uint32_t i = 0; i < Package.Header->FileCount; ++i) {
     const FileEntry* entry = &Package.Entries[i];
     if (!IsFlagsApplicable(entry->Flags, OsClass, ArchClass)) continue;
@@ -174,17 +213,28 @@ bool WriteFiles(WChar* path, uint32_t namePosition) {
   return true;
 }
 
-WChar* WorkerPath;
-uint32_t WorkerNamePosition;
-
-DWORD WINAPI WriteFilesOnWorker(void*) {
-  // File-system redirection is per thread: the worker turns it off for itself.
+// The file phase, on the thread that writes (the worker, or in silent mode
+// the only thread), with WOW64 file-system redirection off around it and
+// nowhere else: the product's files go where their paths say, also below
+// system32. Redirection is per thread and also redirects DLL loads, so only
+// file and security calls on handles and paths run meanwhile (CreateFileW,
+// CreateDirectoryW, WriteFile, SetFileTime, the renames and deletions by
+// handle, GetFinalPathNameByHandleW, GetSecurityInfo and SetSecurityInfo),
+// and ntmarta, which the last two load on first use, is loaded by full path
+// beforehand (PrepareTargetChecks). Shortcuts, registration and the
+// configure command run afterwards, with redirection on.
+bool WriteFiles(WChar* path, uint32_t namePosition) {
   void* redirectionToken = nullptr;
   bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
-  bool written = WriteFiles(WorkerPath, WorkerNamePosition);
+  bool written = CheckInstallDir(path, namePosition) && WriteEntries(path, namePosition);
   if (redirectionDisabled) RevertFsRedirection(redirectionToken);
   return written;
 }
+
+WChar* WorkerPath;
+uint32_t WorkerNamePosition;
+
+DWORD WINAPI WriteFilesOnWorker(void*) { return WriteFiles(WorkerPath, WorkerNamePosition); }
 
 // WriteFiles, on a worker while the wizard shows its progress.
 bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
@@ -233,17 +283,16 @@ void FinishInstall(HWND window, WChar* path, uint32_t namePosition, int desktopS
 }  // namespace
 
 int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
-  void* redirectionToken = nullptr;
-  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
+  PrepareTargetChecks();
+  PrepareMainProgramName();
   Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
   StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
   WrittenPosition = 0;
   ForgetMadeFolder(MadeFolder);
-  bool written =
-      namePosition < PATH_CAPACITY && CheckInstallDir(path, namePosition) && WriteFilesShowingProgress(path, namePosition);
+  bool written = namePosition < PATH_CAPACITY && WriteFilesShowingProgress(path, namePosition);
   EndFilePhase();
   if (written) FinishInstall(window, path, namePosition, desktopShortcut);
-  if (redirectionDisabled) RevertFsRedirection(redirectionToken);
+  ReleaseTargetHolds();
   if (!written) return 1;
   InstallFinished = 1;
   return 0;

@@ -145,10 +145,10 @@ bool IsBelowFolder(const WChar* path, const WChar* folder) {
 FolderAccess JudgeFolderAccess(const FolderRules* rules, const uint8_t* tokenUser, uint32_t tokenUserSize,
                                bool mayTakeOwner) {
   bool ownerAccepted = rules->Owner && IsAcceptedOwner(rules->Owner, rules->OwnerSize, tokenUser, tokenUserSize);
-  if (!ownerAccepted && !mayTakeOwner) return FOLDER_REFUSE;
-  if (!rules->Dacl) return FOLDER_TAKE_BACK;
+  if (!ownerAccepted && !mayTakeOwner) return ACCESS_REFUSE;
+  if (!rules->Dacl) return ACCESS_TAKE_BACK;
   int32_t count = CountAces(rules->Dacl, rules->DaclSize);
-  if (count < 0) return FOLDER_REFUSE;
+  if (count < 0) return ACCESS_REFUSE;
   bool foreignGrant = false;
   for (int32_t i = 0; i < count && !foreignGrant; ++i) {
     Ace ace = AceAt(rules->Dacl, static_cast<uint32_t>(i));
@@ -169,5 +169,5 @@ FolderAccess JudgeFolderAccess(const FolderRules* rules, const uint8_t* tokenUse
     }
     foreignGrant = granted != 0;
   }
-  return foreignGrant || !ownerAccepted ? FOLDER_TAKE_BACK : FOLDER_KEEP;
+  return foreignGrant || !ownerAccepted ? ACCESS_TAKE_BACK : ACCESS_KEEP;
 }

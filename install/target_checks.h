@@ -29,7 +29,7 @@ inline bool IsLinkReparseTag(uint32_t tag) { return (tag & 0x20000000u) != 0; }
 // What the run does about the access rules of an existing folder it writes
 // into: keep them, take them back (owner Administrators, protected rules
 // that only SYSTEM and Administrators may change), or refuse the folder.
-enum FolderAccess { FOLDER_KEEP, FOLDER_TAKE_BACK, FOLDER_REFUSE };
+enum FolderAccess { ACCESS_KEEP, ACCESS_TAKE_BACK, ACCESS_REFUSE };
 
 // A folder's owner and DACL in their binary form, as Windows keeps them.
 // A null Dacl is a folder without one: everyone may do anything there.

@@ -12,6 +12,7 @@
 #include "package/package.h"
 #include "startup/command_tail.h"
 #include "install/launch.h"
+#include "install/safe_target.h"
 #include "startup/dll_safety_win32.h"
 #include "startup/os_target.h"
 #include "startup/package_wait.h"
@@ -88,6 +89,9 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
 
 extern "C" void WINAPI ProcessEntry() {
   RestrictDllSearch();
+  // Before any path is opened: a link that a standard user made may then
+  // redirect nothing this process opens.
+  TrustOnlyAdminRedirections();
   const char* tail = FindCommandTail(GetCommandLineA());
   ExitProcess(static_cast<UINT>(SetupMain(GetModuleHandleA(nullptr), tail)));
 }

@@ -190,31 +190,31 @@ TEST(TargetChecks, FolderAccessRules) {
     std::string Sddl;
     FolderAccess Fresh, Upgrade;  // a foreign owner: refused, or taken back
   } cases[] = {
-      {"below Program Files", "O:TID:AI" + inheritedFromProgramFiles, FOLDER_KEEP, FOLDER_KEEP},
+      {"below Program Files", "O:TID:AI" + inheritedFromProgramFiles, ACCESS_KEEP, ACCESS_KEEP},
       {"Authenticated Users' Modify, inherited from C:\\",
        "O:BAD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1301bf;;;AU)(A;OICIID;0x1200a9;;;BU)",
-       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+       ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
       {"Users' create rights under ProgramData",
        "O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)",
-       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
-      {"Everyone may change the rules", "O:BAD:(A;;FA;;;BA)(A;;RCWD;;;WD)", FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+       ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
+      {"Everyone may change the rules", "O:BAD:(A;;FA;;;BA)(A;;RCWD;;;WD)", ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
       {"Users' full control, for what is made below only", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)",
-       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
-      {"generic write, unmapped", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;AU)", FOLDER_TAKE_BACK,
-       FOLDER_TAKE_BACK},
+       ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
+      {"generic write, unmapped", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GW;;;AU)", ACCESS_TAKE_BACK,
+       ACCESS_TAKE_BACK},
       {"Everyone denied every write right before Users' Modify",
-       "O:BAD:P(D;OICI;0xd0046;;;WD)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", FOLDER_KEEP, FOLDER_KEEP},
+       "O:BAD:P(D;OICI;0xd0046;;;WD)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", ACCESS_KEEP, ACCESS_KEEP},
       {"the same denial after the grant", "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)(D;OICI;0xd0046;;;WD)",
-       FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
-      {"a denial to another trustee", "O:BAD:P(D;OICI;0xd0046;;;AU)(A;OICI;0x1301bf;;;BU)", FOLDER_TAKE_BACK,
-       FOLDER_TAKE_BACK},
+       ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
+      {"a denial to another trustee", "O:BAD:P(D;OICI;0xd0046;;;AU)(A;OICI;0x1301bf;;;BU)", ACCESS_TAKE_BACK,
+       ACCESS_TAKE_BACK},
       {"read and execute for Users, full control for the account running the setup",
-       "O:" + runner + "D:P(A;OICI;FA;;;" + runner + ")(A;OICI;FX;;;BU)", FOLDER_KEEP, FOLDER_KEEP},
+       "O:" + runner + "D:P(A;OICI;FA;;;" + runner + ")(A;OICI;FX;;;BU)", ACCESS_KEEP, ACCESS_KEEP},
       {"another account's folder", "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;OICI;FA;;;BA)",
-       FOLDER_REFUSE, FOLDER_TAKE_BACK},
-      {"another account owns an admin-only folder", "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;BA)", FOLDER_REFUSE,
-       FOLDER_TAKE_BACK},
-      {"no DACL at all", "O:BAD:NO_ACCESS_CONTROL", FOLDER_TAKE_BACK, FOLDER_TAKE_BACK},
+       ACCESS_REFUSE, ACCESS_TAKE_BACK},
+      {"another account owns an admin-only folder", "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;BA)", ACCESS_REFUSE,
+       ACCESS_TAKE_BACK},
+      {"no DACL at all", "O:BAD:NO_ACCESS_CONTROL", ACCESS_TAKE_BACK, ACCESS_TAKE_BACK},
   };
   std::vector<uint8_t> token = SddlSid(runner);
   for (const Case& c : cases) {
@@ -228,12 +228,12 @@ TEST(TargetChecks, FolderAccessRules) {
   Descriptor d = ParseSddl("O:BAD:(A;;FA;;;BA)(A;;FA;;;BU)");
   FolderRules cut = d.Rules();
   cut.DaclSize -= 4;
-  EXPECT_EQ(JudgeFolderAccess(&cut, token.data(), token.size(), true), FOLDER_REFUSE);
+  EXPECT_EQ(JudgeFolderAccess(&cut, token.data(), token.size(), true), ACCESS_REFUSE);
   // A grant whose trustee lies where this reader does not look (an object
   // entry) counts as foreign.
   d.Dacl[8 + 24] = 5;  // the second entry (after BA's 24 bytes): ACCESS_ALLOWED_OBJECT
   FolderRules object = d.Rules();
-  EXPECT_EQ(JudgeFolderAccess(&object, token.data(), token.size(), true), FOLDER_TAKE_BACK);
+  EXPECT_EQ(JudgeFolderAccess(&object, token.data(), token.size(), true), ACCESS_TAKE_BACK);
 }
 
 TEST(TargetChecks, OnlyNameSurrogatesAreLinks) {

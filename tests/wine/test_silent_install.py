@@ -215,11 +215,20 @@ class SilentInstallTest(harness.WineTestCase):
         root.mkdir(parents=True)
         (root / "empty.txt").write_bytes(b"an earlier, longer content")
         (root / "old.txt").write_bytes(b"left alone")
+        # What a standard user could have left in a folder they could write
+        # into: a DLL the product might load, and the main program itself.
+        (root / "version.dll").write_bytes(b"planted")
+        (root / "sample.exe").write_bytes(b"not the product")
+        before = {name: (root / name).stat().st_ino for name in ("empty.txt", "sample.exe")}
 
         r = p.run(setup, "/S")
         self.assertEqual(r.code, 0)
         self.assert_files(root, "x64")
         self.assertEqual((root / "old.txt").read_bytes(), b"left alone")
+        # Replaced by new files, not rewritten: nothing of the old ones stays.
+        for name, inode in before.items():
+            self.assertNotEqual((root / name).stat().st_ino, inode, name)
+        self.assertEqual(sorted(x.name for x in root.rglob("*.tmp~")), [])
         self.assertFalse(p.host("C:\\Program Files (x86)\\Sample").exists())
         self.assertFalse(p.host("C:\\Program Files\\Sample").exists())
 
