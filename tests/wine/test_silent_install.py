@@ -216,8 +216,9 @@ class SilentInstallTest(harness.WineTestCase):
         (root / "empty.txt").write_bytes(b"an earlier, longer content")
         (root / "old.txt").write_bytes(b"left alone")
         # What a standard user could have left in a folder they could write
-        # into: a DLL the product might load, and the main program itself.
-        (root / "version.dll").write_bytes(b"planted")
+        # into: a DLL (of a name the fake product does not load, so that the
+        # configure command still runs), and the main program itself.
+        (root / "planted.dll").write_bytes(b"planted")
         (root / "sample.exe").write_bytes(b"not the product")
         before = {name: (root / name).stat().st_ino for name in ("empty.txt", "sample.exe")}
 
