@@ -310,6 +310,8 @@ LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out) {
   return result;
 }
 
+void AbandonPackageLoad(PackageLoad* load) { CloseDecoder(load); }
+
 LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                            LoadedPackage* out) {
   PackageLoad load;

@@ -116,6 +116,10 @@ LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint3
 // failure, out stays as it is (the caller frees it once nothing reads it).
 LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out);
 
+// Ends a load after its first stage without decoding the rest (out is left
+// to the caller to free).
+void AbandonPackageLoad(PackageLoad* load);
+
 // Both stages at once. On LOAD_OK, out holds the package; its memory lives
 // until FreeLoadedPackage (the stub never frees it).
 LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,

@@ -51,31 +51,65 @@ OutputFolder::OutputFolder(const std::string& dir) : dir_(dir) {
 
 OutputFolder::~OutputFolder() {}
 
-void OutputFolder::MakeFolders(const std::vector<std::string>& parts) {
-  for (size_t i = 1; i <= parts.size(); ++i) {
-    std::wstring path = Wide(dir_, parts, i);
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryW(path.c_str(), nullptr)) Fail(dir_, parts, i, "cannot create the folder");
-      attributes = GetFileAttributesW(path.c_str());
-    }
-    // A junction or a symbolic link could lead the writes anywhere.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) Fail(dir_, parts, i, "is a symbolic link or junction; not followed");
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) Fail(dir_, parts, i, "is a file where a folder belongs");
+namespace {
+
+// The folder levels a write goes through, open without delete sharing: while
+// they are, none of them can be renamed or swapped for a link.
+struct HeldFolders {
+  std::vector<HANDLE> Handles;
+  ~HeldFolders() {
+    for (HANDLE h : Handles) CloseHandle(h);
   }
+};
+
+// Opens the entry at path itself, not what a link there leads to.
+HANDLE OpenEntry(const std::wstring& path, DWORD access, DWORD share) {
+  return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+DWORD AttributesOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+void HoldFolders(const std::string& dir, const std::vector<std::string>& parts, HeldFolders* held) {
+  for (size_t i = 1; i <= parts.size(); ++i) {
+    std::wstring path = Wide(dir, parts, i);
+    CreateDirectoryW(path.c_str(), nullptr);
+    HANDLE folder = OpenEntry(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (folder == INVALID_HANDLE_VALUE) Fail(dir, parts, i, "cannot create the folder");
+    held->Handles.push_back(folder);
+    DWORD attributes = AttributesOf(folder);
+    // A junction or a symbolic link could lead the writes anywhere.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) Fail(dir, parts, i, "is a symbolic link or junction; not followed");
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) Fail(dir, parts, i, "is a file where a folder belongs");
+  }
+}
+
+}  // namespace
+
+void OutputFolder::MakeFolders(const std::vector<std::string>& parts) {
+  HeldFolders held;
+  HoldFolders(dir_, parts, &held);
 }
 
 void OutputFolder::WriteFile(const std::vector<std::string>& parts, const uint8_t* data, uint32_t size,
                              uint64_t fileTime) {
-  MakeFolders(std::vector<std::string>(parts.begin(), parts.end() - 1));
+  HeldFolders held;
+  HoldFolders(dir_, std::vector<std::string>(parts.begin(), parts.end() - 1), &held);
   std::wstring path = Wide(dir_, parts, parts.size());
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      Fail(dir_, parts, parts.size(), "is a symbolic link or junction; not followed");
+  HANDLE old = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (old != INVALID_HANDLE_VALUE) {
+    DWORD attributes = AttributesOf(old);
+    // Deleting the name itself leaves a link's target, or any hard link to
+    // the old file, as it was.
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    bool deleted = !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   SetFileInformationByHandle(old, FileDispositionInfo, &dispose, sizeof dispose);
+    CloseHandle(old);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) Fail(dir_, parts, parts.size(), "is a folder where a file belongs");
-    // Deleting it first leaves any hard link to the old file as it was.
-    if (!DeleteFileW(path.c_str())) Fail(dir_, parts, parts.size(), "cannot replace the file");
+    if (!deleted) Fail(dir_, parts, parts.size(), "cannot replace the file");
   }
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

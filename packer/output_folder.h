@@ -1,7 +1,8 @@
 // The folder extract writes into, which someone else may have prepared:
 // every folder and file below it is reached one component at a time without
-// following links (an openat chain with O_NOFOLLOW on Linux, a check for
-// reparse points on Windows, whose lstat does not see them), and each file
+// following links (an openat chain with O_NOFOLLOW on Linux; on Windows,
+// whose lstat does not see reparse points, each folder opened by handle and
+// held without delete sharing while the file below it is made), and each file
 // is created anew, so that a hard link or a link planted at a name leads no
 // write outside the folder.
 #pragma once

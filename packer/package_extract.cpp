@@ -58,15 +58,22 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
   const uint32_t arch = request.ArchClass ? request.ArchClass : ARCH_EVERY;
   SetupFileSource file(request.SetupFile);
   LoadedPackage p;
-  LoadResult result = LoadPackageAsWritten(&file.Source(), os, arch, &p);
+  PackageLoad load;
+  // The entry table comes with the head of the block: the checks below need
+  // no more of it decoded.
+  LoadResult result = StartPackageLoadAsWritten(&file.Source(), os, arch, &p, &load);
   if (result != LOAD_OK) {
     err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
   }
   struct Freed {
     LoadedPackage* P;
-    ~Freed() { FreeLoadedPackage(P); }
-  } freed{&p};
+    PackageLoad* Load;
+    ~Freed() {
+      if (Load) AbandonPackageLoad(Load);
+      FreeLoadedPackage(P);
+    }
+  } freed{&p, &load};
 
   const PackageHeader& h = *p.Header;
   switch (PackageAdmitsSystem(&h, os, arch)) {
@@ -94,6 +101,13 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
     throw PackerError(QuotedText(request.SetupFile), "",
                       "the files would take " + std::to_string(total) + " bytes, more than --max-total " +
                           std::to_string(request.MaxTotal) + "; nothing written");
+
+  freed.Load = nullptr;
+  result = FinishPackageLoad(&load, &p);
+  if (result != LOAD_OK) {
+    err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
+    return 1;
+  }
 
   OutputFolder folder(request.Dir);
   Spellings spellings;

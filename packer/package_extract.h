@@ -26,7 +26,7 @@ struct ExtractRequest {
 // with its stored last-write time, later entries of a name (compared as
 // Windows does, without case) replacing earlier ones. The loader has checked
 // every name with the stub's rule before anything is written; the total is
-// checked against MaxTotal before anything is written too. Returns 0 done,
+// checked against MaxTotal before the files' data is decoded. Returns 0 done,
 // 1 no valid package or a system the package refuses (told on err); throws
 // PackerError when the total is over MaxTotal, a link or a file is in the
 // way, or a file cannot be written.

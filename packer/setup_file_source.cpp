@@ -36,12 +36,23 @@ uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uin
   return static_cast<uint32_t>(fread(buffer, 1, size, file));
 }
 
-LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                                LoadedPackage* out) {
+LoadResult StartPackageLoadAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                     LoadedPackage* out, PackageLoad* load) {
   TrailerLocation located;
   if (LocateTrailer(source, &located) == LOAD_OK && located.Trailer.UnpackedSize > MAX_BLOCK_SIZE) {
     memset(out, 0, sizeof *out);
     return LOAD_BAD_TRAILER;
   }
-  return LoadPackageFrom(source, osClass, archClass, out);
+  return StartPackageLoad(source, osClass, archClass, out, load);
+}
+
+LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                LoadedPackage* out) {
+  PackageLoad load;
+  LoadResult result = StartPackageLoadAsWritten(source, osClass, archClass, out, &load);
+  if (result == LOAD_OK) {
+    result = FinishPackageLoad(&load, out);
+    if (result != LOAD_OK) FreeLoadedPackage(out);
+  }
+  return result;
 }

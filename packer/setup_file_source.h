@@ -35,3 +35,6 @@ class SetupFileSource {
 // The stub loads such a block when it can get the memory.
 LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                                 LoadedPackage* out);
+// Its first stage alone (see StartPackageLoad), with the same refusal.
+LoadResult StartPackageLoadAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                     LoadedPackage* out, PackageLoad* load);

@@ -208,6 +208,20 @@ TEST_F(ExtractTest, HostileNamesFoldersAndSizes) {
     std::ifstream in(outside, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "outside");
   }
+  // The total is known from the head of the block: a package too large is
+  // refused before its data is decoded (here, before its damage shows).
+  {
+    std::filesystem::remove_all(dir_.Path);
+    std::vector<uint8_t> damaged = MakeImage(BigContents());
+    damaged[damaged.size() - 100000] ^= 0x55;  // in the noise, far behind the head
+    std::string setup = dir_.Write("setup.exe", std::string(damaged.begin(), damaged.end()));
+    std::ostringstream out, err;
+    EXPECT_EQ(RunPacker({"extract", setup, Out(), "--max-total", "1000"}, out, err), 2);
+    EXPECT_TRUE(Has(err.str(), "more than --max-total 1000")) << err.str();
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunPacker({"extract", setup, Out()}, out2, err2), 1);
+    EXPECT_TRUE(Has(err2.str(), "no valid package")) << err2.str();
+  }
   // A path given on the command line reaches messages quoted.
   std::filesystem::remove_all(dir_.Path);
   std::vector<uint8_t> image = MakeBlockImage(BuildBlock(Variants()));
