@@ -42,6 +42,9 @@ GetFinalPathFn GetFinalPath;
 FileInformationFn SetFileInformation;
 FileInformationFn GetFileInformationEx;
 WChar ProgramFiles[2][PATH_CAPACITY];
+// Folders whose rules are the system's (see MayTakeBackFolder).
+WChar WindowsDir[PATH_CAPACITY];
+WChar SharedFolders[4][PATH_CAPACITY];  // ProgramData, All Users, Public, the profiles folder
 BYTE TokenUserBuffer[256];
 const uint8_t* TokenUserSid;
 uint32_t TokenUserSidSize;
@@ -69,6 +72,20 @@ void ReadProgramFilesFolders() {
   RegCloseKey(key);
 }
 
+void ReadSystemFolders() {
+  UINT n = GetWindowsDirectoryW(W(WindowsDir), PATH_CAPACITY);
+  if (n == 0 || n >= PATH_CAPACITY) WindowsDir[0] = 0;
+  static const wchar_t* const kShared[] = {L"%ProgramData%", L"%ALLUSERSPROFILE%", L"%PUBLIC%", L"%PUBLIC%\\.."};
+  for (int i = 0; i < 4; ++i) {
+    WChar expanded[PATH_CAPACITY];
+    DWORD got = ExpandEnvironmentStringsW(kShared[i], W(expanded), PATH_CAPACITY);
+    // An unset variable stays as it is, and names no folder.
+    if (got == 0 || got > PATH_CAPACITY || expanded[0] == u'%' ||
+        !GetFullPathNameW(W(expanded), PATH_CAPACITY, W(SharedFolders[i]), nullptr))
+      SharedFolders[i][0] = 0;
+  }
+}
+
 void ReadTokenUser() {
   HANDLE token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
@@ -93,6 +110,7 @@ void Prepare() {
   SetFileInformation = reinterpret_cast<FileInformationFn>(Kernel32Function("SetFileInformationByHandle"));
   GetFileInformationEx = reinterpret_cast<FileInformationFn>(Kernel32Function("GetFileInformationByHandleEx"));
   ReadProgramFilesFolders();
+  ReadSystemFolders();
   ReadTokenUser();
   // P: not inherited from the parent; 0x1200a9: read, list and execute.
   ProtectedFolder.nLength = sizeof ProtectedFolder;
@@ -258,7 +276,13 @@ DWORD JudgeAccess(HANDLE folder, const WChar* path, FolderCheck check) {
   bool ownerAccepted = owner && IsAcceptedOwner(rules.Owner, rules.OwnerSize, TokenUserSid, TokenUserSidSize);
   LocalFree(descriptor);
   if (access == ACCESS_REFUSE) return ownerAccepted ? ERROR_INVALID_ACL : ERROR_INVALID_OWNER;
-  return access == ACCESS_TAKE_BACK ? TakeBack(path) : 0;
+  if (access == ACCESS_KEEP) return 0;
+  WChar canonical[kFinalCapacity];
+  CanonicalPath(path, canonical);
+  const WChar* shared[6] = {ProgramFiles[0], ProgramFiles[1], SharedFolders[0],
+                            SharedFolders[1], SharedFolders[2], SharedFolders[3]};
+  if (!MayTakeBackFolder(canonical, WindowsDir, shared, 6)) return ERROR_ACCESS_DENIED;
+  return TakeBack(path);
 }
 
 // CheckExistingFolder, with the handle it holds.

@@ -171,3 +171,19 @@ FolderAccess JudgeFolderAccess(const FolderRules* rules, const uint8_t* tokenUse
   }
   return foreignGrant || !ownerAccepted ? ACCESS_TAKE_BACK : ACCESS_KEEP;
 }
+
+bool MayTakeBackFolder(const WChar* path, const WChar* windowsDir, const WChar* const* shared, uint32_t sharedCount) {
+  uint32_t n = TrimmedLength(path);
+  if (n <= 3) return false;
+  if (path[0] == u'\\' && path[1] == u'\\') {
+    uint32_t separators = 0;  // \\server\share has one past the server
+    for (uint32_t i = 2; i < n; ++i) separators += path[i] == u'\\';
+    if (separators < 2) return false;
+  }
+  if (windowsDir && windowsDir[0] &&
+      (EqualFolded(path, n, windowsDir, TrimmedLength(windowsDir)) || IsBelowFolder(path, windowsDir)))
+    return false;
+  for (uint32_t i = 0; i < sharedCount; ++i)
+    if (shared[i] && shared[i][0] && EqualFolded(path, n, shared[i], TrimmedLength(shared[i]))) return false;
+  return true;
+}

@@ -49,3 +49,10 @@ struct FolderRules {
 // A DACL that cannot be read is refused.
 FolderAccess JudgeFolderAccess(const FolderRules* rules, const uint8_t* tokenUser, uint32_t tokenUserSize,
                                bool mayTakeOwner);
+
+// False for a folder whose rules are the system's, not a product's: a drive
+// or share root, the Windows folder and all below it, and each of shared
+// (the program-files, ProgramData, Users and Public folders themselves).
+// Rules that let users write there are refused rather than taken back: new
+// rules would reach everything that inherits below.
+bool MayTakeBackFolder(const WChar* path, const WChar* windowsDir, const WChar* const* shared, uint32_t sharedCount);

@@ -236,6 +236,25 @@ TEST(TargetChecks, FolderAccessRules) {
   EXPECT_EQ(JudgeFolderAccess(&object, token.data(), token.size(), true), ACCESS_TAKE_BACK);
 }
 
+TEST(TargetChecks, SystemFoldersAreNeverTakenBack) {
+  const char16_t* shared[] = {u"C:\\Program Files", u"C:\\ProgramData\\", u"C:\\Users", nullptr};
+  struct Case {
+    const char16_t* Path;
+    bool May;
+  } cases[] = {
+      {u"C:\\", false},           {u"D:\\", false},
+      {u"\\\\server\\share\\", false}, {u"\\\\server\\share\\App", true},
+      {u"C:\\Windows", false},    {u"c:\\windows\\Temp\\", false},
+      {u"C:\\ProgramData", false}, {u"C:\\programdata\\Vendor\\App", true},
+      {u"C:\\Program Files\\", false}, {u"C:\\Users", false},
+      {u"C:\\Tools", true},       {u"C:\\WindowsApp", true},
+  };
+  for (const Case& c : cases) {
+    std::u16string path(c.Path);
+    EXPECT_EQ(MayTakeBackFolder(c.Path, u"C:\\Windows", shared, 4), c.May) << std::string(path.begin(), path.end());
+  }
+}
+
 TEST(TargetChecks, OnlyNameSurrogatesAreLinks) {
   EXPECT_TRUE(IsLinkReparseTag(0xA0000003));   // junction
   EXPECT_TRUE(IsLinkReparseTag(0xA000000C));   // symbolic link
