@@ -17,6 +17,7 @@ RTF = rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence t
 LICENSE_PAGE = {ACCEPT, PANE, FRAME, CANCEL, NEXT}
 DESTINATION_PAGE = {BACK, NEXT, CANCEL, DIR_EDIT, BROWSE, DESKTOP}
 CURRENT_VERSION = r"SOFTWARE\Microsoft\Windows\CurrentVersion"
+FILE_PHASE_FILES = 30000
 FOLDER_QUESTION = ("The folder:\r\n\r\n{}\r\n\r\nalready exists. "
                    "Would you like to install to that folder anyway?")
 
@@ -180,6 +181,27 @@ class FreshInstallation(harness.WineTestCase):
         self.assertGreater(changes, 5)
         self.assertLess(longest_gap_ms, 500)
         self.assertTrue(w.click(LAUNCH))
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
+
+    def test_wizard_answers_all_through_the_file_phase(self):
+        """Windows shows a window as not responding once its thread has left
+        its messages for 5 s: sampled every 250 ms, the wizard answers each
+        time within a second, however long the files take."""
+        files = {f"d{i // 500:02d}/{i:05d}": b"" for i in range(FILE_PHASE_FILES)}
+        files["Sample.exe"] = harness.fake_product()
+        setup = harness.pack(self.tmp / "many", manifest(), files)
+        w = Wizard(self.p, setup)
+        self.assertTrue(w.click(ACCEPT))
+        w.type(DIR_EDIT, "C:\\M")
+        fields = w.probe("answers").stdout.split("\t")
+        self.assertEqual(fields[0], "answers", fields)
+        samples, longest_ms, unanswered = int(fields[1]), float(fields[2]), int(fields[3])
+        print(f"\n{FILE_PHASE_FILES} files: {samples} samples, longest reply {longest_ms:.0f} ms", end=" ")
+        self.assertGreater(samples, 8)  # a file phase of some seconds, or the test shows nothing
+        self.assertEqual(unanswered, 0)
+        self.assertEqual(w.state().title, "Installation completed successfully")
+        self.assertTrue((self.p.host("C:\\M") / "d59" / "29999").exists())
         self.assertTrue(w.click(CANCEL))
         self.assertEqual(w.finish().code, 0)
 
