@@ -1,7 +1,8 @@
 """The wizard driven by real input (xdotool mouse clicks and keys on the
 window), with screenshots of its five pages written under the build folder
-(wizard-screenshots/). Runs in a Wine desktop window, where Wine draws the
-window frame, so that the pictures show the whole window."""
+(wizard-screenshots/), and input queued while the files are written. Runs in
+a Wine desktop window, where Wine draws the window frame, so that the
+pictures show the whole window."""
 import time
 import unittest
 
