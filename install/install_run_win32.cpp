@@ -21,8 +21,8 @@ namespace {
 // In the wizard the files are written on a thread of their own while the
 // wizard's thread shows the bar and the log: under Wine, laying out a log
 // line in the rich edit costs about as much as writing a small file, and on
-// two cores the two overlap. The wizard's thread dispatches no messages
-// meanwhile, as when it wrote the files itself.
+// two cores the two overlap. Meanwhile the wizard's thread keeps taking its
+// messages (TakeMessagesWithoutInput).
 bool WritingOnWorker;
 volatile LONG WrittenPosition;  // the bar position of the bytes written so far
 
@@ -236,12 +236,30 @@ uint32_t WorkerNamePosition;
 
 DWORD WINAPI WriteFilesOnWorker(void*) { return WriteFiles(WorkerPath, WorkerNamePosition); }
 
+// A window whose thread leaves its messages for 5 s counts as not responding:
+// Windows then shows a ghost in its place and offers to end the setup, which
+// would leave a partial installation without an uninstall entry. So the
+// wizard repaints, moves and answers while the files are written, but takes
+// no input in its client area: keyboard and mouse messages are dropped, and
+// nothing queued meanwhile is left for the outcome page (ShowFinishButton).
+// Non-client input passes: the caption moves the window and the log's scroll
+// bar scrolls; the close box is greyed.
+void TakeMessagesWithoutInput() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    UINT id = message.message;
+    if ((id < WM_KEYFIRST || id > WM_KEYLAST) && (id < WM_MOUSEFIRST || id > WM_MOUSELAST))
+      DispatchMessageW(&message);
+  }
+}
+
 // WriteFiles, on a worker while the wizard shows its progress.
 bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
   WorkerPath = path;
   WorkerNamePosition = namePosition;
-  // Set before the worker runs: it must never send to the wizard's windows,
-  // whose thread does not answer while it waits.
+  // Set before the worker runs: it must never send to the wizard's windows.
+  // Each send would wait until the wizard's thread takes it; the lines reach
+  // the pane in batches instead.
   WritingOnWorker = Progress.Bar && HoldLog();
   HANDLE worker = WritingOnWorker ? CreateThread(nullptr, 0, WriteFilesOnWorker, nullptr, 0, nullptr) : nullptr;
   if (!worker) {
@@ -250,7 +268,10 @@ bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
     return WriteFiles(path, namePosition);
   }
   HANDLE wakeUps[2] = {worker, LogFullEvent()};
-  while (WaitForMultipleObjects(2, wakeUps, FALSE, PROGRESS_SHOW_MS / 2) != WAIT_OBJECT_0) ShowFilePhase();
+  while (MsgWaitForMultipleObjects(2, wakeUps, FALSE, PROGRESS_SHOW_MS / 2, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    TakeMessagesWithoutInput();
+    ShowFilePhase();
+  }
   DWORD written = 0;
   GetExitCodeThread(worker, &written);
   CloseHandle(worker);

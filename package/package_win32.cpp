@@ -12,12 +12,17 @@ PackageLoad Load;
 // Decodes the rest of the block while the start-up and the wizard run; null
 // once it has been waited for, or when there was nothing left to decode.
 HANDLE RestWorker;
-LoadResult RestResult;
+// Damage until the second stage has run to its end and said otherwise.
+LoadResult RestResult = LOAD_BAD_DATA;
 
 // The stub's liblzma is built without threads, and needs none: the stream is
 // used by the main thread during the first stage and by this one alone after.
-// The second stage allocates nothing, so ending the process while it runs
-// cannot leave the heap locked.
+// The second stage allocates nothing (the decoder's state, its dictionary
+// and the input buffer come from the first), but it frees them at its end.
+// Ending the process just then (Cancel while it decodes) can orphan the
+// heap's lock: during the exit the heap then fails calls with
+// ERROR_POSSIBLE_DEADLOCK rather than wait, and the stub frees nothing on
+// its way out.
 DWORD WINAPI DecodeRest(void*) {
   RestResult = FinishPackageLoad(&Load, &Package);
   return 0;
@@ -72,9 +77,9 @@ uint32_t PackageDecodedShare() { return static_cast<uint32_t>(MulDiv(Load.Decode
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context) {
   while (RestWorker) {
     DWORD woken = MsgWaitForMultipleObjects(1, &RestWorker, FALSE, 50, QS_ALLINPUT);
-    if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
-      // Failed: the handle cannot be waited for; wait for it without messages.
-      if (woken == WAIT_FAILED) WaitForSingleObject(RestWorker, INFINITE);
+    // A decoder that cannot be waited for leaves nothing to trust.
+    if (woken == WAIT_FAILED) return LOAD_BAD_DATA;
+    if (woken == WAIT_OBJECT_0) {
       CloseHandle(RestWorker);
       RestWorker = nullptr;
       break;

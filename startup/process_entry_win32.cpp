@@ -23,12 +23,15 @@
 
 namespace {
 
-// Refusals before the wizard: error icon, no owner, the system's caption.
-int ShowRefusal(const WChar* text) { return MessageBoxW(nullptr, W(text), nullptr, MB_ICONERROR); }
+// Refusals: error icon, the system's caption. Before the wizard there is no
+// owner; once it is there, it owns the box, which is then modal to it.
+int ShowRefusal(const WChar* text, HWND owner = nullptr) { return MessageBoxW(owner, W(text), nullptr, MB_ICONERROR); }
 
 // A valid package that only needs more memory than this process can get is
 // no damaged one.
-void RefuseLoad(LoadResult loaded) { ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText); }
+void RefuseLoad(LoadResult loaded, HWND owner = nullptr) {
+  ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText, owner);
+}
 
 void ShowDecodedShare(void* bar) {
   SendMessageW(static_cast<HWND>(bar), PBM_SETPOS, PackageDecodedShare(), 0);
@@ -39,7 +42,7 @@ void ShowDecodedShare(void* bar) {
 void WaitForPackage(HWND bar) {
   LoadResult rest = AwaitPackage(bar ? ShowDecodedShare : nullptr, bar);
   if (rest == LOAD_OK) return;
-  RefuseLoad(rest);
+  RefuseLoad(rest, bar ? GetParent(bar) : nullptr);
   ExitProcess(1);
 }
 

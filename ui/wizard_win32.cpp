@@ -36,6 +36,10 @@ const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_ED
 // The install path buffer of the wizard's run: InstallDir, then relative names.
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
+// From Install to the outcome page. The run's waits take in messages (the
+// package, the folder question, the file phase, the configure command): no
+// command may start anything meanwhile.
+bool Running;
 
 // Sizes this file gives in pixels are those of a 96-dpi screen. The manifest
 // declares the setup aware of the system's DPI (not per monitor: the dialog
@@ -65,7 +69,8 @@ void SetControlText(HWND dialog, int id, const WChar* text) { SetDlgItemTextW(di
 bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
 // A command button counts only while the user could press it: Enter reaches
-// the dialog as IDOK and Escape as IDCANCEL whatever the buttons' state.
+// the dialog as IDOK and Escape as IDCANCEL whatever the buttons' state, and
+// any program can post a command for a hidden control.
 bool IsUsable(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
@@ -268,7 +273,7 @@ void ReturnFromInstallingPage(HWND dialog) {
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_NEXT)), TRUE);
 }
 
-void StartInstall(HWND dialog) {
+void InstallAsChosen(HWND dialog) {
   int desktopShortcut = IsChecked(dialog, IDC_DESKTOP_SHORTCUT) ? 1 : 0;
   uint32_t namePosition = ReadDirField(dialog, InstallPath, PATH_CAPACITY);
   if (namePosition == 0) return;
@@ -306,6 +311,12 @@ void StartInstall(HWND dialog) {
   int result = RunInstall(dialog, InstallPath, namePosition, desktopShortcut);
   SetPage(dialog, result ? PAGE_FAILED : PAGE_DONE);
   SetCursor(previous);
+}
+
+void StartInstall(HWND dialog) {
+  Running = true;
+  InstallAsChosen(dialog);
+  Running = false;
 }
 
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
@@ -361,12 +372,14 @@ void LaunchIfChosen(HWND dialog) {
 }
 
 void OnCommand(HWND dialog, WPARAM wParam) {
-  switch (LOWORD(wParam)) {
+  int id = LOWORD(wParam);
+  // The field's notifications come whether it is shown or not.
+  if (Running || (id != IDC_DIR_EDIT && !IsUsable(dialog, id))) return;
+  switch (id) {
     case IDC_NEXT:
-      if (IsUsable(dialog, IDC_NEXT)) StartInstall(dialog);
+      StartInstall(dialog);
       break;
     case IDC_CANCEL:
-      if (!IsUsable(dialog, IDC_CANCEL)) break;  // Escape while the run holds the button disabled
       if (InstallFinished) LaunchIfChosen(dialog);
       EndDialog(dialog, 0);
       break;
@@ -431,8 +444,14 @@ void OfferLaunch(HWND dialog) {
 }
 
 // Cancel becomes Finish, and Enter means Finish: after a run that ended
-// well, the pane that held the focus is hidden.
+// well, the pane that held the focus is hidden. A click or key made during
+// the run and still queued was not meant for Finish: it is dropped first
+// (the wizard's windows are its thread's only ones).
 void ShowFinishButton(HWND dialog) {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+         PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
   SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
   EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);

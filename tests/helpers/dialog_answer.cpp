@@ -2,7 +2,8 @@
 // waits for a visible top-level dialog with the given caption, then clicks
 // the button with the given id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7).
 //   dialog_answer.exe CAPTION BUTTON_ID [TIMEOUT_MS]
-// Prints the box's text and exits 0 once clicked, 1 on time-out.
+// Prints the box's text, then owner<TAB>caption when a window owns it, and
+// exits 0 once clicked, 1 on time-out.
 #include <windows.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -44,6 +45,11 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(100);
   }
   EnumChildWindows(s.found, PrintStatic, 0);
+  if (HWND owner = GetWindow(s.found, GW_OWNER)) {
+    wchar_t caption[512] = L"";
+    GetWindowTextW(owner, caption, 512);
+    wprintf(L"owner\t%ls\n", caption);
+  }
   fflush(stdout);
   HWND control = GetDlgItem(s.found, button);
   PostMessageW(s.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control);

@@ -10,6 +10,14 @@
 //       (times as click's); with watch, the
 //       screen image of the pane and the bar is sampled meanwhile, and
 //       <TAB>visible changes<TAB>longest ms between two  follow
+//   wizard_probe answers [input]       clicks Next as install does and, until the
+//       outcome page, sends WM_NULL every 250 ms, giving up on one after 1 s:
+//       answers<TAB>samples<TAB>longest reply ms<TAB>samples not answered
+//       with input, a user's click on Cancel and Enter are posted at the first
+//       sample, as input queued meanwhile, and <TAB>1 follows when the run
+//       still went on after them (else 0); on the outcome page a posted click
+//       on the launch box, handled after them, then tells whether they pressed
+//       Finish: <TAB>stayed, or <TAB>closed
 //   wizard_probe state                 dialog, then one line per control:
 //       control<TAB>id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
 //     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel<TAB>state
@@ -307,6 +315,62 @@ static int Install(HWND dialog, bool watch) {
   return 0;
 }
 
+static void PostInput(HWND dialog, HWND cancel) {
+  RECT r;
+  GetClientRect(cancel, &r);
+  LPARAM middle = MAKELPARAM(r.right / 2, r.bottom / 2);
+  PostMessageW(cancel, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+  PostMessageW(cancel, WM_LBUTTONUP, 0, middle);
+  PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 1);
+  PostMessageW(dialog, WM_KEYUP, VK_RETURN, 0xC0000001);
+}
+
+// Whether the dialog is still there once everything posted to it before now
+// has been handled: a posted click on the launch box clears it.
+static bool Stays(HWND dialog) {
+  HWND launch = GetDlgItem(dialog, 11);
+  PostMessageW(launch, BM_CLICK, 0, 0);
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(10)) {
+    DWORD_PTR checked = BST_CHECKED;
+    bool answered = SendMessageTimeoutW(launch, BM_GETCHECK, 0, 0, SMTO_NORMAL, 1000, &checked);
+    if (!IsWindowVisible(dialog)) return false;
+    if (answered && checked == BST_UNCHECKED) return true;
+  }
+  return false;
+}
+
+static int Answers(HWND dialog, bool input) {
+  HWND next = GetDlgItem(dialog, 1), cancel = GetDlgItem(dialog, 2);
+  if (!IsWindowVisible(next) || !IsWindowEnabled(next)) {
+    Line(L"refused\tnext\n");
+    return 3;
+  }
+  DWORD start = GetTickCount();
+  PostMessageW(next, BM_CLICK, 0, 0);
+  while (IsWindowEnabled(cancel) && GetTickCount() - start < 60000) Sleep(1);
+  int samples = 0, failures = 0, during = 0;
+  double longest = 0;
+  for (DWORD due = GetTickCount(); !IsWindowEnabled(cancel) && GetTickCount() - start < 600000; due += 250) {
+    if (input && samples == 0) {
+      PostInput(dialog, cancel);
+      during = !IsWindowEnabled(cancel);
+    }
+    long long sent = Now();
+    DWORD_PTR ignored;
+    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored)) ++failures;
+    double took = Milliseconds(Now() - sent);
+    if (took > longest) longest = took;
+    ++samples;
+    DWORD now = GetTickCount();
+    if (static_cast<int>(due + 250 - now) > 0) Sleep(due + 250 - now);
+    else due = now - 250;
+  }
+  Line(L"answers\t%d\t%.0f\t%d", samples, longest, failures);
+  if (input) Line(L"\t%d\t%ls", during, Stays(dialog) ? L"stayed" : L"closed");
+  Line(L"\n");
+  return 0;
+}
+
 static int Type(HWND dialog, int id, const wchar_t* text) {
   HWND edit = GetDlgItem(dialog, id);
   if (!edit || !IsWindowVisible(edit) || !IsWindowEnabled(edit)) {
@@ -577,6 +641,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!wcscmp(verb, L"install")) return Install(dialog, argc > 2 && !wcscmp(argv[2], L"watch"));
+  if (!wcscmp(verb, L"answers")) return Answers(dialog, argc > 2 && !wcscmp(argv[2], L"input"));
   if (!wcscmp(verb, L"state")) {
     PrintDialog(dialog);
     EnumChildWindows(dialog, PrintControl, reinterpret_cast<LPARAM>(dialog));

@@ -40,6 +40,7 @@ class StartupTest(WineTestCase):
         text = prefix.answer("Error", 1)
         result = prefix.finish(proc)
         self.assertIsNotNone(text, f"no refusal box; boxes seen: {result.msgboxes}")
+        self.assertNotIn("owner\t", text)
         self.assertEqual(len(result.msgboxes), 1, result.msgboxes)
         self.assertEqual(result.msgbox_icons, ["error"])
         self.assertEqual(result.code, 1)

@@ -86,7 +86,9 @@ class FailedInstallation(harness.WineTestCase):
         self.assertTrue(w.click(ACCEPT))
         w.type(DIR_EDIT, "C:\\Damaged")
         self.assertTrue(w.click(NEXT, wait=False))
-        self.assertIsNotNone(p.answer("Error", 1), "no damaged message")
+        shown = p.answer("Error", 1)
+        self.assertIsNotNone(shown, "no damaged message")
+        self.assertIn("\nowner\tSetup - Sample 1.0\n", shown)  # modal to the wizard
         result = w.finish()
         self.assertEqual(result.code, 1)
         self.assertEqual(result.msgboxes, ["This setup package is damaged!"])

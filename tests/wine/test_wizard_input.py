@@ -1,7 +1,8 @@
 """The wizard driven by real input (xdotool mouse clicks and keys on the
 window), with screenshots of its five pages written under the build folder
-(wizard-screenshots/). Runs in a Wine desktop window, where Wine draws the
-window frame, so that the pictures show the whole window."""
+(wizard-screenshots/), and input queued while the files are written. Runs in
+a Wine desktop window, where Wine draws the window frame, so that the
+pictures show the whole window."""
 import time
 import unittest
 
@@ -111,6 +112,24 @@ class RealInput(harness.WineTestCase):
         self.assertEqual(sorted(f.name for f in SCREENSHOTS.glob("wizard-*.png")),
                          ["wizard-1-license.png", "wizard-2-destination.png", "wizard-3-installing.png",
                           "wizard-4-done.png", "wizard-5-failed.png"])
+
+    def test_input_during_the_file_phase_does_not_press_finish(self):
+        """A click on Cancel and Enter, queued while the files are written,
+        are gone by the time Cancel has become Finish."""
+        p = self.prefix()
+        files = {f"d{i // 500}/{i:04d}": b"" for i in range(3000)}
+        files["Sample.exe"] = harness.fake_product()
+        w = Wizard(p, harness.pack(self.tmp, manifest(), files))
+        self.assertTrue(w.click(ACCEPT))
+        w.type(DIR_EDIT, "C:\\Q")
+        fields = w.probe("answers", "input").stdout.split()
+        self.assertEqual(fields[0], "answers", fields)
+        self.assertEqual(fields[4], "1", "the input came after the run")
+        self.assertEqual(fields[5], "stayed")
+        s = w.state()
+        self.assertEqual((s.title, s[CANCEL].text, s[LAUNCH].checked), ("Installation completed successfully", "&Finish", 0))
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
 
 
 if __name__ == "__main__":
