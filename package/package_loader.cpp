@@ -33,6 +33,7 @@ LoadResult OpenDecoder(PackageLoad* load, uint32_t blockSize) {
   if (trailer.PackedSize < 5 ||
       load->Source->Read(load->Source->Context, load->InputAt, properties, 5) != 5)
     return LOAD_BAD_DATA;
+  if (load->Source->BoundHash) Sha256Add(&load->Hash, properties, 5);
   load->InputAt += 5;
   uint32_t lc, lp, pb;
   if (!ParseLzmaProperties(properties[0], &lc, &lp, &pb)) return LOAD_BAD_DATA;
@@ -76,6 +77,8 @@ LoadResult DecodeUpTo(PackageLoad* load, LoadedPackage* p, uint32_t target) {
       uint32_t got = load->Source->Read(load->Source->Context, load->InputAt, load->Input, want);
       // A short read ends the input: what is missing cannot be decoded.
       load->InputAt = got == want ? load->InputAt + got : packedEnd;
+      // Hashed as read, in the buffer the decoder takes them from.
+      if (load->Source->BoundHash) Sha256Add(&load->Hash, load->Input, got);
       stream.next_in = load->Input;
       stream.avail_in = got;
     }
@@ -90,6 +93,43 @@ LoadResult DecodeUpTo(PackageLoad* load, LoadedPackage* p, uint32_t target) {
   if (ret == LZMA_MEM_ERROR) return LOAD_NO_MEMORY;
   if (ret != LZMA_OK && ret != LZMA_STREAM_END) return LOAD_BAD_DATA;
   return load->Decoded == target ? LOAD_OK : LOAD_BAD_DATA;
+}
+
+// Adds the file's bytes from at to end to the hash, a chunk at a time
+// through the input buffer; false when they cannot all be read.
+bool HashFileBytes(PackageLoad* load, uint32_t at, uint32_t end) {
+  while (at < end) {
+    uint32_t want = end - at < INPUT_CHUNK ? end - at : INPUT_CHUNK;
+    if (load->Source->Read(load->Source->Context, at, load->Input, want) != want) return false;
+    Sha256Add(&load->Hash, load->Input, want);
+    at += want;
+  }
+  return true;
+}
+
+// Starts the package region's hash with the extra region: the bytes before
+// the prefix record's place, then the record's bytes as ReadPrefixRecord
+// read them (zero where it read none), so that the record used is the one
+// hashed. LOAD_BAD_DATA when the region cannot be read.
+LoadResult HashExtraRegion(PackageLoad* load, const PrefixRecord* record) {
+  Sha256Init(&load->Hash);
+  uint32_t start, packedAt = PackedOffset(&load->Located);
+  if (!PackageRegionStart(&load->Located, &start)) return LOAD_BAD_DATA;
+  uint32_t recordBytes = packedAt - start < sizeof *record ? 0 : sizeof *record;
+  if (!HashFileBytes(load, start, packedAt - recordBytes)) return LOAD_BAD_DATA;
+  Sha256Add(&load->Hash, record, recordBytes);
+  return LOAD_OK;
+}
+
+// Ends the package region's hash: the compressed bytes the decoder did not
+// need, then the trailer as it was read; LOAD_BAD_DATA unless the hash is
+// the bound one.
+LoadResult CheckBoundHash(PackageLoad* load) {
+  if (!HashFileBytes(load, load->InputAt, load->Located.TrailerAt)) return LOAD_BAD_DATA;
+  Sha256Add(&load->Hash, &load->Located.Trailer, TRAILER_SIZE);
+  uint8_t digest[SHA256_SIZE];
+  Sha256Finish(&load->Hash, digest);
+  return memcmp(digest, load->Source->BoundHash, SHA256_SIZE) == 0 ? LOAD_OK : LOAD_BAD_DATA;
 }
 
 // Safe on a stream never opened: the load starts zeroed, as LZMA_STREAM_INIT.
@@ -264,6 +304,7 @@ LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint3
   LoadResult result = FindTrailer(source, &load->Located);
   const PackageTrailer& trailer = load->Located.Trailer;
   PrefixRecord record;
+  memset(&record, 0, sizeof record);
   if (result == LOAD_OK) {
     PrefixRecordState state = ReadPrefixRecord(source, &load->Located, &record);
     if (state == PREFIX_MALFORMED) result = LOAD_BAD_TRAILER;
@@ -278,6 +319,7 @@ LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint3
     if (!out->Block || !out->Scratch || !load->Input) result = LOAD_NO_MEMORY;
     out->BlockSize = trailer.UnpackedSize;
   }
+  if (result == LOAD_OK && source->BoundHash) result = HashExtraRegion(load, &record);
   if (result == LOAD_OK) result = OpenDecoder(load, out->BlockSize);
   if (result == LOAD_OK) result = DecodeUpTo(load, out, load->PrefixSize);
   if (result == LOAD_OK) {
@@ -306,6 +348,7 @@ LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out) {
         load->PrefixSum + PackageChecksum(out->Block + load->PrefixSize, rest) != load->Located.Trailer.Checksum)
       result = LOAD_BAD_DATA;
   }
+  if (result == LOAD_OK && load->Source->BoundHash) result = CheckBoundHash(load);
   CloseDecoder(load);
   return result;
 }

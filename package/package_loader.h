@@ -7,6 +7,7 @@
 
 #include "env/wide_text.h"
 #include "package/package_format.h"
+#include "package/sha256.h"
 
 struct PackageSource {
   // Offset of the Authenticode certificate table, 0 for an unsigned file.
@@ -15,6 +16,10 @@ struct PackageSource {
   // Reads up to size bytes at offset; returns how many were read.
   uint32_t (*Read)(void* context, uint32_t offset, void* buffer, uint32_t size);
   void* Context;
+  // The SHA-256 that the package region (PackageRegionStart to
+  // PackageRegionEnd) must have, as the packer bound it to the stub's image;
+  // null: not checked. The loader hashes the bytes as it reads and uses them.
+  const uint8_t* BoundHash;
 };
 
 struct LanguageEntry {
@@ -57,6 +62,16 @@ struct TrailerLocation {
 inline uint32_t PackedOffset(const TrailerLocation* at) { return at->TrailerAt - at->Trailer.PackedSize; }
 inline uint32_t MagicOffset(const TrailerLocation* at) { return at->TrailerAt + (TRAILER_SIZE - 4); }
 inline uint32_t TrailerSlack(const TrailerLocation* at) { return at->End - at->TrailerAt - TRAILER_SIZE; }
+// The package region, which the bound hash covers: the extra region, the
+// compressed block and the trailer, not the slack after it (where signing
+// pads to the certificate table). Its start lies before the file when the
+// trailer's ExtraSize is larger than the offset of the compressed block.
+inline bool PackageRegionStart(const TrailerLocation* at, uint32_t* start) {
+  if (at->Trailer.ExtraSize > PackedOffset(at)) return false;
+  *start = PackedOffset(at) - at->Trailer.ExtraSize;
+  return true;
+}
+inline uint32_t PackageRegionEnd(const TrailerLocation* at) { return at->TrailerAt + TRAILER_SIZE; }
 
 // Looks for the trailer's magic in the TRAILER_WINDOW bytes before the
 // certificate table (or the file's end); the nearest match to the end wins.
@@ -97,6 +112,7 @@ struct PackageLoad {
   volatile uint32_t Decoded;
   lzma_stream Stream;
   lzma_allocator Allocator;
+  Sha256 Hash;  // of the package region read so far, when Source->BoundHash
 };
 
 enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
@@ -111,7 +127,8 @@ enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
 LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                             LoadedPackage* out, PackageLoad* load);
 // Second stage: decodes the rest of the block and tests the trailer's
-// checksum over all of it; frees load's decoder either way. It writes only
+// checksum over all of it, and with a bound hash the package region's
+// SHA-256 (LOAD_BAD_DATA when it differs); frees load's decoder either way. It writes only
 // the block beyond the prefix, so another thread may read out meanwhile. On
 // failure, out stays as it is (the caller frees it once nothing reads it).
 LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out);

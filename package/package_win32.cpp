@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "package/package.h"
+#include "resources/stub_capabilities.h"
 
 namespace {
 
@@ -39,6 +40,20 @@ uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t si
   return got;
 }
 
+// The package hash the packer bound to this image (its own, as mapped: not
+// the file, which may no longer be the one started); null when the slot is
+// all zero, as in a stub that no packer of this version wrote.
+const uint8_t* BoundPackageHash() {
+  HRSRC slot = FindResourceW(nullptr, MAKEINTRESOURCEW(STUB_PACKAGE_HASH_ID), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HGLOBAL loaded = slot ? LoadResource(nullptr, slot) : nullptr;
+  const uint8_t* hash = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
+  if (!hash || SizeofResource(nullptr, slot) != SHA256_SIZE) return nullptr;
+  for (uint32_t i = 0; i < SHA256_SIZE; ++i) {
+    if (hash[i]) return hash;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 // Failures before the trailer is looked for count as a missing package.
@@ -55,7 +70,7 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
-  Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile};
+  Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile, BoundPackageHash()};
   LoadResult result = StartPackageLoad(&Source, osClass, archClass, &Package, &Load);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);

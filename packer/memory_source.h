@@ -31,7 +31,7 @@ inline uint32_t ReadMemorySource(void* context, uint32_t offset, void* buffer, u
 inline void OpenMemorySource(MemorySource* memory, const uint8_t* data, uint32_t size) {
   memory->Data = data;
   memory->Size = size;
-  memory->Source = {0, size, ReadMemorySource, memory};
+  memory->Source = {0, size, ReadMemorySource, memory, nullptr};
   if (!ReadCertificateOffset(data, size < 4096 ? size : 4096, &memory->Source.CertificateOffset))
     memory->Source.CertificateOffset = 0;
 }

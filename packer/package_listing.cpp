@@ -5,12 +5,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <vector>
+
 #include "package/package_loader.h"
+#include "package/sha256.h"
 #include "package/system_class.h"
 #include "packer/default_texts.h"
 #include "packer/mask_names.h"
 #include "packer/quoted_text.h"
 #include "packer/setup_file_source.h"
+#include "packer/stub_capabilities.h"
 #include "packer/utf16.h"
 
 namespace {
@@ -57,6 +61,52 @@ PrefixInfo ReadPrefixInfo(const PackageSource& source, const TrailerLocation& lo
   return info;
 }
 
+// The package hash bound to the stub's image, and whether the package region
+// has it. Absent when the image has no slot or an all-zero one.
+struct BoundHashInfo {
+  bool Present;
+  uint64_t Offset;  // of the slot
+  uint8_t Hash[SHA256_SIZE];
+  bool Matches;
+};
+
+std::string HexBytes(const uint8_t* bytes, size_t size) {
+  std::string text;
+  for (size_t i = 0; i < size; ++i) {
+    char pair[3];
+    snprintf(pair, sizeof pair, "%02x", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+// The image is what lies before the package region; a slot beyond its first
+// 16 MiB (far beyond any stub) counts as none.
+BoundHashInfo ReadBoundHash(const PackageSource& source, const TrailerLocation& located) {
+  BoundHashInfo info = {};
+  uint32_t start;
+  if (!PackageRegionStart(&located, &start)) return info;
+  std::vector<uint8_t> image(start < (16u << 20) ? start : 16u << 20);
+  image.resize(source.Read(source.Context, 0, image.data(), static_cast<uint32_t>(image.size())));
+  if (!FindPackageHashSlot(image, &info.Offset)) return info;
+  memcpy(info.Hash, image.data() + info.Offset, SHA256_SIZE);
+  for (uint8_t byte : info.Hash) info.Present |= byte != 0;
+  if (!info.Present) return info;
+  Sha256 sha;
+  Sha256Init(&sha);
+  std::vector<uint8_t> chunk(1 << 20);
+  for (uint32_t at = start, end = PackageRegionEnd(&located); at < end;) {
+    uint32_t want = end - at < chunk.size() ? end - at : static_cast<uint32_t>(chunk.size());
+    if (source.Read(source.Context, at, chunk.data(), want) != want) return info;
+    Sha256Add(&sha, chunk.data(), want);
+    at += want;
+  }
+  uint8_t digest[SHA256_SIZE];
+  Sha256Finish(&sha, digest);
+  info.Matches = memcmp(digest, info.Hash, SHA256_SIZE) == 0;
+  return info;
+}
+
 // located: the trailer of the package p, which loaded.
 void PrintPackage(const LoadedPackage& p, const PackageSource& source, const TrailerLocation& located,
                   std::ostream& out) {
@@ -71,6 +121,11 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   else
     out << "prefix record: offset " << prefix.Offset << ", prefix " << prefix.Record.PrefixSize << " bytes, crc32 "
         << Hex(prefix.Record.PrefixCrc, 8) << "\n";
+  BoundHashInfo bound = ReadBoundHash(source, located);
+  if (!bound.Present) out << "bound hash: none\n";
+  else
+    out << "bound hash: " << HexBytes(bound.Hash, SHA256_SIZE) << " ("
+        << (bound.Matches ? "matches" : "does not match") << ")\n";
 
   const PackageHeader& h = *p.Header;
   out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
@@ -155,6 +210,13 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
     doc["prefix_record"] = {{"offset", prefix.Offset},
                             {"prefix_size", prefix.Record.PrefixSize},
                             {"crc32", prefix.Record.PrefixCrc}};
+  BoundHashInfo bound = ReadBoundHash(source, located);
+  if (!bound.Present)
+    doc["bound_hash"] = nullptr;
+  else
+    doc["bound_hash"] = {{"offset", bound.Offset},
+                         {"sha256", HexBytes(bound.Hash, SHA256_SIZE)},
+                         {"matches", bound.Matches}};
 
   const PackageHeader& h = *p.Header;
   Json header = {{"files", h.FileCount},

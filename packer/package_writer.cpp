@@ -9,7 +9,9 @@
 
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
+#include "package/sha256.h"
 #include "packer/read_ahead.h"
+#include "packer/stub_capabilities.h"
 #include "packer/utf16.h"
 #include "packer/utf8_paths.h"
 
@@ -343,14 +345,22 @@ namespace {
 
 // stub + extra region (options.ExtraSize zero bytes, then record) + the
 // block of blockSize bytes that produce hands to its feed in pieces,
-// compressed as it comes + trailer + slack.
+// compressed as it comes + trailer + slack. When the stub has a package
+// hash slot, the SHA-256 of the package region (everything after the stub up
+// to the trailer's end) is written into it at the end: out must be seekable.
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
                          const std::function<void(const ByteFeed& feed)>& produce) {
-  auto write = [out](const uint8_t* bytes, size_t size) {
+  Sha256 region;
+  Sha256Init(&region);
+  bool hashing = false;
+  auto write = [out, &region, &hashing](const uint8_t* bytes, size_t size) {
     if (size && fwrite(bytes, 1, size, out) != size) throw PackerError("output", "", "cannot write");
+    // Pieces are far below 4 GiB: the encoder's output and the records.
+    if (hashing) Sha256Add(&region, bytes, static_cast<uint32_t>(size));
   };
   write(stub.data(), stub.size());
+  hashing = true;
   std::vector<uint8_t> extra(options.ExtraSize, 0);
   extra.insert(extra.end(), record.begin(), record.end());
   write(extra.data(), extra.size());
@@ -371,7 +381,18 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
   std::vector<uint8_t> trailer;
   PutTrailer(trailer, checksum, static_cast<uint32_t>(blockSize), static_cast<uint32_t>(encoder.Written()),
              static_cast<uint32_t>(extra.size()), options);
-  write(trailer.data(), trailer.size());
+  write(trailer.data(), TRAILER_SIZE);
+  hashing = false;
+  write(trailer.data() + TRAILER_SIZE, trailer.size() - TRAILER_SIZE);
+  uint64_t slot;
+  if (FindPackageHashSlot(stub, &slot)) {
+    uint8_t digest[SHA256_SIZE];
+    Sha256Finish(&region, digest);
+    const uint64_t end = before + encoder.Written() + trailer.size();
+    if (fseeko(out, static_cast<off_t>(slot), SEEK_SET) != 0 || fwrite(digest, 1, SHA256_SIZE, out) != SHA256_SIZE ||
+        fseeko(out, static_cast<off_t>(end), SEEK_SET) != 0)
+      throw PackerError("output", "", "cannot write");
+  }
   if (progress) progress(done, blockSize, before + encoder.Written() + trailer.size());
   return {static_cast<uint32_t>(encoder.Written()), static_cast<uint32_t>(blockSize)};
 }

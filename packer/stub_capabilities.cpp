@@ -1,5 +1,6 @@
 #include "packer/stub_capabilities.h"
 
+#include "package/sha256.h"
 #include "resources/stub_capabilities.h"
 
 namespace {
@@ -61,31 +62,47 @@ class ImageReader {
 
 }  // namespace
 
-uint32_t ReadStubCapabilities(const std::vector<uint8_t>& image) {
+namespace {
+
+// File offset and size of the data of the stub's RCDATA resource id (its
+// first language); false when the image has none or its resource tree
+// cannot be read.
+bool FindRcData(const std::vector<uint8_t>& image, uint32_t id, uint64_t* at, uint32_t* dataSize) {
   ImageReader r(image);
   uint32_t pe, magic;
-  if (!r.U32(0x3C, &pe) || !r.U16(uint64_t{pe} + 24, &magic)) return 0;
+  if (!r.U32(0x3C, &pe) || !r.U16(uint64_t{pe} + 24, &magic)) return false;
   // Data directory entry 2, the resource table.
   uint64_t directory = uint64_t{pe} + 24 + (magic == 0x20B ? 112u : 96u) + 2u * 8u;
   uint32_t rva, size;
   uint64_t root;
   if (!r.U32(directory, &rva) || !r.U32(directory + 4, &size) || size < 16 || !r.FileOffset(rva, size, &root))
-    return 0;
+    return false;
   // Type, name, then the first language; each level but the last is a
   // subdirectory (the high bit set), the last a data entry.
-  const uint32_t path[3] = {10 /* RT_RCDATA */, STUB_CAPABILITIES_ID, ImageReader::ANY_ID};
+  const uint32_t path[3] = {10 /* RT_RCDATA */, id, ImageReader::ANY_ID};
   uint64_t dir = root;
   uint32_t offset = 0;
   for (int level = 0; level < 3; ++level) {
-    if (!r.Find(dir, path[level], &offset)) return 0;
+    if (!r.Find(dir, path[level], &offset)) return false;
     bool subdirectory = (offset & 0x80000000u) != 0;
-    if (subdirectory != (level < 2) || (offset & 0x7FFFFFFFu) + 16u > size) return 0;
+    if (subdirectory != (level < 2) || (offset & 0x7FFFFFFFu) + 16u > size) return false;
     dir = root + (offset & 0x7FFFFFFFu);
   }
-  uint32_t dataRva, dataSize, value;
-  uint64_t dataAt;
-  if (!r.U32(dir, &dataRva) || !r.U32(dir + 4, &dataSize) || dataSize < 4 || !r.FileOffset(dataRva, 4, &dataAt) ||
-      !r.U32(dataAt, &value))
+  uint32_t dataRva;
+  return r.U32(dir, &dataRva) && r.U32(dir + 4, dataSize) && r.FileOffset(dataRva, *dataSize, at);
+}
+
+}  // namespace
+
+uint32_t ReadStubCapabilities(const std::vector<uint8_t>& image) {
+  uint64_t at;
+  uint32_t size, value;
+  if (!FindRcData(image, STUB_CAPABILITIES_ID, &at, &size) || size < 4 || !ImageReader(image).U32(at, &value))
     return 0;
   return value;
+}
+
+bool FindPackageHashSlot(const std::vector<uint8_t>& image, uint64_t* at) {
+  uint32_t size;
+  return FindRcData(image, STUB_PACKAGE_HASH_ID, at, &size) && size == SHA256_SIZE;
 }

@@ -11,3 +11,8 @@
 #define STUB_CAN_UTF8_NAMES 0x1
 
 #define STUB_CAPABILITIES STUB_CAN_UTF8_NAMES
+
+// The package hash slot: an RCDATA resource of 32 zero bytes, into which the
+// packer writes the SHA-256 of the package region it appends (docs/packer.md),
+// and which the stub compares with what it reads. All zero: nothing is bound.
+#define STUB_PACKAGE_HASH_ID 2

@@ -166,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
   uint32_t certificate = 0;
   if (!ReadAt(setup, 0, headers, sizeof headers) || !ReadCertificateOffset(headers, sizeof headers, &certificate))
     return Fail("not a PE image");
-  PackageSource source = {certificate, fileSize, ReadSetupFile, setup};
+  PackageSource source = {certificate, fileSize, ReadSetupFile, setup, nullptr};
   TrailerLocation located;
   LoadResult found = LocateTrailer(&source, &located);
   if (found == LOAD_NO_TRAILER) return Fail("no trailer");

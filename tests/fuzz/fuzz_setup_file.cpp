@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "package/package_loader.h"
+#include "package/sha256.h"
 #include "package/system_class.h"
 #include "packer/memory_source.h"
 #include "walk_package.h"
@@ -16,6 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // answer (the stub reports it as damaged) and would only slow the search.
   TrailerLocation located;
   if (LocateTrailer(&memory.Source, &located) == LOAD_OK && located.Trailer.UnpackedSize > (64u << 20)) return 0;
+
+  // Half the inputs are bound to the hash their package region has, as the
+  // packer binds it: the loader then hashes as it reads, and still reaches
+  // everything an unbound load reaches.
+  uint8_t bound[SHA256_SIZE];
+  uint32_t start;
+  if ((size / 2) % 2 && LocateTrailer(&memory.Source, &located) == LOAD_OK &&
+      PackageRegionStart(&located, &start)) {
+    Sha256 sha;
+    Sha256Init(&sha);
+    Sha256Add(&sha, data + start, PackageRegionEnd(&located) - start);
+    Sha256Finish(&sha, bound);
+    memory.Source.BoundHash = bound;
+  }
 
   LoadedPackage package;
   // Alternate the architecture so that the applicability test sees varied

@@ -9,7 +9,9 @@
 #include "package/package_loader.h"
 #include "package/platform_memory.h"
 #include "packer/package_writer.h"
+#include "package/sha256.h"
 #include "packer/setup_file_source.h"
+#include "packer/stub_capabilities.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -475,7 +477,7 @@ TEST(LoaderTrailer, StreamsCutAtEveryStageFailThatStage) {
       OpenMemorySource(&cut.Memory, image.data(), size);
       cut.Cut = k.Cut;
       cut.WindowAt = window;
-      cut.Source = {0, size, CutSource::Read, &cut};
+      cut.Source = {0, size, CutSource::Read, &cut, nullptr};
       Loaded loaded;
       LoadResult first;
       LoadImageStaged(image, &loaded, &first, &cut.Source);
@@ -492,6 +494,96 @@ TEST(LoaderTrailer, StreamsCutAtEveryStageFailThatStage) {
     EXPECT_EQ(first, record ? LOAD_OK : LOAD_BAD_DATA);
     EXPECT_EQ(half.Result, LOAD_BAD_DATA);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Loads image as the stub does, with the hash bound in its stub's slot (none
+// when the slot is all zero); first gets the first stage's result.
+void LoadBound(const std::vector<uint8_t>& image, Loaded* out, LoadResult* first) {
+  uint64_t slot = 0;
+  ASSERT_TRUE(FindPackageHashSlot(image, &slot));
+  MemorySource memory;
+  OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
+  std::vector<uint8_t> hash(image.begin() + slot, image.begin() + slot + SHA256_SIZE);
+  if (hash != std::vector<uint8_t>(SHA256_SIZE, 0)) memory.Source.BoundHash = hash.data();
+  LoadImageStaged(image, out, first, &memory.Source);
+}
+
+std::vector<uint8_t> Sha256Of(const uint8_t* data, size_t size) {
+  Sha256 sha;
+  Sha256Init(&sha);
+  Sha256Add(&sha, data, static_cast<uint32_t>(size));
+  std::vector<uint8_t> digest(SHA256_SIZE);
+  Sha256Finish(&sha, digest.data());
+  return digest;
+}
+
+TEST(LoaderTrailer, BoundHashTiesThePackageToTheStub) {
+  const std::vector<uint8_t> stub = FakePeStubWithHashSlot();
+  uint64_t slot = 0;
+  ASSERT_TRUE(FindPackageHashSlot(stub, &slot));
+  PackageContents other = BigContents();
+  other.Config[CFG_PRODUCT_NAME] = u"Other";
+  for (bool record : {true, false}) {
+    SCOPED_TRACE(record ? "prefix record" : "no record");
+    SetupOptions options;
+    options.PrefixRecord = record;
+    options.ExtraSize = 1000;  // hashed as part of the region
+    options.Slack = 5;         // not hashed: signing pads there
+    std::vector<uint8_t> a = MakeImageWith(stub, BigContents(), options);
+    std::vector<uint8_t> b = MakeImageWith(stub, other, options);
+    // The slot holds the SHA-256 of everything after the stub up to the
+    // trailer's end; the stub's other bytes are as given.
+    EXPECT_EQ(std::vector<uint8_t>(a.begin() + slot, a.begin() + slot + SHA256_SIZE),
+              Sha256Of(a.data() + stub.size(), a.size() - stub.size() - options.Slack));
+    std::vector<uint8_t> zeroed = a;
+    std::fill(zeroed.begin() + slot, zeroed.begin() + slot + SHA256_SIZE, 0);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), zeroed.begin()));
+
+    // Stub A (A's hash) with B's package region: B's prefix is sound, so a
+    // staged load starts, but the whole load is refused as damaged.
+    std::vector<uint8_t> splice(a.begin(), a.begin() + stub.size());
+    splice.insert(splice.end(), b.begin() + stub.size(), b.end());
+    // The same byte flipped in the extra region's padding, which nothing reads
+    // but the hash, and the stub's slot zeroed: no hash, today's behaviour.
+    std::vector<uint8_t> padding = a;
+    padding[stub.size() + 10] ^= 1;
+    std::vector<uint8_t> spliceUnbound = splice;
+    std::fill(spliceUnbound.begin() + slot, spliceUnbound.begin() + slot + SHA256_SIZE, 0);
+    struct Case {
+      const char* What;
+      const std::vector<uint8_t>* Image;
+      LoadResult First, Whole;
+    } cases[] = {
+        {"bound and intact", &a, LOAD_OK, LOAD_OK},
+        {"another package", &splice, LOAD_OK, LOAD_BAD_DATA},
+        {"padding changed", &padding, LOAD_OK, LOAD_BAD_DATA},
+        {"zero slot", &spliceUnbound, LOAD_OK, LOAD_OK},
+    };
+    for (const Case& k : cases) {
+      Loaded loaded;
+      LoadResult first;
+      LoadBound(*k.Image, &loaded, &first);
+      EXPECT_EQ(first, k.First) << k.What;
+      EXPECT_EQ(loaded.Result, k.Whole) << k.What;
+      if (loaded.Result == LOAD_OK) {
+        EXPECT_EQ(WideToAscii(loaded.Package.Config[CFG_PRODUCT_NAME]), k.Image == &a ? "Sample" : "Other")
+            << k.What;
+      }
+      // The loader without a bound hash (inspect, the fuzzer) loads each.
+      Loaded unbound;
+      LoadImage(*k.Image, &unbound);
+      EXPECT_EQ(unbound.Result, LOAD_OK) << k.What;
+    }
+  }
+  // A stub without the slot gets the package as before, byte for byte.
+  PackageContents c = SmallContents();
+  std::vector<uint8_t> plain = MakeImage(c), slotted = MakeImageWith(stub, c);
+  EXPECT_TRUE(std::equal(plain.begin() + FakePeStub().size(), plain.end(), slotted.begin() + stub.size(),
+                         slotted.end()));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <sstream>
 
 #include "packer/commands.h"
+#include "package/sha256.h"
 #include "packer/package_listing.h"
+#include "packer/stub_capabilities.h"
 #include "packer_test_support.h"
 
 using namespace packer_test;
@@ -164,6 +166,50 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
   EXPECT_EQ(RunPacker({"inspect", "--json", (dir.Path / "missing.exe").string()}, out, err), 2);
   EXPECT_EQ(RunPacker({"inspect", "--json", dir.Write("stub.exe", "MZ")}, out, err), 1);
   EXPECT_EQ(out.str(), "");
+}
+
+TEST(PackerInspect, ShowsTheBoundHashAndWhetherItMatches) {
+  const std::vector<uint8_t> stub = FakePeStubWithHashSlot();
+  uint64_t slot = 0;
+  ASSERT_TRUE(FindPackageHashSlot(stub, &slot));
+  PackageContents other = SmallContents();
+  other.Config[CFG_PRODUCT_NAME] = u"Other";
+  std::vector<uint8_t> bound = MakeImageWith(stub, SmallContents());
+  std::vector<uint8_t> splice(bound.begin(), bound.begin() + stub.size());
+  std::vector<uint8_t> otherImage = MakeImageWith(stub, other);
+  splice.insert(splice.end(), otherImage.begin() + stub.size(), otherImage.end());
+  std::string hex;
+  for (size_t i = 0; i < SHA256_SIZE; ++i) {
+    char pair[3];
+    snprintf(pair, sizeof pair, "%02x", bound[slot + i]);
+    hex += pair;
+  }
+  struct Case {
+    const char* What;
+    std::vector<uint8_t> Image;
+    const char* Line;  // after "bound hash: "
+  } cases[] = {
+      {"a stub without the slot", MakeImage(SmallContents()), "none"},
+      {"bound", bound, "(matches)"},
+      {"another package", splice, "(does not match)"},
+  };
+  TempDir dir;
+  for (const Case& k : cases) {
+    std::string path = dir.Write("setup.exe", std::string(k.Image.begin(), k.Image.end()));
+    std::ostringstream text, json, err;
+    ASSERT_EQ(RunPacker({"inspect", path}, text, err), 0) << k.What << err.str();
+    ASSERT_EQ(RunPacker({"inspect", "--json", path}, json, err), 0) << k.What << err.str();
+    nlohmann::json j = nlohmann::json::parse(json.str())["bound_hash"];
+    const std::string shown = std::string(k.Line) == "none" ? "none" : hex + " " + k.Line;
+    EXPECT_TRUE(Has(text.str(), "\nbound hash: " + shown + "\nheader: ")) << k.What << text.str();
+    if (std::string(k.Line) == "none") {
+      EXPECT_TRUE(j.is_null()) << k.What;
+    } else {
+      EXPECT_EQ(j["offset"], slot) << k.What;
+      EXPECT_EQ(j["sha256"], hex) << k.What;
+      EXPECT_EQ(j["matches"], std::string(k.Line) == "(matches)") << k.What;
+    }
+  }
 }
 
 TEST(PackerInspect, NamesMasksAndTimes) {

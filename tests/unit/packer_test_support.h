@@ -44,36 +44,62 @@ inline void PutU32At(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
 }
 
 // FakePeStub with one section, .rsrc at file offset 0x200 (RVA 0x1000),
-// whose resource tree holds RCDATA 1 (language 0x409): the four bytes of
-// capabilities, as resources/stub.rc declares them.
-inline std::vector<uint8_t> FakePeStubWithCapabilities(uint32_t capabilities) {
+// whose resource tree holds the RCDATA resources given (id, bytes), each in
+// language 0x409, as windres lays out resources/stub.rc.
+inline std::vector<uint8_t> FakePeStubWithResources(
+    const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& resources) {
   std::vector<uint8_t> stub = FakePeStub(0x300);
   auto put16 = [&](size_t at, uint16_t value) {
     stub[at] = static_cast<uint8_t>(value);
     stub[at + 1] = static_cast<uint8_t>(value >> 8);
   };
+  const uint32_t n = static_cast<uint32_t>(resources.size());
+  // Root (one type), the names, one language directory per name, one data
+  // entry per name, then the data.
+  const uint32_t namesAt = 0x18, languagesAt = namesAt + 16 + 8 * n, entriesAt = languagesAt + 0x18 * n;
+  uint32_t dataAt = entriesAt + 16 * n;
   put16(0x40 + 6, 1);     // NumberOfSections
   put16(0x40 + 20, 224);  // SizeOfOptionalHeader of PE32
   PutU32At(stub, 0x40 + 24 + 96 + 2 * 8, 0x1000);  // resource table: RVA, size
-  PutU32At(stub, 0x40 + 24 + 96 + 2 * 8 + 4, 0x60);
+  PutU32At(stub, 0x40 + 24 + 96 + 2 * 8 + 4, 0x100);
   const size_t section = 0x40 + 24 + 224;
   memcpy(&stub[section], ".rsrc", 5);
   PutU32At(stub, section + 8, 0x100);    // VirtualSize
   PutU32At(stub, section + 12, 0x1000);  // VirtualAddress
   PutU32At(stub, section + 16, 0x100);   // SizeOfRawData
   PutU32At(stub, section + 20, 0x200);   // PointerToRawData
-  // Type, name and language directories, each with one id entry.
-  const uint32_t ids[3] = {10, 1, 0x409};
-  for (uint32_t level = 0; level < 3; ++level) {
-    size_t dir = 0x200 + level * 0x18;
-    put16(dir + 14, 1);
-    PutU32At(stub, dir + 16, ids[level]);
-    PutU32At(stub, dir + 20, level < 2 ? 0x80000000u | (level + 1) * 0x18 : 0x48);
+  const size_t root = 0x200;
+  put16(root + 14, 1);
+  PutU32At(stub, root + 16, 10);  // RT_RCDATA
+  PutU32At(stub, root + 20, 0x80000000u | namesAt);
+  put16(root + namesAt + 14, static_cast<uint16_t>(n));
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t language = languagesAt + 0x18 * i, entry = entriesAt + 16 * i;
+    PutU32At(stub, root + namesAt + 16 + 8 * i, resources[i].first);
+    PutU32At(stub, root + namesAt + 20 + 8 * i, 0x80000000u | language);
+    put16(root + language + 14, 1);
+    PutU32At(stub, root + language + 16, 0x409);
+    PutU32At(stub, root + language + 20, entry);
+    PutU32At(stub, root + entry, 0x1000 + dataAt);  // data entry: RVA, size
+    PutU32At(stub, root + entry + 4, static_cast<uint32_t>(resources[i].second.size()));
+    std::copy(resources[i].second.begin(), resources[i].second.end(), stub.begin() + root + dataAt);
+    dataAt += static_cast<uint32_t>(resources[i].second.size() + 7) / 8 * 8;
   }
-  PutU32At(stub, 0x200 + 0x48, 0x1000 + 0x58);  // data entry: RVA, size
-  PutU32At(stub, 0x200 + 0x4C, 4);
-  PutU32At(stub, 0x200 + 0x58, capabilities);
+  if (dataAt > 0x100) abort();  // more than the section holds
   return stub;
+}
+
+// RCDATA 1: the four bytes of capabilities, as resources/stub.rc declares them.
+inline std::vector<uint8_t> FakePeStubWithCapabilities(uint32_t capabilities) {
+  std::vector<uint8_t> bytes(4);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(capabilities >> (8 * i));
+  return FakePeStubWithResources({{1, bytes}});
+}
+
+// Like the stub this packer pairs with: its capabilities and the package
+// hash slot (RCDATA 2, 32 zero bytes).
+inline std::vector<uint8_t> FakePeStubWithHashSlot() {
+  return FakePeStubWithResources({{1, {1, 0, 0, 0}}, {2, std::vector<uint8_t>(32, 0)}});
 }
 
 inline uint32_t U32At(const std::vector<uint8_t>& bytes, size_t at) {
@@ -116,6 +142,12 @@ inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t o
   MemorySource memory;
   OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
   out->Result = LoadPackageFrom(&memory.Source, osClass, archClass, &out->Package);
+}
+
+// The setup file the packer writes for contents behind stub.
+inline std::vector<uint8_t> MakeImageWith(const std::vector<uint8_t>& stub, const PackageContents& contents,
+                                          const SetupOptions& options = {}) {
+  return WrittenToMemory([&](FILE* out) { WriteSetupFile(out, stub, contents, options); });
 }
 
 // Loads in the stub's two stages; first gets the first stage's result.

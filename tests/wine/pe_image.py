@@ -2,7 +2,7 @@
 resources and COFF object sections. Plain struct parsing, no dependencies."""
 import struct
 
-RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
+RT_ICON, RT_DIALOG, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 10, 14, 16, 24
 
 
 class PeImage:

@@ -7,6 +7,7 @@ import unittest
 
 import harness
 from harness import STUB, WineTestCase, pack
+from wizard_driver import ACCEPT, DIR_EDIT, NEXT, Wizard
 
 DAMAGED = "This setup package is damaged!"
 NO_MEMORY = "There is not enough memory to unpack this setup package."
@@ -88,6 +89,31 @@ class StartupTest(WineTestCase):
                 text, _ = self.refuse(p, setup, *args)
                 self.assertEqual(text, expected)
 
+        # The stub of one setup file (the hash of its package bound to its
+        # image) with the package region of another, made with the same stub:
+        # the other package is sound, but not the one this stub was made for.
+        other = pack(self.tmp / "other", manifest().replace('"Sample"', '"Other"'), {"other.txt": b"other"})
+        listing, other_listing = harness.inspect(good), harness.inspect(other)
+        self.assertTrue(listing["bound_hash"]["matches"] and other_listing["bound_hash"]["matches"])
+        image_end = trailer["packed_offset"] - trailer["extra_size"]
+        self.assertEqual(image_end, other_listing["trailer"]["packed_offset"] - other_listing["trailer"]["extra_size"])
+        splice = self.tmp / "splice.exe"
+        splice.write_bytes(data[:image_end] + other.read_bytes()[image_end:])
+        self.assertFalse(harness.inspect(splice)["bound_hash"]["matches"])
+        text, _ = self.refuse(p, splice, "/S")
+        self.assertEqual(text, DAMAGED)
+        # The wizard starts from the other package's sound prefix; Install
+        # finds the damage before anything is written.
+        w = Wizard(p, splice)
+        self.assertTrue(w.click(ACCEPT))
+        w.type(DIR_EDIT, "C:\\Spliced")
+        self.assertTrue(w.click(NEXT, wait=False))
+        self.assertIsNotNone(p.answer("Error", 1), "no damaged message")
+        result = w.finish()
+        self.assertEqual((result.code, result.msgboxes), (1, [DAMAGED]))
+        self.assertFalse(p.host("C:\\Spliced").exists(), "nothing written")
+        self.assertEqual(list(p.drive_c.glob("Program Files*/Other")), [], "nothing written")
+
     def test_unsupported_os_opens_the_target(self):
         p = self.prefix("win64")
         target_dir = p.host("C:\\target")
@@ -156,6 +182,9 @@ class StartupTest(WineTestCase):
         # and installs silently.
         harness.isolate_shell_folders(p)  # the installation makes shortcuts
         fits = harness.sign(pack(self.tmp / "b", manifest(["win7", "win10"], ["x64"]), files()), self.tmp)
+        # The hash bound before signing still holds: it ends at the trailer,
+        # before the padding and the certificate table signing appends.
+        self.assertTrue(harness.inspect(fits)["bound_hash"]["matches"])
         result = p.run(fits, "/S", timeout=180)
         self.assertEqual(result.msgboxes, [])
         self.assertEqual(result.code, 0)
