@@ -109,7 +109,7 @@ BoundHashInfo ReadBoundHash(const PackageSource& source, const TrailerLocation& 
 
 // located: the trailer of the package p, which loaded.
 void PrintPackage(const LoadedPackage& p, const PackageSource& source, const TrailerLocation& located,
-                  std::ostream& out) {
+                  const BoundHashInfo& bound, std::ostream& out) {
   const PackageTrailer& trailer = located.Trailer;
   out << "trailer: offset " << located.TrailerAt << ", checksum " << Hex(trailer.Checksum, 8) << ", unpacked "
       << trailer.UnpackedSize << ", packed " << trailer.PackedSize << ", extra " << trailer.ExtraSize << ", slack "
@@ -121,7 +121,6 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   else
     out << "prefix record: offset " << prefix.Offset << ", prefix " << prefix.Record.PrefixSize << " bytes, crc32 "
         << Hex(prefix.Record.PrefixCrc, 8) << "\n";
-  BoundHashInfo bound = ReadBoundHash(source, located);
   if (!bound.Present) out << "bound hash: none\n";
   else
     out << "bound hash: " << HexBytes(bound.Hash, SHA256_SIZE) << " ("
@@ -181,7 +180,7 @@ Json WideJson(const WChar* text) { return text ? Json(Utf16ToUtf8(std::u16string
 
 // The members before the entries.
 Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, const TrailerLocation& located,
-              const LoadedPackage& p) {
+              const BoundHashInfo& bound, const LoadedPackage& p) {
   Json doc;
   doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", isPe}};
   const PackageTrailer& trailer = located.Trailer;
@@ -210,7 +209,6 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
     doc["prefix_record"] = {{"offset", prefix.Offset},
                             {"prefix_size", prefix.Record.PrefixSize},
                             {"crc32", prefix.Record.PrefixCrc}};
-  BoundHashInfo bound = ReadBoundHash(source, located);
   if (!bound.Present)
     doc["bound_hash"] = nullptr;
   else
@@ -307,9 +305,10 @@ void WriteMembers(const Json& members, bool* first, std::ostream& out) {
 // time: a few hundred bytes of package can list a hundred thousand entries,
 // which as one document in memory took close to a gigabyte.
 void WritePackageJson(const std::string& path, const PackageSource& source, bool isPe,
-                      const TrailerLocation& located, const LoadedPackage& p, std::ostream& out) {
+                      const TrailerLocation& located, const BoundHashInfo& bound, const LoadedPackage& p,
+                      std::ostream& out) {
   bool first = true;
-  WriteMembers(HeadJson(path, source, isPe, located, p), &first, out);
+  WriteMembers(HeadJson(path, source, isPe, located, bound, p), &first, out);
   out << ",\n  \"entries\": [";
   for (uint32_t i = 0; i < p.Header->FileCount; ++i) out << (i ? ",\n    " : "\n    ") << Nested(EntryJson(p, i), 4);
   out << (p.Header->FileCount ? "\n  ]" : "]");
@@ -362,14 +361,20 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
   // The loader keeps no copy of the trailer; it found it just so.
   TrailerLocation located;
   LocateTrailer(&source, &located);
+  BoundHashInfo bound = ReadBoundHash(source, located);
   if (json) {
-    WritePackageJson(path, source, isPe, located, package, out);
+    WritePackageJson(path, source, isPe, located, bound, package, out);
   } else {
     out << "setup file: " << QuotedText(path) << " (" << source.FileSize << " bytes"
         << (isPe ? ", PE image" : ", not a PE image") << ")\n";
-    PrintPackage(package, source, located, out);
+    PrintPackage(package, source, located, bound, out);
   }
   FreeLoadedPackage(&package);
+  // Listed, but the stub refuses it: a file inspect accepts is one the stub accepts.
+  if (bound.Present && !bound.Matches) {
+    err << QuotedText(path) << ": the package is not the one bound to the stub; setup refuses it as damaged\n";
+    return 1;
+  }
   return 0;
 }
 
