@@ -76,7 +76,7 @@ endif()
 # The files kept at -Os go by path: one renamed or moved would silently be
 # built at -Oz, so each must be a source of the stub.
 foreach(src package/package_format.cpp package/sha256.cpp install/install_run_win32.cpp install/progress.cpp
-    ui/log_output_batch.cpp ui/log_output_win32.cpp)
+    install/log_output_batch.cpp install/log_output_win32.cpp)
   if(NOT ${CMAKE_SOURCE_DIR}/${src} IN_LIST ALL_STUB_SOURCES)
     message(FATAL_ERROR "${src}, to be built at -Os, is not a source of the stub")
   endif()

@@ -1,11 +1,11 @@
 #include "env/app_message_win32.h"
 
-#include "env/text_capacities.h"
+#include "base/text_capacities.h"
 #include "package/package.h"
 
 int ShowAppMessage(HWND owner, UINT type, const WChar* format, const WChar* argument) {
   WChar text[MESSAGE_TEXT_CAPACITY];
   FormatArg arg = TextArg(argument);
   FormatText(text, MESSAGE_TEXT_CAPACITY, format, &arg, 1);
-  return MessageBoxW(owner, W(text), W(Config(CFG_PRODUCT_NAME)), type);
+  return MessageBoxW(owner, WinText(text), WinText(Config(CFG_PRODUCT_NAME)), type);
 }

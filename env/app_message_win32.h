@@ -2,11 +2,8 @@
 #pragma once
 #include <windows.h>
 
-#include "env/wide_text.h"
+#include "base/win_text_win32.h"
 
 // Formats format with the one text argument (may be null) into MESSAGE_TEXT_CAPACITY
 // characters and shows it; returns MessageBoxW's result unchanged.
 int ShowAppMessage(HWND owner, UINT type, const WChar* format, const WChar* argument);
-
-inline LPCWSTR W(const WChar* text) { return reinterpret_cast<LPCWSTR>(text); }
-inline LPWSTR W(WChar* text) { return reinterpret_cast<LPWSTR>(text); }

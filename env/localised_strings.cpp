@@ -1,6 +1,6 @@
 #include "env/localised_strings.h"
 
-#include "env/text_capacities.h"
+#include "base/text_capacities.h"
 #include "package/package.h"
 
 uint32_t ChosenLanguage = 0;

@@ -2,7 +2,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 #include "package/package_loader.h"
 
 extern uint32_t ChosenLanguage;
@@ -18,5 +18,5 @@ const WChar* GetText(int id);
 // ProductName, one blank, ProductVersion; cut to capacity.
 void FormatNameVersion(WChar* dest, uint32_t capacity);
 // TXT_TITLE_FMT with FormatNameVersion's text, into TITLE_TEXT_CAPACITY
-// (env/text_capacities.h) characters.
+// (base/text_capacities.h) characters.
 void FormatWindowTitle(WChar* dest);

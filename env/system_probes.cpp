@@ -1,6 +1,6 @@
 #include "env/system_probes.h"
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 uint32_t OsClass = 0;
 uint32_t ArchClass = 0;

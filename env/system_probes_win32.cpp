@@ -1,12 +1,7 @@
 #include <windows.h>
 
 #include "env/system_probes.h"
-#include "env/kernel32_function_win32.h"
-
-FARPROC Kernel32Function(const char* name) {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
+#include "base/kernel32_function_win32.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // Runs program (the installed main program's full path, InstallDir up to
 // namePosition) with ConfigureArgs expanded for window and PreviousVersion,

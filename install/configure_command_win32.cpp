@@ -4,7 +4,7 @@
 #include "install/install_location.h"
 #include "install/safe_target.h"
 #include "package/package.h"
-#include "ui/log_output.h"
+#include "install/log_output.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ void RunAndWait(WChar* commandLine, const WChar* directory) {
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
   BOOL started =
-      CreateProcessW(nullptr, W(commandLine), nullptr, nullptr, FALSE, 0, nullptr, W(directory), &startup, &process);
+      CreateProcessW(nullptr, WinText(commandLine), nullptr, nullptr, FALSE, 0, nullptr, WinText(directory), &startup, &process);
   // The program has been started from the file the run wrote, or will not
   // be: the product may now change its own folders.
   ReleaseTargetHolds();

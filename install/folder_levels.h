@@ -6,7 +6,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // 0, or an error that stops the name (a level that must not be written into).
 typedef uint32_t (*MakeDirectoryFn)(const WChar* path);

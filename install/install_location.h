@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 #include "install/install_text.h"
 
 enum : uint32_t { PATH_CAPACITY = 260, VERSION_CAPACITY = 32 };

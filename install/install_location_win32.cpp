@@ -39,7 +39,7 @@ bool FindPreviousInstall(WChar* dir, uint32_t capacity) {
 bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting) {
   const WChar* packageDir = Config(CFG_DEFAULT_INSTALL_DIR);
   if (usePackageSetting && packageDir) {
-    DWORD n = ExpandEnvironmentStringsW(W(packageDir), W(dir), PATH_CAPACITY);
+    DWORD n = ExpandEnvironmentStringsW(WinText(packageDir), WinText(dir), PATH_CAPACITY);
     if (n == 0 || n > PATH_CAPACITY || WideLengthBounded(dir, PATH_CAPACITY) == PATH_CAPACITY) dir[0] = 0;
     return false;
   }
@@ -61,7 +61,7 @@ bool GetDefaultInstallDir(WChar* dir, bool usePackageSetting) {
 }
 
 TargetDirState CreateTargetDir(const WChar* installDir) {
-  DWORD attributes = GetFileAttributesW(W(installDir));
+  DWORD attributes = GetFileAttributesW(WinText(installDir));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TARGET_EXISTS;
   // Made only where its parent is what it says: a link higher up would have
   // the folder made in the link's target.

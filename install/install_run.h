@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 extern int InstallFinished;
 
-// Returns 0 for success, 1 for failure. window is the wizard or null.
-// pathBuffer holds InstallDir (PATH_CAPACITY characters) up to namePosition.
-int RunInstall(HWND window, WChar* pathBuffer, uint32_t namePosition, int desktopShortcut);
+// Returns 0 for success, 1 for failure. window is the wizard and bar its
+// progress bar, or both null. pathBuffer holds InstallDir (PATH_CAPACITY
+// characters) up to namePosition.
+int RunInstall(HWND window, HWND bar, WChar* pathBuffer, uint32_t namePosition, int desktopShortcut);

@@ -11,8 +11,7 @@
 #include "install/safe_target.h"
 #include "install/shortcuts.h"
 #include "package/package.h"
-#include "ui/dialog_ids.h"
-#include "ui/log_output.h"
+#include "install/log_output.h"
 
 int InstallFinished;
 
@@ -40,8 +39,8 @@ void AdvanceProgress(ProgressState* state, uint32_t count) {
   if (state->Bar && !WritingOnWorker) ShowFilePhase();
 }
 
-VOID CALLBACK ProgressTimerProc(HWND window, UINT, UINT_PTR, DWORD) {
-  HWND bar = GetDlgItem(window, IDC_PROGRESS);
+VOID CALLBACK ProgressTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  HWND bar = static_cast<HWND>(Progress.Bar);
   uint32_t position = static_cast<uint32_t>(SendMessageW(bar, PBM_GETPOS, 0, 0));
   uint32_t next = CreepPosition(position);
   if (next != position) SendMessageW(bar, PBM_SETPOS, next, 0);
@@ -125,7 +124,7 @@ void PrepareMainProgramName() {
   if (!program || !WideCopy(MainProgramName, PATH_CAPACITY, program)) return;
   for (WChar* c = MainProgramName; *c; ++c)
     if (*c == u'/') *c = u'\\';
-  CharUpperBuffW(W(MainProgramName), WideLength(MainProgramName));
+  CharUpperBuffW(WinText(MainProgramName), WideLength(MainProgramName));
 }
 
 bool IsMainProgram(const WChar* name) {
@@ -133,7 +132,7 @@ bool IsMainProgram(const WChar* name) {
   if (length != WideLength(MainProgramName)) return false;
   WChar folded[PATH_CAPACITY];
   WideCopy(folded, PATH_CAPACITY, name);
-  CharUpperBuffW(W(folded), length);
+  CharUpperBuffW(WinText(folded), length);
   for (uint32_t i = 0; i < length; ++i)
     if (folded[i] != MainProgramName[i]) return false;
   return true;
@@ -155,7 +154,7 @@ void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
 DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   const char* name = Package.NamesArea + entry->NameOffset;
   UINT codePage = (Package.Header->Flags & PH_UTF8_NAMES) ? CP_UTF8 : CP_ACP;
-  if (!MultiByteToWideChar(codePage, 0, name, -1, W(path + namePosition), static_cast<int>(PATH_CAPACITY - namePosition))) {
+  if (!MultiByteToWideChar(codePage, 0, name, -1, WinText(path + namePosition), static_cast<int>(PATH_CAPACITY - namePosition))) {
     ShowCutName(path, namePosition, name);
     return ERROR_FILENAME_EXCED_RANGE;
   }
@@ -303,10 +302,10 @@ void FinishInstall(HWND window, WChar* path, uint32_t namePosition, int desktopS
 
 }  // namespace
 
-int RunInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
+int RunInstall(HWND window, HWND bar, WChar* path, uint32_t namePosition, int desktopShortcut) {
   PrepareTargetChecks();
   PrepareMainProgramName();
-  Progress.Bar = window ? GetDlgItem(window, IDC_PROGRESS) : nullptr;
+  Progress.Bar = bar;
   StartFilePhase(&Progress, Package.ApplicableTotal, GetTickCount());
   WrittenPosition = 0;
   ForgetMadeFolder(MadeFolder);

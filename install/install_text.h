@@ -6,7 +6,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // The uninstall key lies below HKEY_LOCAL_MACHINE.
 #define UNINSTALL_KEY_PREFIX "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // Expands LaunchCommand and opens it through the desktop shell in directory.
 void LaunchProduct(const WChar* directory);

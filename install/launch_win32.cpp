@@ -94,7 +94,7 @@ HRESULT LaunchViaDesktopShell(const WChar* file, const WChar* directory) {
     IShellDispatch2* shell = nullptr;
     hr = GetDesktopAutomation(view, kIidShellDispatch2, reinterpret_cast<void**>(&shell));
     if (SUCCEEDED(hr)) {
-      BSTR fileText = SysAllocString(W(file));
+      BSTR fileText = SysAllocString(WinText(file));
       if (!fileText) {
         hr = E_OUTOFMEMORY;
       } else {
@@ -103,7 +103,7 @@ HRESULT LaunchViaDesktopShell(const WChar* file, const WChar* directory) {
         VARIANT dir;
         ClearVariant(&dir);
         dir.vt = VT_BSTR;
-        dir.bstrVal = SysAllocString(W(directory));
+        dir.bstrVal = SysAllocString(WinText(directory));
         hr = shell->ShellExecute(fileText, empty, dir, empty, empty);
         SysFreeString(dir.bstrVal);
         SysFreeString(fileText);
@@ -122,7 +122,7 @@ void LaunchProduct(const WChar* directory) {
   WChar file[LAUNCH_FILE_CAPACITY];
   // A command that does not fit expanded is not opened: the buffer's content
   // would be undefined.
-  DWORD needed = ExpandEnvironmentStringsW(W(command), W(file), LAUNCH_FILE_CAPACITY);
+  DWORD needed = ExpandEnvironmentStringsW(WinText(command), WinText(file), LAUNCH_FILE_CAPACITY);
   if (needed == 0 || needed > LAUNCH_FILE_CAPACITY) return;
   LaunchViaDesktopShell(file, directory);
 }

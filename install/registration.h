@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // Writes the uninstall entry and runs the configure command. Nothing is
 // written or run when the key cannot be created.

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // A REG_SZ value read into dest (capacity characters, at most 260). The text
 // ends at its first terminator or at the end of its data, whichever comes

@@ -69,7 +69,7 @@ void CloseRunningInstances(HWND owner) {
   HWND asked = nullptr;
   // With neither class nor title FindWindowW would match any window.
   while (windowClass || windowTitle) {
-    HWND window = FindWindowW(W(windowClass), W(windowTitle));
+    HWND window = FindWindowW(WinText(windowClass), WinText(windowTitle));
     if (!window) break;
     // A hung copy still holds the last request: it is not sent again.
     if (window != asked || !RequestPending()) {
@@ -83,7 +83,7 @@ void CloseRunningInstances(HWND owner) {
   const WChar* mutexName = Config(CFG_RUNNING_MUTEX);
   if (!mutexName) return;
   for (;;) {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, W(mutexName));
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, WinText(mutexName));
     if (!mutex) return;
     CloseHandle(mutex);
     AskToClose(owner);

@@ -8,7 +8,7 @@
 #pragma once
 #include <windows.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 #include "install/install_location.h"
 
 // Asks Windows (10 2004 and later) to ignore, in this process, links that a

@@ -4,11 +4,11 @@
 #include <sddl.h>
 
 #include "env/app_message_win32.h"
-#include "env/kernel32_function_win32.h"
+#include "base/kernel32_function_win32.h"
 #include "install/install_text.h"
 #include "install/registry_value_win32.h"
 #include "install/target_checks.h"
-#include "startup/dll_safety_win32.h"
+#include "base/system_library_win32.h"
 
 namespace {
 
@@ -73,15 +73,15 @@ void ReadProgramFilesFolders() {
 }
 
 void ReadSystemFolders() {
-  UINT n = GetWindowsDirectoryW(W(WindowsDir), PATH_CAPACITY);
+  UINT n = GetWindowsDirectoryW(WinText(WindowsDir), PATH_CAPACITY);
   if (n == 0 || n >= PATH_CAPACITY) WindowsDir[0] = 0;
   static const wchar_t* const kShared[] = {L"%ProgramData%", L"%ALLUSERSPROFILE%", L"%PUBLIC%", L"%PUBLIC%\\.."};
   for (int i = 0; i < 4; ++i) {
     WChar expanded[PATH_CAPACITY];
-    DWORD got = ExpandEnvironmentStringsW(kShared[i], W(expanded), PATH_CAPACITY);
+    DWORD got = ExpandEnvironmentStringsW(kShared[i], WinText(expanded), PATH_CAPACITY);
     // An unset variable stays as it is, and names no folder.
     if (got == 0 || got > PATH_CAPACITY || expanded[0] == u'%' ||
-        !GetFullPathNameW(W(expanded), PATH_CAPACITY, W(SharedFolders[i]), nullptr))
+        !GetFullPathNameW(WinText(expanded), PATH_CAPACITY, WinText(SharedFolders[i]), nullptr))
       SharedFolders[i][0] = 0;
   }
 }
@@ -139,24 +139,24 @@ bool Hold(HANDLE handle) {
 }
 
 // Upper case by the system's rules, as the file system compares names.
-void FoldCase(WChar* text) { CharUpperBuffW(W(text), WideLength(text)); }
+void FoldCase(WChar* text) { CharUpperBuffW(WinText(text), WideLength(text)); }
 
 // The path as the file system would name it: full, without "." and "..",
 // with backslashes and long names.
 void CanonicalPath(const WChar* path, WChar* out) {
-  DWORD n = GetFullPathNameW(W(path), kFinalCapacity, W(out), nullptr);
+  DWORD n = GetFullPathNameW(WinText(path), kFinalCapacity, WinText(out), nullptr);
   if (n == 0 || n >= kFinalCapacity) {
     WideCopy(out, kFinalCapacity, path);
     return;
   }
-  n = GetLongPathNameW(W(out), W(out), kFinalCapacity);
+  n = GetLongPathNameW(WinText(out), WinText(out), kFinalCapacity);
   (void)n;  // a level that is not there yet keeps its name as given
 }
 
 DWORD CheckFinalPath(HANDLE handle, const WChar* path) {
   if (!GetFinalPath) return 0;  // XP
   WChar final[kFinalCapacity], asked[kFinalCapacity];
-  DWORD n = GetFinalPath(handle, W(final), kFinalCapacity, 0);  // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
+  DWORD n = GetFinalPath(handle, WinText(final), kFinalCapacity, 0);  // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
   if (n == 0) return GetLastError();
   if (n >= kFinalCapacity) return ERROR_FILENAME_EXCED_RANGE;
   CanonicalPath(path, asked);
@@ -170,7 +170,7 @@ DWORD CheckFinalPath(HANDLE handle, const WChar* path) {
 DWORD CheckFileFinalPath(HANDLE file, const WChar* path) {
   if (!FinalInstallDir[0]) return 0;
   WChar final[kFinalCapacity], asked[kFinalCapacity];
-  DWORD n = GetFinalPath(file, W(final), kFinalCapacity, kVolumeNameNone);
+  DWORD n = GetFinalPath(file, WinText(final), kFinalCapacity, kVolumeNameNone);
   if (n == 0) return GetLastError();
   if (n >= kFinalCapacity) return ERROR_FILENAME_EXCED_RANGE;
   if (!JoinPath(asked, kFinalCapacity, FinalInstallDir, path + NamePosition)) return ERROR_FILENAME_EXCED_RANGE;
@@ -201,7 +201,7 @@ bool DeleteThrough(HANDLE file, const WChar* path) {
   BOOL dispose = TRUE;
   bool deleted = SetFileInformation && SetFileInformation(file, kFileDispositionInfo, &dispose, sizeof dispose);
   CloseHandle(file);
-  if (!SetFileInformation) deleted = DeleteFileW(W(path));  // XP
+  if (!SetFileInformation) deleted = DeleteFileW(WinText(path));  // XP
   return deleted;
 }
 
@@ -246,7 +246,7 @@ DWORD TakeBack(const WChar* path) {
       !GetSecurityDescriptorDacl(TakenBackRules, &present, &rules, &defaulted))
     return ERROR_INVALID_SECURITY_DESCR;
   EnableOwnershipPrivileges(true);
-  HANDLE folder = CreateFileW(W(path), READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE folder = CreateFileW(WinText(path), READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                               nullptr);
   DWORD error = folder == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -290,7 +290,7 @@ DWORD CheckFolder(const WChar* path, FolderCheck check, HANDLE* held) {
   Prepare();
   // No delete sharing: while the run holds it, the folder can be neither
   // renamed nor removed, and nor can a level above it.
-  HANDLE folder = CreateFileW(W(path), FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+  HANDLE folder = CreateFileW(WinText(path), FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return GetLastError();
@@ -311,7 +311,7 @@ DWORD CheckFolder(const WChar* path, FolderCheck check, HANDLE* held) {
 
 // Opens path's file as it is there, for the same file to be held.
 DWORD HoldWrittenFile(const WChar* path, const BY_HANDLE_FILE_INFORMATION* written) {
-  HANDLE file = CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
   BY_HANDLE_FILE_INFORMATION info;
@@ -326,7 +326,7 @@ DWORD HoldWrittenFile(const WChar* path, const BY_HANDLE_FILE_INFORMATION* writt
 
 // A new file at path, opened for writing and for deletion through its handle.
 HANDLE CreateNewFile(const WChar* path) {
-  return CreateFileW(W(path), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return CreateFileW(WinText(path), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 }  // namespace
@@ -350,7 +350,7 @@ DWORD CheckInstallFolder(const WChar* path, uint32_t namePosition, FolderCheck c
   HANDLE folder = nullptr;
   DWORD error = CheckFolder(path, check, &folder);
   if (error || !GetFinalPath) return error;
-  DWORD n = GetFinalPath(folder, W(FinalInstallDir), kFinalCapacity - 1, kVolumeNameNone);
+  DWORD n = GetFinalPath(folder, WinText(FinalInstallDir), kFinalCapacity - 1, kVolumeNameNone);
   if (n == 0 || n >= kFinalCapacity - 1) {
     FinalInstallDir[0] = 0;
     return n ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
@@ -368,7 +368,7 @@ DWORD MakeFolder(const WChar* path) {
     if (!ProtectedFolder.lpSecurityDescriptor) return ERROR_INVALID_SECURITY_DESCR;
     rights = &ProtectedFolder;
   }
-  return CreateDirectoryW(W(path), rights) ? 0 : GetLastError();
+  return CreateDirectoryW(WinText(path), rights) ? 0 : GetLastError();
 }
 
 DWORD OpenTargetFile(const WChar* path, TargetFile* file) {
@@ -379,7 +379,7 @@ DWORD OpenTargetFile(const WChar* path, TargetFile* file) {
   if (file->Handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
     // What is there is refused as before: a link, a file with another name,
     // a file in use.
-    HANDLE old = CreateFileW(W(path), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+    HANDLE old = CreateFileW(WinText(path), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (old == INVALID_HANDLE_VALUE) return GetLastError();
     BY_HANDLE_FILE_INFORMATION info;
@@ -391,7 +391,7 @@ DWORD OpenTargetFile(const WChar* path, TargetFile* file) {
     file->Handle = CreateNewFile(file->Written);
     if (file->Handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
       // Left by a run that was stopped: gone through its own handle.
-      HANDLE left = CreateFileW(W(file->Written), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+      HANDLE left = CreateFileW(WinText(file->Written), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       if (left != INVALID_HANDLE_VALUE) DeleteThrough(left, file->Written);
       file->Handle = CreateNewFile(file->Written);
@@ -417,7 +417,7 @@ DWORD CommitTargetFile(TargetFile* file, const WChar* path, bool hold) {
   CloseHandle(file->Handle);
   file->Handle = INVALID_HANDLE_VALUE;
   if (file->Replacing && !SetFileInformation &&  // XP
-      !MoveFileExW(W(file->Written), W(path), MOVEFILE_REPLACE_EXISTING))
+      !MoveFileExW(WinText(file->Written), WinText(path), MOVEFILE_REPLACE_EXISTING))
     return GetLastError();
   return hold ? HoldWrittenFile(path, &written) : error;
 }
@@ -434,7 +434,7 @@ DWORD MoveLockedFileAside(const WChar* path) {
   uint32_t letterAt = WideLength(candidate) - 1;
   for (WChar letter = u'a';; ++letter) {
     candidate[letterAt] = letter;
-    HANDLE left = CreateFileW(W(candidate), DELETE | FILE_READ_ATTRIBUTES,
+    HANDLE left = CreateFileW(WinText(candidate), DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (left == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) break;
@@ -442,7 +442,7 @@ DWORD MoveLockedFileAside(const WChar* path) {
     if (letter == u'z') break;
   }
   // A running program's image shares read and delete, so DELETE opens it.
-  HANDLE file = CreateFileW(W(path), DELETE | FILE_READ_ATTRIBUTES,
+  HANDLE file = CreateFileW(WinText(path), DELETE | FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
@@ -450,9 +450,9 @@ DWORD MoveLockedFileAside(const WChar* path) {
   DWORD error = CheckOpenedFile(file, &info);
   if (!error) error = SetFileInformation ? RenameByHandle(file, candidate, false) : 0;
   CloseHandle(file);
-  if (!error && !SetFileInformation && !MoveFileW(W(path), W(candidate))) error = GetLastError();  // XP
+  if (!error && !SetFileInformation && !MoveFileW(WinText(path), WinText(candidate))) error = GetLastError();  // XP
   // Only a name this run moved there is deleted at restart.
-  if (!error) MoveFileExW(W(candidate), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (!error) MoveFileExW(WinText(candidate), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   return error;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // Desktop (when asked) and start-menu shortcuts of a fresh installation.
 void CreateShortcuts(const WChar* installDir, int desktop);

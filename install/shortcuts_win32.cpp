@@ -7,7 +7,7 @@
 #include "env/app_message_win32.h"
 #include "install/install_location.h"
 #include "package/package.h"
-#include "ui/log_output.h"
+#include "install/log_output.h"
 
 namespace {
 
@@ -22,11 +22,11 @@ bool CreateShellLink(const WChar* link, const WChar* target, const WChar* argume
     shellLink->Release();
     return false;
   }
-  shellLink->SetPath(W(target));
-  if (arguments) shellLink->SetArguments(W(arguments));
-  if (directory) shellLink->SetWorkingDirectory(W(directory));
-  if (icon) shellLink->SetIconLocation(W(icon), iconIndex);
-  HRESULT saved = file->Save(W(link), TRUE);
+  shellLink->SetPath(WinText(target));
+  if (arguments) shellLink->SetArguments(WinText(arguments));
+  if (directory) shellLink->SetWorkingDirectory(WinText(directory));
+  if (icon) shellLink->SetIconLocation(WinText(icon), iconIndex);
+  HRESULT saved = file->Save(WinText(link), TRUE);
   file->Release();
   shellLink->Release();
   return SUCCEEDED(saved);
@@ -37,7 +37,7 @@ bool CreateShellLink(const WChar* link, const WChar* target, const WChar* argume
 void MakeShortcut(int folder, const WChar* logLine, const WChar* target, const WChar* arguments,
                   const WChar* installDir, const WChar* icon) {
   WChar link[PATH_CAPACITY];
-  if (!SHGetSpecialFolderPathW(nullptr, W(link), folder, TRUE)) return;
+  if (!SHGetSpecialFolderPathW(nullptr, WinText(link), folder, TRUE)) return;
   if (!MakeLinkPath(link, PATH_CAPACITY, Config(CFG_PRODUCT_NAME))) return;
   AppendLog(logLine);
   CreateShellLink(link, target, arguments, installDir, icon, 0);

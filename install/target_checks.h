@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // True when final (a handle's final path, as GetFinalPathNameByHandleW gives
 // it: \\?\C:\... or \\?\UNC\server\...) names the same place as asked (a full

@@ -5,7 +5,7 @@
 #include <lzma.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 #include "package/package_format.h"
 #include "package/sha256.h"
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "env/text_capacities.h"
-#include "env/wide_text.h"
+#include "base/text_capacities.h"
+#include "base/wide_text.h"
 #include "package/installable_name.h"
 #include "packer/quoted_text.h"
 

@@ -5,7 +5,3 @@
 // loaded: restricts the search to the system directory, or, where Windows
 // cannot, preloads from there the DLLs it would otherwise look for beside us.
 void RestrictDllSearch();
-
-// name (e.g. L"msftedit.dll") loaded by its full system-directory path, its
-// dependencies searched from there first (LOAD_WITH_ALTERED_SEARCH_PATH).
-HMODULE LoadSystemLibrary(const wchar_t* name);

@@ -1,6 +1,6 @@
 // UnsupportedOsTarget: what the refusal of an unsupported Windows may open.
 #pragma once
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // True for a URL (a scheme of two or more characters and a colon, such as
 // https:) or a full path (drive letter, colon and backslash; or \\server\).

@@ -15,48 +15,17 @@
 #include "install/safe_target.h"
 #include "startup/dll_safety_win32.h"
 #include "startup/os_target.h"
-#include "startup/package_wait.h"
-#include "startup/refusal_texts.h"
+#include "env/refusal_texts.h"
+#include "env/refusals.h"
 #include "startup/silent_install.h"
 #include "ui/dialog_ids.h"
 #include "ui/wizard.h"
-
-namespace {
-
-// Refusals: error icon, the system's caption. Before the wizard there is no
-// owner; once it is there, it owns the box, which is then modal to it.
-int ShowRefusal(const WChar* text, HWND owner = nullptr) { return MessageBoxW(owner, W(text), nullptr, MB_ICONERROR); }
-
-// A valid package that only needs more memory than this process can get is
-// no damaged one.
-void RefuseLoad(LoadResult loaded, HWND owner = nullptr) {
-  ShowRefusal(loaded == LOAD_NO_MEMORY ? kNoMemoryText : kDamagedText, owner);
-}
-
-void ShowDecodedShare(void* bar) {
-  SendMessageW(static_cast<HWND>(bar), PBM_SETPOS, PackageDecodedShare(), 0);
-}
-
-}  // namespace
-
-void WaitForPackage(HWND bar) {
-  LoadResult rest = AwaitPackage(bar ? ShowDecodedShare : nullptr, bar);
-  if (rest == LOAD_OK) return;
-  RefuseLoad(rest, bar ? GetParent(bar) : nullptr);
-  ExitProcess(1);
-}
-
-void ShowArchitectureMessage(uint32_t mask) {
-  WChar text[256];
-  FormatArchitectureMessage(mask, text, 256);
-  ShowRefusal(text);
-}
 
 int SetupMain(HINSTANCE instance, const char* commandTail) {
   ProbeSystem();
   LoadResult loaded = LoadPackage(OsClass, ArchClass);
   if (loaded != LOAD_OK) {
-    RefuseLoad(loaded);
+    RefuseLoad(loaded, nullptr);
     return 1;
   }
   const PackageHeader* header = Package.Header;
@@ -67,16 +36,16 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
     // target opens unelevated, as the product after Finish does; a relative
     // one would be found in a folder of the caller's choosing, and is not.
     const WChar* target = Config(CFG_UNSUPPORTED_OS_TARGET);
-    if (ShowRefusal(kUnsupportedOsText) == IDOK && IsAbsoluteTarget(target)) LaunchViaDesktopShell(target, u"");
+    if (ShowRefusal(kUnsupportedOsText, nullptr) == IDOK && IsAbsoluteTarget(target)) LaunchViaDesktopShell(target, u"");
     return 1;
   }
   if (admission == SYSTEM_ARCH_REFUSED) {
-    ShowArchitectureMessage(header->ArchMask);
+    RefuseArchitecture(header->ArchMask);
     return 1;
   }
   ChooseLanguage();
   if (!IsUserAnAdmin()) {  // shell32 ordinal 680
-    ShowRefusal(GetText(TXT_NEED_ADMIN));
+    ShowRefusal(GetText(TXT_NEED_ADMIN), nullptr);
     return 1;
   }
   // Never uninitialised: the shortcuts rely on it until the process ends.
@@ -85,9 +54,9 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
   // wizard's user has seen the outcome.
   if (IsSilentSwitch(commandTail)) return RunSilentInstall();
   InitCommonControls();  // comctl32 ordinal 17
-  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
-                  reinterpret_cast<LPARAM>(instance));
-  return 0;
+  INT_PTR closed = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
+                                   reinterpret_cast<LPARAM>(instance));
+  return closed == WIZARD_PACKAGE_DAMAGED ? 1 : 0;
 }
 
 extern "C" void WINAPI ProcessEntry() {

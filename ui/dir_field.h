@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 // Shows path (PATH_CAPACITY characters; the product folder appended first
 // when appendProductFolder is set) in the field. A path too long for the

@@ -7,7 +7,7 @@
 
 void SetDirField(WChar* path, HWND dialog, bool appendProductFolder) {
   if (appendProductFolder) AppendProductFolder(path, PATH_CAPACITY, Config(CFG_PRODUCT_NAME));
-  SetDlgItemTextW(dialog, IDC_DIR_EDIT, W(path));
+  SetDlgItemTextW(dialog, IDC_DIR_EDIT, WinText(path));
 }
 
 uint32_t ReadDirField(HWND dialog, WChar* buffer, uint32_t capacity) {
@@ -16,7 +16,7 @@ uint32_t ReadDirField(HWND dialog, WChar* buffer, uint32_t capacity) {
   // A text that GetDlgItemTextW would cut is refused rather than shortened.
   int total = GetWindowTextLengthW(GetDlgItem(dialog, IDC_DIR_EDIT));
   if (total <= 0 || static_cast<uint32_t>(total) >= capacity) return 0;
-  int n = GetDlgItemTextW(dialog, IDC_DIR_EDIT, W(buffer), static_cast<int>(capacity));
+  int n = GetDlgItemTextW(dialog, IDC_DIR_EDIT, WinText(buffer), static_cast<int>(capacity));
   if (n <= 0) {
     buffer[0] = 0;
     return 0;

@@ -11,6 +11,11 @@ enum WizardPage {
   PAGE_FAILED = 5,
 };
 
+// What DialogBoxParamW returns: the user closed the wizard, whatever its
+// outcome, or the rest of the package turned out damaged before anything
+// was written (the setup then exits with 1).
+enum : INT_PTR { WIZARD_CLOSED = 0, WIZARD_PACKAGE_DAMAGED = 1 };
+
 // The dialog procedure given to DialogBoxParamW; the initialisation
 // parameter is the stub's module instance.
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

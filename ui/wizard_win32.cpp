@@ -9,18 +9,19 @@
 
 #include "env/app_message_win32.h"
 #include "env/localised_strings.h"
-#include "env/text_capacities.h"
+#include "base/text_capacities.h"
+#include "env/refusals.h"
+#include "install/install_flow.h"
 #include "install/install_location.h"
 #include "install/install_run.h"
 #include "install/launch.h"
 #include "install/running_instances.h"
 #include "package/package.h"
-#include "startup/dll_safety_win32.h"
-#include "startup/package_wait.h"
+#include "base/system_library_win32.h"
 #include "ui/dialog_ids.h"
 #include "ui/dir_field.h"
 #include "ui/license_text.h"
-#include "ui/log_output.h"
+#include "install/log_output.h"
 #include "ui/wizard.h"
 
 namespace {
@@ -36,6 +37,8 @@ const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_ED
 // The install path buffer of the wizard's run: InstallDir, then relative names.
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
+// The rich text pane: the licence, then the installation log.
+HWND TextPane;
 // From Install to the outcome page. The run's waits take in messages (the
 // package, the folder question, the file phase, the configure command): no
 // command may start anything meanwhile.
@@ -64,7 +67,7 @@ void ShowControl(HWND dialog, int id, bool show) {
   ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE);
 }
 
-void SetControlText(HWND dialog, int id, const WChar* text) { SetDlgItemTextW(dialog, id, W(text)); }
+void SetControlText(HWND dialog, int id, const WChar* text) { SetDlgItemTextW(dialog, id, WinText(text)); }
 
 bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
@@ -134,12 +137,12 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
 
 void ShowLicenseText() {
   LicenseText license = PrepareLicenseText(&Package);
-  if (license.Text && LogPane) {
+  if (license.Text && TextPane) {
     // Narrow text in the system code page. EM_SETTEXTEX, unlike WM_SETTEXT
     // to a Unicode window class, reaches the control unconverted, so it can
     // recognise RTF (shown formatted); other text shows plain in the pane font.
     SETTEXTEX mode = {ST_DEFAULT, CP_ACP};
-    SendMessageW(LogPane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&mode), reinterpret_cast<LPARAM>(license.Text));
+    SendMessageW(TextPane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&mode), reinterpret_cast<LPARAM>(license.Text));
   }
   ReleaseLicenseText(&license);
 }
@@ -148,21 +151,21 @@ void ShowLicenseText() {
 // its end (size, bold, colour, alignment) would otherwise carry over to every
 // log line.
 void ClearPaneForLog() {
-  if (!LogPane) return;
-  SetWindowTextW(LogPane, L"");
-  SendMessageW(LogPane, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont), FALSE);
+  if (!TextPane) return;
+  SetWindowTextW(TextPane, L"");
+  SendMessageW(TextPane, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont), FALSE);
   CHARFORMAT2W plain;
   ZeroMemory(&plain, sizeof plain);
   plain.cbSize = sizeof plain;
   plain.dwMask = CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_STRIKEOUT | CFM_COLOR | CFM_BACKCOLOR;
   plain.dwEffects = CFE_AUTOCOLOR | CFE_AUTOBACKCOLOR;
-  SendMessageW(LogPane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&plain));
+  SendMessageW(TextPane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&plain));
   PARAFORMAT2 paragraph;
   ZeroMemory(&paragraph, sizeof paragraph);
   paragraph.cbSize = sizeof paragraph;
   paragraph.dwMask = PFM_ALIGNMENT | PFM_STARTINDENT | PFM_RIGHTINDENT | PFM_OFFSET;
   paragraph.wAlignment = PFA_LEFT;
-  SendMessageW(LogPane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+  SendMessageW(TextPane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
 }
 
 // The Browse button shares its row with the directory field; a label longer
@@ -200,7 +203,8 @@ void FitBrowseButton(HWND dialog) {
 
 void InitWizard(HWND dialog, HINSTANCE instance) {
   HFONT titleFont = CreateDialogFont(12, FW_BOLD);
-  LogPane = CreateTextPane(dialog, instance);
+  TextPane = CreateTextPane(dialog, instance);
+  SetLogPane(TextPane);
   ShowLicenseText();
   SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);
   // The only ways out are Cancel/Finish (or Escape), never the close box.
@@ -218,7 +222,7 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
 
   WChar title[TITLE_TEXT_CAPACITY];
   FormatWindowTitle(title);
-  SetWindowTextW(dialog, W(title));
+  SetWindowTextW(dialog, WinText(title));
 
   CheckDlgButton(dialog, IDC_DESKTOP_SHORTCUT, BST_CHECKED);
   SetControlText(dialog, IDC_ACCEPT, GetText(TXT_ACCEPT));
@@ -230,13 +234,8 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
   SetPage(dialog, PAGE_LICENSE);
 
   WChar dir[PATH_CAPACITY];
-  dir[0] = 0;
-  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY) ? 0 : 1;
-  bool append = false;
-  if (FreshInstall)
-    append = GetDefaultInstallDir(dir, true);
-  else
-    CheckDlgButton(dialog, IDC_ACCEPT, BST_CHECKED);
+  bool append = ChooseInstallDir(dir);
+  if (!FreshInstall) CheckDlgButton(dialog, IDC_ACCEPT, BST_CHECKED);
   // Setting the field raises its change notification, which judges IDC_NEXT.
   SetDirField(dir, dialog, append);
   SetControlText(dialog, IDC_NEXT, GetText(FreshInstall ? TXT_NEXT : TXT_INSTALL));
@@ -273,6 +272,17 @@ void ReturnFromInstallingPage(HWND dialog) {
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_NEXT)), TRUE);
 }
 
+void ShowDecodedShare(void* bar) {
+  SendMessageW(static_cast<HWND>(bar), PBM_SETPOS, PackageDecodedShare(), 0);
+}
+
+void ShowWaitCursor(HWND) { SetCursor(LoadCursorW(nullptr, IDC_WAIT)); }
+
+void ShowInstallingPageWaiting(HWND dialog) {
+  ShowInstallingPage(dialog);
+  ShowWaitCursor(dialog);
+}
+
 void InstallAsChosen(HWND dialog) {
   int desktopShortcut = IsChecked(dialog, IDC_DESKTOP_SHORTCUT) ? 1 : 0;
   uint32_t namePosition = ReadDirField(dialog, InstallPath, PATH_CAPACITY);
@@ -292,23 +302,20 @@ void InstallAsChosen(HWND dialog) {
   bool waited = !IsPackageComplete();
   if (waited) ShowInstallingPage(dialog);
   // Also when the decoding has ended: it may have ended in damage.
-  WaitForPackage(bar);
+  LoadResult rest = AwaitPackage(ShowDecodedShare, bar);
+  if (rest != LOAD_OK) {
+    RefuseLoad(rest, dialog);
+    EndDialog(dialog, WIZARD_PACKAGE_DAMAGED);
+    return;
+  }
   if (waited) SendMessageW(bar, PBM_SETPOS, 0, 0);
-  TargetDirState target = CreateTargetDir(InstallPath);
-  bool refused = target == TARGET_FAILED;
-  if (!refused && target == TARGET_EXISTS && FreshInstall &&
-      ShowAppMessage(dialog, MB_YESNO | MB_ICONQUESTION, GetText(TXT_FOLDER_EXISTS_FMT), InstallPath) == IDNO)
-    refused = true;
-  if (!refused && !PrepareTarget(InstallPath, namePosition)) refused = true;
-  if (refused) {
+  if (!PrepareInstall(InstallPath, namePosition, dialog)) {
     if (waited) ReturnFromInstallingPage(dialog);
     return;
   }
-  CloseRunningInstances(dialog);
-
-  if (!waited) ShowInstallingPage(dialog);
-  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  int result = RunInstall(dialog, InstallPath, namePosition, desktopShortcut);
+  HCURSOR previous = GetCursor();
+  int result = InstallPrepared(dialog, bar, InstallPath, namePosition, desktopShortcut,
+                               waited ? ShowWaitCursor : ShowInstallingPageWaiting);
   SetPage(dialog, result ? PAGE_FAILED : PAGE_DONE);
   SetCursor(previous);
 }
@@ -346,7 +353,7 @@ void BrowseForInstallDir(HWND dialog) {
   ZeroMemory(&info, sizeof info);
   info.hwndOwner = dialog;
   info.pidlRoot = root;
-  info.lpszTitle = W(GetText(TXT_BROWSE_PROMPT));
+  info.lpszTitle = WinText(GetText(TXT_BROWSE_PROMPT));
   info.ulFlags = kBrowseFlags;
   info.lpfn = BrowseCallback;
   info.lParam = reinterpret_cast<LPARAM>(dir);
@@ -354,7 +361,7 @@ void BrowseForInstallDir(HWND dialog) {
   HRESULT init = CoInitialize(nullptr);
   LPITEMIDLIST picked = SHBrowseForFolderW(&info);
   if (picked) {
-    if (SHGetPathFromIDListW(picked, W(dir)) && GetFileAttributesW(W(dir)) != INVALID_FILE_ATTRIBUTES)
+    if (SHGetPathFromIDListW(picked, WinText(dir)) && GetFileAttributesW(WinText(dir)) != INVALID_FILE_ATTRIBUTES)
       SetDirField(dir, dialog, true);
     FreeIdList(picked);
   }

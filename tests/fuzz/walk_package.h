@@ -3,8 +3,8 @@
 #pragma once
 #include <string.h>
 
-#include "env/text_capacities.h"
-#include "env/wide_text.h"
+#include "base/text_capacities.h"
+#include "base/wide_text.h"
 #include "install/install_text.h"
 #include "package/package_loader.h"
 

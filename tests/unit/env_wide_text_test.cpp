@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 namespace {
 

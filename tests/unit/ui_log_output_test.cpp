@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "env/wide_text.h"
-#include "ui/log_output_batch.h"
+#include "base/wide_text.h"
+#include "install/log_output_batch.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 uint32_t WideLength(const WChar* text) {
   uint32_t n = 0;

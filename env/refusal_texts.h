@@ -2,7 +2,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 extern const WChar kDamagedText[];
 extern const WChar kNoMemoryText[];

@@ -1,4 +1,4 @@
-#include "startup/refusal_texts.h"
+#include "env/refusal_texts.h"
 
 #include "env/system_probes.h"
 

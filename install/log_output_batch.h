@@ -11,7 +11,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
 enum : uint32_t {
   LOG_LINE_CAPACITY = 256,

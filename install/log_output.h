@@ -2,9 +2,11 @@
 #pragma once
 #include <windows.h>
 
-#include "env/wide_text.h"
+#include "base/wide_text.h"
 
-extern HWND LogPane;  // null in a silent installation
+// The wizard's text pane, which the log writes into; null in a silent
+// installation.
+void SetLogPane(HWND pane);
 
 // Formats one line (at most 255 characters) and appends it to LogPane. On
 // the pane's thread it shows at once; between HoldLog and ReleaseLog it

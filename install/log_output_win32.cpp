@@ -1,17 +1,17 @@
-#include "ui/log_output.h"
+#include "install/log_output.h"
 
 #include <richedit.h>
 
 #include "env/app_message_win32.h"
-#include "ui/log_output_batch.h"
-
-HWND LogPane;
+#include "install/log_output_batch.h"
 
 namespace {
 
+HWND LogPane;
+
 // Held lines pass from the thread writing the files to the pane's thread.
-// The writer never sends to the pane, whose thread answers no messages
-// meanwhile; it waits only for room in the held lines.
+// The writer never sends to the pane, which would make it wait for the
+// pane's thread at every line; it waits only for room in the held lines.
 LogBatch PendingLines;
 CRITICAL_SECTION PendingLock;
 HANDLE LinesTaken;  // auto-reset: the pane's thread took the held lines
@@ -89,3 +89,5 @@ void ReleaseLog() {
   ReleaseLines(&PendingLines, GetTickCount(), TakeLines);
   ShowTakenLines();
 }
+
+void SetLogPane(HWND pane) { LogPane = pane; }

@@ -1,4 +1,4 @@
-#include "ui/log_output_batch.h"
+#include "install/log_output_batch.h"
 
 namespace {
 

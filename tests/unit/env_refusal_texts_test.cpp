@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "startup/refusal_texts.h"
+#include "env/refusal_texts.h"
 
 namespace {
 

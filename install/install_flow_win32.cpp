@@ -1,0 +1,29 @@
+#include "install/install_flow.h"
+
+#include "env/app_message_win32.h"
+#include "env/localised_strings.h"
+#include "install/install_location.h"
+#include "install/install_run.h"
+#include "install/running_instances.h"
+
+bool ChooseInstallDir(WChar* dir) {
+  dir[0] = 0;
+  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY) ? 0 : 1;
+  return FreshInstall && GetDefaultInstallDir(dir, true);
+}
+
+bool PrepareInstall(WChar* path, uint32_t namePosition, HWND window) {
+  TargetDirState target = CreateTargetDir(path);
+  if (target == TARGET_FAILED) return false;
+  if (window && target == TARGET_EXISTS && FreshInstall &&
+      ShowAppMessage(window, MB_YESNO | MB_ICONQUESTION, GetText(TXT_FOLDER_EXISTS_FMT), path) == IDNO)
+    return false;
+  return PrepareTarget(path, namePosition);
+}
+
+int InstallPrepared(HWND window, HWND bar, WChar* path, uint32_t namePosition, int desktopShortcut,
+                    void (*onRunning)(HWND window)) {
+  CloseRunningInstances(window);
+  if (onRunning) onRunning(window);
+  return RunInstall(window, bar, path, namePosition, desktopShortcut);
+}
