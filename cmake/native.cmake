@@ -50,6 +50,8 @@ else()
   target_link_libraries(unit_tests PRIVATE packerlib GTest::gtest GTest::gtest_main)
   include(GoogleTest)
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+  # No include goes up the order of the rooms.
+  add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check_layers.py ${CMAKE_SOURCE_DIR})
 
   # Wine tests need the cross-built stub; each test file is one ctest entry.
   if(NOT SANITIZE)

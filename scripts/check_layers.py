@@ -3,7 +3,7 @@
 
 The rooms, bottom to top: base <- package <- env <- install <- ui <- startup.
 The packer may use any room below ui; resources/ holds data every room may
-read. Run by the tests; prints each include that goes up."""
+read. Run by the tests (ctest: layers); prints each include that goes up."""
 import re
 import sys
 from pathlib import Path
