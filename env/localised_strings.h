@@ -12,7 +12,7 @@ uint32_t ChooseLanguageIndex(const LanguageEntry* languages, uint32_t count, uin
 
 // Win32: chooses from GetUserDefaultLangID; called once at start-up.
 void ChooseLanguage();
-// The chosen language's text for id (0..22); never null.
+// The chosen language's text for id (a TextId); never null.
 const WChar* GetText(int id);
 
 // ProductName, one blank, ProductVersion; cut to capacity.

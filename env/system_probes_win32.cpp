@@ -1,7 +1,9 @@
 #include <windows.h>
 
 #include "env/system_probes.h"
+
 #include "base/kernel32_function_win32.h"
+#include "base/windows_version_win32.h"
 
 namespace {
 
@@ -10,11 +12,9 @@ typedef BOOL(WINAPI* RedirectionFn)(PVOID*);
 typedef BOOL(WINAPI* RevertFn)(PVOID);
 
 uint32_t GetOsClass() {
-  OSVERSIONINFOW info;
-  ZeroMemory(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;  // 276: the plain structure
-  GetVersionExW(&info);
-  return ClassifyOsVersion(info.dwMajorVersion, info.dwMinorVersion);
+  DWORD major = 0, minor = 0;
+  GetWindowsVersion(&major, &minor);
+  return ClassifyOsVersion(major, minor);
 }
 
 uint32_t GetArchClass() {

@@ -1,5 +1,6 @@
 #include "install/configure_command.h"
 
+#include "base/message_pump_win32.h"
 #include "env/app_message_win32.h"
 #include "install/install_location.h"
 #include "install/safe_target.h"
@@ -7,23 +8,6 @@
 #include "install/log_output.h"
 
 namespace {
-
-void PumpMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-void WaitPumping(HANDLE handle) {
-  for (;;) {
-    PumpMessages();
-    DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
-    if (r != WAIT_OBJECT_0 + 1) break;
-  }
-  PumpMessages();
-}
 
 // Nothing waits for a command that cannot be started, and its exit code is
 // not looked at. It starts in directory: the setup's own current directory
@@ -41,7 +25,8 @@ void RunAndWait(WChar* commandLine, const WChar* directory) {
   ReleaseTargetHolds();
   if (!started) return;
   CloseHandle(process.hThread);
-  WaitPumping(process.hProcess);
+  WaitDispatchingMessages(process.hProcess, INFINITE, nullptr, nullptr);
+  DispatchWaitingMessages();
   CloseHandle(process.hProcess);
 }
 

@@ -8,7 +8,7 @@
 
 bool ChooseInstallDir(WChar* dir) {
   dir[0] = 0;
-  FreshInstall = FindPreviousInstall(dir, PATH_CAPACITY) ? 0 : 1;
+  FreshInstall = !FindPreviousInstall(dir, PATH_CAPACITY);
   return FreshInstall && GetDefaultInstallDir(dir, true);
 }
 

@@ -9,9 +9,9 @@
 
 enum : uint32_t { PATH_CAPACITY = 260, VERSION_CAPACITY = 32 };
 
-extern int FreshInstall;                         // 1: no earlier installation found
+extern bool FreshInstall;                        // no earlier installation found
 extern WChar PreviousVersion[VERSION_CAPACITY];  // earlier DisplayVersion, "" when none
-extern int CustomLaunch;                         // 1: the package supplied LaunchCommand
+extern bool CustomLaunch;                        // the package supplied LaunchCommand
 
 // True when an earlier installation was found; dir then holds its
 // InstallLocation, or is empty when that cannot be read as a string.
@@ -28,7 +28,7 @@ enum TargetDirState { TARGET_EXISTS, TARGET_CREATED, TARGET_FAILED };
 // TARGET_CREATED after creating its last level (see MakeFolder for its
 // rights), TARGET_FAILED otherwise. Sets TargetDirCreated.
 TargetDirState CreateTargetDir(const WChar* installDir);
-extern int TargetDirCreated;  // 1: this run made the install directory
+extern bool TargetDirCreated;  // this run made the install directory
 // True when InstallDir (ending at namePosition) + MainProgram fits the path
 // buffer; PrepareTarget refuses otherwise.
 bool ProgramPathFits(uint32_t namePosition);

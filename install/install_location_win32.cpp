@@ -6,10 +6,10 @@
 #include "install/safe_target.h"
 #include "package/package.h"
 
-int FreshInstall;
+bool FreshInstall;
 WChar PreviousVersion[VERSION_CAPACITY];
-int CustomLaunch;
-int TargetDirCreated;
+bool CustomLaunch;
+bool TargetDirCreated;
 
 namespace {
 
@@ -72,7 +72,7 @@ TargetDirState CreateTargetDir(const WChar* installDir) {
   while (n && parent[n - 1] != u'\\') --n;
   parent[n] = 0;
   if (!n || CheckExistingFolder(parent, FOLDER_LINKS_ONLY) || MakeFolder(installDir)) return TARGET_FAILED;
-  TargetDirCreated = 1;
+  TargetDirCreated = true;
   return TARGET_CREATED;
 }
 
@@ -85,7 +85,7 @@ bool ProgramPathFits(uint32_t namePosition) {
 bool PrepareTarget(WChar* buffer, uint32_t namePosition) {
   if (!ProgramPathFits(namePosition)) return false;
   if (Config(CFG_LAUNCH_COMMAND)) {
-    CustomLaunch = 1;
+    CustomLaunch = true;
     return true;
   }
   WideCopy(buffer + namePosition, PATH_CAPACITY - namePosition, Config(CFG_MAIN_PROGRAM));

@@ -5,7 +5,7 @@
 
 #include "base/wide_text.h"
 
-extern int InstallFinished;
+extern bool InstallFinished;  // the run ended well
 
 // Returns 0 for success, 1 for failure. window is the wizard and bar its
 // progress bar, or both null. pathBuffer holds InstallDir (PATH_CAPACITY

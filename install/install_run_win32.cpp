@@ -13,7 +13,7 @@
 #include "package/package.h"
 #include "install/log_output.h"
 
-int InstallFinished;
+bool InstallFinished;
 
 namespace {
 
@@ -30,7 +30,7 @@ void ShowFilePhase() {
   uint32_t position = static_cast<uint32_t>(WrittenPosition);
   if (TakeBarUpdate(&Progress, position, GetTickCount()))
     SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, position, 0);
-  ShowDueLog();
+  ShowHandedOverLog();
 }
 
 void AdvanceProgress(ProgressState* state, uint32_t count) {
@@ -79,7 +79,7 @@ WChar MadeFolder[PATH_CAPACITY];
 // was only asked about keeps its owner or is refused; the product's own, or
 // one this run made, is taken back whatever it allows.
 FolderCheck ExistingFolderCheck() {
-  return FreshInstall == 1 && !TargetDirCreated ? FOLDER_REFUSE_FOREIGN : FOLDER_TAKE_BACK;
+  return FreshInstall && !TargetDirCreated ? FOLDER_REFUSE_FOREIGN : FOLDER_TAKE_BACK;
 }
 
 // A level that was there already is checked before anything goes into it;
@@ -140,7 +140,7 @@ bool IsMainProgram(const WChar* name) {
 
 // For the failure line of a name that does not fit: the path as far as it
 // fits, with non-ASCII bytes shown as '?'. Only ever logged, never opened.
-void ShowCutName(WChar* path, uint32_t namePosition, const char* name) {
+void CutNameForFailureLine(WChar* path, uint32_t namePosition, const char* name) {
   uint32_t i = namePosition;
   for (; *name && i + 1 < PATH_CAPACITY; ++name, ++i) {
     unsigned char c = static_cast<unsigned char>(*name);
@@ -155,7 +155,7 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   const char* name = Package.NamesArea + entry->NameOffset;
   UINT codePage = (Package.Header->Flags & PH_UTF8_NAMES) ? CP_UTF8 : CP_ACP;
   if (!MultiByteToWideChar(codePage, 0, name, -1, WinText(path + namePosition), static_cast<int>(PATH_CAPACITY - namePosition))) {
-    ShowCutName(path, namePosition, name);
+    CutNameForFailureLine(path, namePosition, name);
     return ERROR_FILENAME_EXCED_RANGE;
   }
   // The name rule lets '/' through: every level is made and checked only
@@ -224,7 +224,7 @@ bool WriteEntries(WChar* path, uint32_t namePosition) {
 // configure command run afterwards, with redirection on.
 bool WriteFiles(WChar* path, uint32_t namePosition) {
   void* redirectionToken = nullptr;
-  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) == 1;
+  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) != 0;
   bool written = CheckInstallDir(path, namePosition) && WriteEntries(path, namePosition);
   if (redirectionDisabled) RevertFsRedirection(redirectionToken);
   return written;
@@ -259,14 +259,14 @@ bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
   // Set before the worker runs: it must never send to the wizard's windows.
   // Each send would wait until the wizard's thread takes it; the lines reach
   // the pane in batches instead.
-  WritingOnWorker = Progress.Bar && HoldLog();
+  WritingOnWorker = Progress.Bar && StartLogHandOver();
   HANDLE worker = WritingOnWorker ? CreateThread(nullptr, 0, WriteFilesOnWorker, nullptr, 0, nullptr) : nullptr;
   if (!worker) {
-    ReleaseLog();
+    EndLogHandOver();
     WritingOnWorker = false;
     return WriteFiles(path, namePosition);
   }
-  HANDLE wakeUps[2] = {worker, LogFullEvent()};
+  HANDLE wakeUps[2] = {worker, LogHandOverFullEvent()};
   while (MsgWaitForMultipleObjects(2, wakeUps, FALSE, PROGRESS_SHOW_MS / 2, QS_ALLINPUT) != WAIT_OBJECT_0) {
     TakeMessagesWithoutInput();
     ShowFilePhase();
@@ -282,7 +282,7 @@ bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
 void EndFilePhase() {
   if (Progress.Bar)
     SendMessageW(static_cast<HWND>(Progress.Bar), PBM_SETPOS, FilePhasePosition(Progress.Written, Progress.Total), 0);
-  ReleaseLog();
+  EndLogHandOver();
 }
 
 // Shortcuts, registration and configure command, with the bar creeping on
@@ -290,7 +290,7 @@ void EndFilePhase() {
 void FinishInstall(HWND window, WChar* path, uint32_t namePosition, int desktopShortcut) {
   // In silent mode there is no window to own the timer, and nothing to show.
   if (window) SetTimer(window, PROGRESS_TIMER_ID, PROGRESS_TIMER_MS, ProgressTimerProc);
-  if (FreshInstall == 1) {
+  if (FreshInstall) {
     path[namePosition] = 0;
     CreateShortcuts(path, desktopShortcut);
   }
@@ -314,6 +314,6 @@ int RunInstall(HWND window, HWND bar, WChar* path, uint32_t namePosition, int de
   if (written) FinishInstall(window, path, namePosition, desktopShortcut);
   ReleaseTargetHolds();
   if (!written) return 1;
-  InstallFinished = 1;
+  InstallFinished = true;
   return 0;
 }

@@ -9,21 +9,21 @@
 void SetLogPane(HWND pane);
 
 // Formats one line (at most 255 characters) and appends it to LogPane. On
-// the pane's thread it shows at once; between HoldLog and ReleaseLog it
+// the pane's thread it shows at once; between StartLogHandOver and EndLogHandOver it
 // comes from the thread writing the files and is held back.
 void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount);
 inline void AppendLog(const WChar* format) { AppendLog(format, nullptr, 0); }
 // On the pane's thread, before the writer starts: from now on lines are held
 // and reach the pane in batches (see log_output_batch.h), each when the
-// pane's thread calls ShowDueLog. False, holding nothing, without a pane or
+// pane's thread calls ShowHandedOverLog. False, holding nothing, without a pane or
 // where the hand-over cannot be set up.
-bool HoldLog();
+bool StartLogHandOver();
 // Signalled when the writer waits for the pane's thread to take the held
-// lines; valid after HoldLog has succeeded.
-HANDLE LogFullEvent();
+// lines; valid after StartLogHandOver has succeeded.
+HANDLE LogHandOverFullEvent();
 // On the pane's thread: shows the held lines if they are due.
-void ShowDueLog();
+void ShowHandedOverLog();
 // On the pane's thread, once the writer has ended: shows every held line
 // and stops holding. Nothing may show the outcome before: the pane would
 // not yet hold every line.
-void ReleaseLog();
+void EndLogHandOver();

@@ -11,13 +11,13 @@ void SendHeld(LogBatch* batch, uint32_t now, LogSink sink) {
 
 }  // namespace
 
-void HoldLines(LogBatch* batch, uint32_t now) {
+void StartBatching(LogBatch* batch, uint32_t now) {
   // Nothing is held while lines are not held back.
   batch->ShownAt = now;
   batch->Holding = true;
 }
 
-bool HoldLine(LogBatch* batch, const WChar* line) {
+bool AddToBatch(LogBatch* batch, const WChar* line) {
   uint32_t length = WideLength(line);
   // A line is far shorter than a batch, so an empty batch always takes it.
   if (batch->Length + length >= LOG_BATCH_CAPACITY) {
@@ -29,11 +29,11 @@ bool HoldLine(LogBatch* batch, const WChar* line) {
   return true;
 }
 
-void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink) {
+void EmitDueBatch(LogBatch* batch, uint32_t now, LogSink sink) {
   if (batch->Length && (batch->Full || now - batch->ShownAt >= LOG_BATCH_MS)) SendHeld(batch, now, sink);
 }
 
-void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink) {
+void EmitBatchAndStop(LogBatch* batch, uint32_t now, LogSink sink) {
   SendHeld(batch, now, sink);
   batch->Holding = false;
 }

@@ -32,13 +32,13 @@ struct LogBatch {
 
 // From now on lines are held back; the first batch is due LOG_BATCH_MS
 // after now.
-void HoldLines(LogBatch* batch, uint32_t now);
+void StartBatching(LogBatch* batch, uint32_t now);
 // Appends line to the held lines. False, with nothing appended, when they
 // have no room for it: they are then due whatever the time.
-bool HoldLine(LogBatch* batch, const WChar* line);
+bool AddToBatch(LogBatch* batch, const WChar* line);
 // Hands the held lines to sink when they are due: LOG_BATCH_MS have passed
 // since the last batch (a large file's line must not wait until the next
 // file's), or they are full.
-void ShowDueLines(LogBatch* batch, uint32_t now, LogSink sink);
+void EmitDueBatch(LogBatch* batch, uint32_t now, LogSink sink);
 // Hands every held line to sink and stops holding lines back.
-void ReleaseLines(LogBatch* batch, uint32_t now, LogSink sink);
+void EmitBatchAndStop(LogBatch* batch, uint32_t now, LogSink sink);

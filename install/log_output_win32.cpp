@@ -50,7 +50,7 @@ void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
     return;
   }
   EnterCriticalSection(&PendingLock);
-  while (!HoldLine(&PendingLines, line)) {
+  while (!AddToBatch(&PendingLines, line)) {
     LeaveCriticalSection(&PendingLock);
     SetEvent(LinesFull);
     WaitForSingleObject(LinesTaken, INFINITE);
@@ -61,7 +61,7 @@ void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
 
 // The log is never undone: without an undo limit the pane would record
 // every inserted line only to drop it.
-bool HoldLog() {
+bool StartLogHandOver() {
   if (!LogPane) return false;
   SendMessageW(LogPane, EM_SETUNDOLIMIT, 0, 0);
   if (!LinesTaken) {
@@ -70,23 +70,23 @@ bool HoldLog() {
     LinesFull = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   }
   if (!LinesTaken || !LinesFull) return false;
-  HoldLines(&PendingLines, GetTickCount());
+  StartBatching(&PendingLines, GetTickCount());
   return true;
 }
 
-HANDLE LogFullEvent() { return LinesFull; }
+HANDLE LogHandOverFullEvent() { return LinesFull; }
 
-void ShowDueLog() {
+void ShowHandedOverLog() {
   if (!PendingLines.Holding) return;
   EnterCriticalSection(&PendingLock);
-  ShowDueLines(&PendingLines, GetTickCount(), TakeLines);
+  EmitDueBatch(&PendingLines, GetTickCount(), TakeLines);
   LeaveCriticalSection(&PendingLock);
   ShowTakenLines();
 }
 
-void ReleaseLog() {
+void EndLogHandOver() {
   if (!PendingLines.Holding) return;
-  ReleaseLines(&PendingLines, GetTickCount(), TakeLines);
+  EmitBatchAndStop(&PendingLines, GetTickCount(), TakeLines);
   ShowTakenLines();
 }
 

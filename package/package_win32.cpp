@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "package/package.h"
+
+#include "base/message_pump_win32.h"
 #include "resources/stub_capabilities.h"
 
 namespace {
@@ -90,21 +92,10 @@ bool IsPackageComplete() { return !RestWorker || WaitForSingleObject(RestWorker,
 uint32_t PackageDecodedShare() { return static_cast<uint32_t>(MulDiv(Load.Decoded, 10000, Package.BlockSize)); }
 
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context) {
-  while (RestWorker) {
-    DWORD woken = MsgWaitForMultipleObjects(1, &RestWorker, FALSE, 50, QS_ALLINPUT);
-    // A decoder that cannot be waited for leaves nothing to trust.
-    if (woken == WAIT_FAILED) return LOAD_BAD_DATA;
-    if (woken == WAIT_OBJECT_0) {
-      CloseHandle(RestWorker);
-      RestWorker = nullptr;
-      break;
-    }
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (onWait) onWait(context);
-  }
+  if (!RestWorker) return RestResult;
+  // A decoder that cannot be waited for leaves nothing to trust.
+  if (!WaitDispatchingMessages(RestWorker, 50, onWait, context)) return LOAD_BAD_DATA;
+  CloseHandle(RestWorker);
+  RestWorker = nullptr;
   return RestResult;
 }

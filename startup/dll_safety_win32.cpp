@@ -2,6 +2,7 @@
 
 #include "base/kernel32_function_win32.h"
 #include "base/system_library_win32.h"
+#include "base/windows_version_win32.h"
 
 namespace {
 
@@ -10,11 +11,9 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 typedef BOOL(WINAPI* SetDllDirectoryFn)(LPCWSTR);
 
 bool IsVista() {
-  OSVERSIONINFOW info;
-  ZeroMemory(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  GetVersionExW(&info);
-  return info.dwMajorVersion == 6 && info.dwMinorVersion == 0;
+  DWORD major = 0, minor = 0;
+  GetWindowsVersion(&major, &minor);
+  return major == 6 && minor == 0;
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include "ui/dialog_ids.h"
 #include "ui/wizard.h"
 
+namespace {
+
 int SetupMain(HINSTANCE instance, const char* commandTail) {
   ProbeSystem();
   LoadResult loaded = LoadPackage(OsClass, ArchClass);
@@ -58,6 +60,11 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
                                    reinterpret_cast<LPARAM>(instance));
   return closed == WIZARD_PACKAGE_DAMAGED ? 1 : 0;
 }
+
+}  // namespace
+
+// The image's entry point (the link names it), in place of the C runtime's.
+extern "C" void WINAPI ProcessEntry();
 
 extern "C" void WINAPI ProcessEntry() {
   RestrictDllSearch();

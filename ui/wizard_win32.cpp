@@ -26,6 +26,9 @@
 
 namespace {
 
+// A read-only, multi-line pane that scrolls down with what is added.
+const DWORD kTextPaneStyle =
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
 const COLORREF kErrorBarColour = 0x000000F0;  // red 240
 // Vista's progress-bar state, absent from the XP-level headers.
 const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -117,7 +120,7 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
   for (int i = 0; i < 2 && !pane; ++i) {
     // By full path: a DLL of the same name beside the setup file must not load.
     if (!LoadSystemLibrary(kLibraries[i])) continue;
-    pane = CreateWindowExW(0, kClasses[i], L"", 0x50210844, frame.left, frame.top, frame.right - frame.left,
+    pane = CreateWindowExW(0, kClasses[i], L"", kTextPaneStyle, frame.left, frame.top, frame.right - frame.left,
                            frame.bottom - frame.top, dialog,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RICHTEXT)), instance, nullptr);
   }

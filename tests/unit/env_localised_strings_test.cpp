@@ -97,7 +97,7 @@ TEST_F(PackageTexts, GetTextFollowsTheChosenLanguage) {
   EXPECT_EQ(std::u16string(GetText(TXT_TITLE_FMT)), u"Installation von %s");
   // An empty text stays empty; it does not fall back to language 0.
   EXPECT_EQ(std::u16string(GetText(TXT_CANCEL)), u"");
-  // Ids outside 0..22 give an empty text instead of reading past the table.
+  // Ids past the last TextId give an empty text instead of reading past the table.
   EXPECT_EQ(std::u16string(GetText(-1)), u"");
   EXPECT_EQ(std::u16string(GetText(TXT_COUNT)), u"");
 }

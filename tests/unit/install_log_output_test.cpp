@@ -40,21 +40,21 @@ TEST(LogOutput, BatchesAddUpToTheLinesInOrder) {
   ASSERT_EQ(lines[0].back(), u'a');  // no line break left
 
   uint32_t now = 0xFFFFFF00u;  // the tick count wraps during the run
-  HoldLines(&batch, now);
+  StartBatching(&batch, now);
   std::vector<uint32_t> sentAt;
   // As the writer and the pane's thread take turns: a line held, the due
   // lines shown, and a line that finds no room held once they are shown.
   for (const auto& line : lines) {
     size_t before = pane.size();
-    if (!HoldLine(&batch, line.c_str())) {
-      ShowDueLines(&batch, now, Sink);
-      ASSERT_TRUE(HoldLine(&batch, line.c_str()));
+    if (!AddToBatch(&batch, line.c_str())) {
+      EmitDueBatch(&batch, now, Sink);
+      ASSERT_TRUE(AddToBatch(&batch, line.c_str()));
     }
-    ShowDueLines(&batch, now, Sink);
+    EmitDueBatch(&batch, now, Sink);
     if (pane.size() != before) sentAt.push_back(now);
     now += 3;
   }
-  ReleaseLines(&batch, now, Sink);
+  EmitBatchAndStop(&batch, now, Sink);
   EXPECT_FALSE(batch.Holding);
 
   EXPECT_EQ(Joined(pane), Joined(lines));
@@ -69,19 +69,19 @@ TEST(LogOutput, FullBatchLeavesEarly) {
   static LogBatch batch;
   std::vector<std::u16string> pane;
   Pane = &pane;
-  HoldLines(&batch, 0);
+  StartBatching(&batch, 0);
   std::u16string line = Line(std::u16string(300, u'x'));
   std::u16string all;
   for (int i = 0; i < 300; ++i) {  // no time passes
     size_t before = pane.size();
-    ShowDueLines(&batch, 0, Sink);
+    EmitDueBatch(&batch, 0, Sink);
     // Only a batch without room for the line is due before its time.
     EXPECT_EQ(pane.size(), before);
-    if (!HoldLine(&batch, line.c_str())) {
+    if (!AddToBatch(&batch, line.c_str())) {
       EXPECT_GT(batch.Length + line.size(), LOG_BATCH_CAPACITY - 1);
-      ShowDueLines(&batch, 0, Sink);
+      EmitDueBatch(&batch, 0, Sink);
       EXPECT_EQ(pane.size(), before + 1);
-      ASSERT_TRUE(HoldLine(&batch, line.c_str()));
+      ASSERT_TRUE(AddToBatch(&batch, line.c_str()));
     }
     all += line;
   }
@@ -89,15 +89,15 @@ TEST(LogOutput, FullBatchLeavesEarly) {
   // A line held back while a large file is written shows once it is due,
   // without waiting for the next line.
   size_t before = pane.size();
-  ShowDueLines(&batch, LOG_BATCH_MS - 1, Sink);
+  EmitDueBatch(&batch, LOG_BATCH_MS - 1, Sink);
   EXPECT_EQ(pane.size(), before);
-  ShowDueLines(&batch, LOG_BATCH_MS, Sink);
+  EmitDueBatch(&batch, LOG_BATCH_MS, Sink);
   EXPECT_EQ(pane.size(), before + 1);
-  ReleaseLines(&batch, 0, Sink);
+  EmitBatchAndStop(&batch, 0, Sink);
   EXPECT_EQ(Joined(pane), all);
   // Releasing with nothing held sends nothing.
   size_t parts = pane.size();
-  ReleaseLines(&batch, 0, Sink);
+  EmitBatchAndStop(&batch, 0, Sink);
   EXPECT_EQ(pane.size(), parts);
 }
 
