@@ -300,11 +300,12 @@ def pack(workdir, manifest, files=None, extra_args=(), stub=None, output="setup.
     return out
 
 
-def inspect(setup):
+def inspect(setup, refused=False):
     """The packer's JSON listing of a setup file (trailer offsets and sizes,
-    certificate table, header, entries); raises when it finds no package."""
+    certificate table, header, entries); raises when it finds no package,
+    and unless refused is true, when the stub would refuse the one listed."""
     r = subprocess.run([str(PACKER), "inspect", "--json", str(setup)], capture_output=True, text=True, timeout=60)
-    if r.returncode != 0:
+    if r.returncode != (1 if refused else 0) or not r.stdout:
         raise RuntimeError(f"packer inspect failed: {r.stderr}")
     return json.loads(r.stdout)
 

@@ -99,7 +99,7 @@ class StartupTest(WineTestCase):
         self.assertEqual(image_end, other_listing["trailer"]["packed_offset"] - other_listing["trailer"]["extra_size"])
         splice = self.tmp / "splice.exe"
         splice.write_bytes(data[:image_end] + other.read_bytes()[image_end:])
-        self.assertFalse(harness.inspect(splice)["bound_hash"]["matches"])
+        self.assertFalse(harness.inspect(splice, refused=True)["bound_hash"]["matches"])
         text, _ = self.refuse(p, splice, "/S")
         self.assertEqual(text, DAMAGED)
         # The wizard starts from the other package's sound prefix; Install
