@@ -221,10 +221,11 @@ bool WriteEntries(WChar* path, uint32_t namePosition) {
 // handle, GetFinalPathNameByHandleW, GetSecurityInfo and SetSecurityInfo),
 // and ntmarta, which the last two load on first use, is loaded by full path
 // beforehand (PrepareTargetChecks). Shortcuts, registration and the
-// configure command run afterwards, with redirection on.
-bool WriteFiles(WChar* path, uint32_t namePosition) {
+// configure command run afterwards, with redirection on. A thread that owns
+// windows never turns it off: their controls load DLLs as they draw.
+bool WriteFiles(WChar* path, uint32_t namePosition, bool ownsWindows) {
   void* redirectionToken = nullptr;
-  bool redirectionDisabled = DisableFsRedirection(&redirectionToken) != 0;
+  bool redirectionDisabled = !ownsWindows && DisableFsRedirection(&redirectionToken) != 0;
   bool written = CheckInstallDir(path, namePosition) && WriteEntries(path, namePosition);
   if (redirectionDisabled) RevertFsRedirection(redirectionToken);
   return written;
@@ -233,7 +234,7 @@ bool WriteFiles(WChar* path, uint32_t namePosition) {
 WChar* WorkerPath;
 uint32_t WorkerNamePosition;
 
-DWORD WINAPI WriteFilesOnWorker(void*) { return WriteFiles(WorkerPath, WorkerNamePosition); }
+DWORD WINAPI WriteFilesOnWorker(void*) { return WriteFiles(WorkerPath, WorkerNamePosition, false); }
 
 // A window whose thread leaves its messages for 5 s counts as not responding:
 // Windows then shows a ghost in its place and offers to end the setup, which
@@ -264,7 +265,9 @@ bool WriteFilesShowingProgress(WChar* path, uint32_t namePosition) {
   if (!worker) {
     EndLogHandOver();
     WritingOnWorker = false;
-    return WriteFiles(path, namePosition);
+    // Where no thread could be started, the wizard's thread writes, its
+    // paths redirected as any of its own.
+    return WriteFiles(path, namePosition, Progress.Bar != nullptr);
   }
   HANDLE wakeUps[2] = {worker, LogHandOverFullEvent()};
   while (MsgWaitForMultipleObjects(2, wakeUps, FALSE, PROGRESS_SHOW_MS / 2, QS_ALLINPUT) != WAIT_OBJECT_0) {
