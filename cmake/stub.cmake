@@ -23,7 +23,7 @@ else()
   set(STUB_LOAD_CONFIG_SYMBOL _load_config_used)  # as the map shows it
 endif()
 set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wno-cast-function-type
+  -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wmissing-declarations -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
 
 # Import libraries that bind by ordinal (the functions have no name export on

@@ -151,7 +151,7 @@ TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
   };
   for (Case& k : cases) {
     Loaded loaded;
-    LoadImage(MakeBlockImage(BuildBlock(base, nullptr, k.Overrides)), &loaded);
+    LoadImage(MakeBlockImage(BuildOverriddenBlock(base, k.Overrides)), &loaded);
     EXPECT_EQ(loaded.Result, k.Expected) << k.What;
   }
 }

@@ -280,7 +280,7 @@ TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocatin
     OpenMemorySource(&memory, bytes.data(), static_cast<uint32_t>(bytes.size()));
     LoadedPackage package;
     largest = 0;
-    LoadResult packer = LoadPackageAsWritten(&memory.Source, OS_WIN10, ARCH_X64, &package);
+    LoadResult packer = LoadPackageWithinPackerLimits(&memory.Source, OS_WIN10, ARCH_X64, &package);
     bool packerAsked = largest == k.UnpackedSize;
     if (packer == LOAD_OK) FreeLoadedPackage(&package);
     largest = 0;
@@ -484,7 +484,7 @@ TEST(LoaderTrailer, StreamsCutAtEveryStageFailThatStage) {
       EXPECT_EQ(first, k.First) << k.What;
       EXPECT_EQ(loaded.Result, k.Whole) << k.What;
       Loaded whole;
-      whole.Result = LoadPackageFrom(&cut.Source, OS_WIN10, ARCH_X64, &whole.Package);
+      whole.Result = LoadWholePackage(&cut.Source, OS_WIN10, ARCH_X64, &whole.Package);
       EXPECT_EQ(whole.Result, k.Whole) << k.What;
     }
     // The compressed block cut short (its trailer moved along) fails the same way.

@@ -21,7 +21,7 @@ namespace {
 class ExtractTest : public testing::Test {
  protected:
   int Extract(const PackageContents& c, std::vector<std::string> extra = {}, const BlockOverrides& overrides = {}) {
-    std::vector<uint8_t> image = MakeBlockImage(BuildBlock(c, nullptr, overrides));
+    std::vector<uint8_t> image = MakeBlockImage(BuildOverriddenBlock(c, overrides));
     std::string setup = dir_.Write("setup.exe", std::string(image.begin(), image.end()));
     std::vector<std::string> args = {"extract", setup, Out()};
     args.insert(args.end(), extra.begin(), extra.end());
