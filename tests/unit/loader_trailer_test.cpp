@@ -327,6 +327,7 @@ void ExpectSamePackage(const LoadedPackage& a, const LoadedPackage& b) {
   EXPECT_EQ(At(a, a.Entries), At(b, b.Entries));
   EXPECT_EQ(At(a, a.NamesArea), At(b, b.NamesArea));
   EXPECT_EQ(a.ApplicableTotal, b.ApplicableTotal);
+  EXPECT_EQ(a.MainProgramDefaulted, b.MainProgramDefaulted);
   for (int c = 0; c < CFG_COUNT; ++c) {
     EXPECT_EQ(At(a, a.Config[c]), At(b, b.Config[c])) << c;
     EXPECT_EQ(WideToAscii(a.Config[c]), WideToAscii(b.Config[c])) << c;
