@@ -9,4 +9,5 @@ enum : uint32_t {
   SUBTITLE_TEXT_CAPACITY = 256,      // a page's subtitle with the product name
   LAUNCH_LABEL_CAPACITY = 128,       // TXT_LAUNCH_FMT with the product name
   MESSAGE_TEXT_CAPACITY = 512,       // a message box's text (ShowAppMessage)
+  PATH_CAPACITY = 260,               // a path the stub builds: install folder, program, link
 };

@@ -32,14 +32,6 @@ bool WideAppend(WChar* dest, uint32_t capacity, const WChar* src) {
   return WideCopy(dest + n, capacity - n, src);
 }
 
-bool WideEqual(const WChar* a, const WChar* b) {
-  while (*a && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
-
 bool WideCopyAscii(WChar* dest, uint32_t capacity, const char* src) {
   if (capacity == 0) return false;
   uint32_t i = 0;

@@ -13,7 +13,6 @@ uint32_t WideLengthBounded(const WChar* text, uint32_t limit);
 bool WideCopy(WChar* dest, uint32_t capacity, const WChar* src);
 // Appends src at dest's current end.
 bool WideAppend(WChar* dest, uint32_t capacity, const WChar* src);
-bool WideEqual(const WChar* a, const WChar* b);
 // Copies an 8-bit ASCII text (used for fixed texts of the stub).
 bool WideCopyAscii(WChar* dest, uint32_t capacity, const char* src);
 

@@ -31,9 +31,14 @@ file(GLOB PACKER_LIB_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packer/*.cpp)
 list(FILTER PACKER_LIB_SOURCES EXCLUDE REGEX "packer_main\\.cpp$")
 add_library(packerlib STATIC ${PACKER_LIB_SOURCES})
 target_link_libraries(packerlib PUBLIC core PkgConfig::TOMLPP nlohmann_json::nlohmann_json Threads::Threads)
+# A function without a declaration is file-local (an anonymous namespace) or
+# declared in its header.
+set(DECLARATION_WARNINGS -Wmissing-declarations)
+target_compile_options(packerlib PRIVATE ${DECLARATION_WARNINGS})
 target_compile_definitions(packerlib PUBLIC PACKER_VERSION="${PROJECT_VERSION}")
 add_executable(packer ${CMAKE_SOURCE_DIR}/packer/packer_main.cpp)
 target_link_libraries(packer PRIVATE packerlib)
+target_compile_options(packer PRIVATE ${DECLARATION_WARNINGS})
 
 enable_testing()
 if(FUZZ)

@@ -18,7 +18,7 @@ file(GLOB PACKER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packer/*.cpp)
 add_executable(packer ${PACKER_SOURCES} ${CORE_SOURCES} ${NATIVE_SOURCES})
 target_include_directories(packer PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA64_PREFIX}/include)
 target_include_directories(packer SYSTEM PRIVATE ${HEADER_LINKS})
-target_compile_options(packer PRIVATE -O2 -Wall -Wextra)
+target_compile_options(packer PRIVATE -O2 -Wall -Wextra -Wmissing-declarations)
 # 64-bit file offsets in stdio; liblzma linked statically.
 target_compile_definitions(packer PRIVATE _FILE_OFFSET_BITS=64 LZMA_API_STATIC PACKER_VERSION="${PROJECT_VERSION}")
 # wmain: the command line arrives as UTF-16.

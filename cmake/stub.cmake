@@ -23,7 +23,7 @@ else()
   set(STUB_LOAD_CONFIG_SYMBOL _load_config_used)  # as the map shows it
 endif()
 set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wno-cast-function-type
+  -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wmissing-declarations -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
 
 # Import libraries that bind by ordinal (the functions have no name export on
@@ -46,13 +46,16 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dialog1.bin
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/setup.ico
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${CMAKE_BINARY_DIR}/setup.ico
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py)
+# The version block and the manifest carry the project's version.
+set(STUB_VERSION_TEXT ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+configure_file(${CMAKE_SOURCE_DIR}/resources/stub_version.h.in ${CMAKE_BINARY_DIR}/stub_version.h @ONLY)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/stub-compact.manifest
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py
-    ${CMAKE_SOURCE_DIR}/resources/stub.manifest ${CMAKE_BINARY_DIR}/stub-compact.manifest
+    ${CMAKE_SOURCE_DIR}/resources/stub.manifest ${CMAKE_BINARY_DIR}/stub-compact.manifest ${STUB_VERSION_TEXT}
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/compact_manifest.py ${CMAKE_SOURCE_DIR}/resources/stub.manifest)
 set(STUB_RC ${CMAKE_SOURCE_DIR}/resources/stub.rc)
 set_source_files_properties(${STUB_RC} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest;${CMAKE_SOURCE_DIR}/resources/stub_capabilities.h")
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/dialog1.bin;${CMAKE_BINARY_DIR}/setup.ico;${CMAKE_BINARY_DIR}/stub-compact.manifest;${CMAKE_SOURCE_DIR}/resources/stub_capabilities.h;${CMAKE_BINARY_DIR}/stub_version.h")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_SOURCE_DIR}")
 enable_language(RC)
 

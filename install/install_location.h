@@ -4,10 +4,11 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "base/text_capacities.h"
 #include "base/wide_text.h"
 #include "install/install_text.h"
 
-enum : uint32_t { PATH_CAPACITY = 260, VERSION_CAPACITY = 32 };
+enum : uint32_t { VERSION_CAPACITY = 32 };
 
 extern bool FreshInstall;                        // no earlier installation found
 extern WChar PreviousVersion[VERSION_CAPACITY];  // earlier DisplayVersion, "" when none

@@ -7,16 +7,19 @@
 #include <stdint.h>
 
 #include "base/wide_text.h"
+#include "package/package_format.h"
 
 // The uninstall key lies below HKEY_LOCAL_MACHINE.
 #define UNINSTALL_KEY_PREFIX "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 enum : uint32_t {
-  UNINSTALL_KEY_PREFIX_LENGTH = 52,
-  UNINSTALL_KEY_CAPACITY = 128,  // 52 + 75 characters of ProductName + terminator
-  COMMAND_CAPACITY = 268,        // quoted program path, a blank, arguments
-  SHORTCUT_COMMAND_CAPACITY = 388,
-  RENAME_SUFFIX_LENGTH = 5,      // ".tmp" and one letter
+  UNINSTALL_KEY_PREFIX_LENGTH = sizeof UNINSTALL_KEY_PREFIX - 1,
+  // The prefix, the longest ProductName a package may have, a terminator.
+  UNINSTALL_KEY_CAPACITY = UNINSTALL_KEY_PREFIX_LENGTH + MAX_PRODUCT_NAME + 1,
+  COMMAND_CAPACITY = 268,  // quoted program path, a blank, arguments
+  // LaunchCommand as given, and with its environment variables expanded.
+  LAUNCH_COMMAND_CAPACITY = 388,
 };
+static_assert(UNINSTALL_KEY_CAPACITY == 128, "the uninstall key path's buffer, which earlier setups share");
 
 // The directory field's text after GetDlgItemTextW: leading and trailing
 // blanks (U+0020) removed, then a final backslash added when missing.

@@ -11,7 +11,6 @@
 
 namespace {
 
-enum : uint32_t { LAUNCH_FILE_CAPACITY = 388 };
 
 const CLSID kClsidShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
 const IID kIidShellWindows = {0x85CB6900, 0x4D95, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
@@ -119,10 +118,10 @@ HRESULT LaunchViaDesktopShell(const WChar* file, const WChar* directory) {
 void LaunchProduct(const WChar* directory) {
   const WChar* command = LaunchCommand();
   if (!command) return;
-  WChar file[LAUNCH_FILE_CAPACITY];
+  WChar file[LAUNCH_COMMAND_CAPACITY];
   // A command that does not fit expanded is not opened: the buffer's content
   // would be undefined.
-  DWORD needed = ExpandEnvironmentStringsW(WinText(command), WinText(file), LAUNCH_FILE_CAPACITY);
-  if (needed == 0 || needed > LAUNCH_FILE_CAPACITY) return;
+  DWORD needed = ExpandEnvironmentStringsW(WinText(command), WinText(file), LAUNCH_COMMAND_CAPACITY);
+  if (needed == 0 || needed > LAUNCH_COMMAND_CAPACITY) return;
   LaunchViaDesktopShell(file, directory);
 }

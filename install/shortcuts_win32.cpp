@@ -49,9 +49,9 @@ void MakeShortcut(int folder, const WChar* logLine, const WChar* target, const W
 void CreateShortcuts(const WChar* installDir, int desktop) {
   // A command or icon path that would have to be cut makes no shortcut at
   // all: a cut target would point at another file.
-  WChar command[SHORTCUT_COMMAND_CAPACITY];
+  WChar command[LAUNCH_COMMAND_CAPACITY];
   const WChar* launch = LaunchCommand();
-  if (!launch || !WideCopy(command, SHORTCUT_COMMAND_CAPACITY, launch)) return;
+  if (!launch || !WideCopy(command, LAUNCH_COMMAND_CAPACITY, launch)) return;
   const WChar* arguments = nullptr;
   const WChar* icon = nullptr;
   WChar iconPath[PATH_CAPACITY];

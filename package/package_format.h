@@ -1,18 +1,37 @@
 // Byte layout of the package appended to the setup stub. Shared by the stub,
 // the packer and the tests; every record is little-endian and unaligned.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 enum : uint32_t { TRAILER_MAGIC = 0xEFAB514Cu };
-enum : uint32_t { TRAILER_SIZE = 20, TRAILER_WINDOW = 36, MAX_SLACK = 16 };
+// The loader looks for the trailer in the last TRAILER_WINDOW bytes before
+// the certificate table (or the file's end): up to MAX_SLACK bytes may follow it.
+enum : uint32_t { TRAILER_SIZE = 20, MAX_SLACK = 16, TRAILER_WINDOW = TRAILER_SIZE + MAX_SLACK };
 
-// FileEntry flags.
+// FileEntry flags: the architecture bits, the OS bits above them, then flags.
 enum : uint32_t {
   FE_ARCH_MASK = 0xFu,
-  FE_OS_MASK = 0xFFFF0u,
+  FE_OS_SHIFT = 4,
+  FE_OS_MASK = 0xFFFFu << FE_OS_SHIFT,
   FE_NO_EXTRACT = 0x400000u,
   FE_REPLACE_LOCKED = 0x800000u,
 };
+
+// Every bit the masks can hold: an entry's OS and architecture fields, and
+// the header's OsMask and ArchMask.
+enum : uint32_t {
+  ENTRY_OS_ALL = FE_OS_MASK >> FE_OS_SHIFT,
+  ENTRY_ARCH_ALL = FE_ARCH_MASK,
+  HEADER_OS_ALL = 0xFFFFu,
+  HEADER_ARCH_ALL = 0xFFu,
+};
+
+inline uint32_t EntryOsMask(uint32_t flags) { return (flags & FE_OS_MASK) >> FE_OS_SHIFT; }
+inline uint32_t EntryArchMask(uint32_t flags) { return flags & FE_ARCH_MASK; }
+inline uint32_t MakeEntryFlags(uint32_t osMask, uint32_t archMask, uint32_t other) {
+  return osMask << FE_OS_SHIFT | archMask | other;
+}
 
 // PackageHeader flags. PH_UTF8_NAMES: the installed names are UTF-8, not
 // 8-bit in the ANSI code page; the packer sets it only when a name needs it
@@ -21,9 +40,11 @@ enum : uint8_t { PH_REGISTRY_64 = 0x01, PH_UTF8_NAMES = 0x02 };
 
 enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
 
-// The largest block the format's 32-bit signed file offsets allow; the
-// packer writes none larger and the loader accepts none larger.
-enum : uint32_t { MAX_BLOCK_SIZE = 0x7FFFFFFFu };
+// File offsets are 32-bit signed (the stub's SetFilePointer): a setup file
+// ends below 2 GiB. The largest block they allow: the packer writes none
+// larger and the loader accepts none larger.
+enum : uint32_t { MAX_FILE_OFFSET = 0x7FFFFFFFu, MAX_BLOCK_SIZE = MAX_FILE_OFFSET, FILE_OFFSET_LIMIT_GIB = 2 };
+static_assert(uint64_t{MAX_FILE_OFFSET} + 1 == uint64_t{FILE_OFFSET_LIMIT_GIB} << 30, "the limit in GiB");
 
 #pragma pack(push, 1)
 struct PackageTrailer {
@@ -68,12 +89,19 @@ struct PrefixRecord {
 
 enum : uint32_t { PREFIX_MAGIC = 0x58465250u };  // "PRFX"
 
-static_assert(sizeof(PackageTrailer) == 20, "trailer layout");
+// The magic ends the trailer; the loader finds the trailer by it.
+enum : uint32_t {
+  TRAILER_MAGIC_SIZE = sizeof(PackageTrailer::Magic),
+  TRAILER_MAGIC_OFFSET = offsetof(PackageTrailer, Magic),
+};
+static_assert(TRAILER_MAGIC_OFFSET + TRAILER_MAGIC_SIZE == TRAILER_SIZE, "the magic ends the trailer");
+
+static_assert(sizeof(PackageTrailer) == TRAILER_SIZE, "trailer layout");
 static_assert(sizeof(PackageHeader) == 12, "header layout");
 static_assert(sizeof(FileEntry) == 28, "entry layout");
 static_assert(sizeof(PrefixRecord) == 12, "prefix record layout");
 
-// Index of each of the twelve configuration strings.
+// Index of each configuration string.
 enum ConfigIndex {
   CFG_PRODUCT_NAME,
   CFG_PRODUCT_VERSION,

@@ -3,7 +3,9 @@
 #include <lzma.h>
 #include <string.h>
 
+#include "base/text_capacities.h"
 #include "package/installable_name.h"
+#include "package/pe_layout.h"
 #include "package/platform_memory.h"
 
 namespace {
@@ -27,7 +29,7 @@ void LzmaFree(void*, void* block) {
 // of the compressed block. LOAD_BAD_DATA after invalid properties,
 // LOAD_NO_MEMORY when the decoder could not get its memory (the stream may
 // be fine).
-LoadResult OpenDecoder(PackageLoad* load, uint32_t blockSize) {
+LoadResult OpenDecoder(StagedLoad* load, uint32_t blockSize) {
   const PackageTrailer& trailer = load->Located.Trailer;
   uint8_t properties[5];
   if (trailer.PackedSize < 5 ||
@@ -64,7 +66,7 @@ LoadResult OpenDecoder(PackageLoad* load, uint32_t blockSize) {
 // Decodes into the block until its first target bytes are there, reading
 // the compressed bytes a chunk at a time. LOAD_BAD_DATA when the stream
 // ends or fails first, so that a bad stream can never look partly good.
-LoadResult DecodeUpTo(PackageLoad* load, LoadedPackage* p, uint32_t target) {
+LoadResult DecodeUpTo(StagedLoad* load, LoadedPackage* p, uint32_t target) {
   // Output in steps, so that the progress moves on even where a little input
   // makes much output.
   const uint32_t kStep = 4u << 20;
@@ -97,7 +99,7 @@ LoadResult DecodeUpTo(PackageLoad* load, LoadedPackage* p, uint32_t target) {
 
 // Adds the file's bytes from at to end to the hash, a chunk at a time
 // through the input buffer; false when they cannot all be read.
-bool HashFileBytes(PackageLoad* load, uint32_t at, uint32_t end) {
+bool HashFileBytes(StagedLoad* load, uint32_t at, uint32_t end) {
   while (at < end) {
     uint32_t want = end - at < INPUT_CHUNK ? end - at : INPUT_CHUNK;
     if (load->Source->Read(load->Source->Context, at, load->Input, want) != want) return false;
@@ -111,7 +113,7 @@ bool HashFileBytes(PackageLoad* load, uint32_t at, uint32_t end) {
 // the prefix record's place, then the record's bytes as ReadPrefixRecord
 // read them (zero where it read none), so that the record used is the one
 // hashed. LOAD_BAD_DATA when the region cannot be read.
-LoadResult HashExtraRegion(PackageLoad* load, const PrefixRecord* record) {
+LoadResult HashExtraRegion(StagedLoad* load, const PrefixRecord* record) {
   Sha256Init(&load->Hash);
   uint32_t start, packedAt = PackedOffset(&load->Located);
   if (!PackageRegionStart(&load->Located, &start)) return LOAD_BAD_DATA;
@@ -124,7 +126,7 @@ LoadResult HashExtraRegion(PackageLoad* load, const PrefixRecord* record) {
 // Ends the package region's hash: the compressed bytes the decoder did not
 // need, then the trailer as it was read; LOAD_BAD_DATA unless the hash is
 // the bound one.
-LoadResult CheckBoundHash(PackageLoad* load) {
+LoadResult CheckBoundHash(StagedLoad* load) {
   if (!HashFileBytes(load, load->InputAt, load->Located.TrailerAt)) return LOAD_BAD_DATA;
   Sha256Add(&load->Hash, &load->Located.Trailer, TRAILER_SIZE);
   uint8_t digest[SHA256_SIZE];
@@ -133,7 +135,7 @@ LoadResult CheckBoundHash(PackageLoad* load) {
 }
 
 // Safe on a stream never opened: the load starts zeroed, as LZMA_STREAM_INIT.
-void CloseDecoder(PackageLoad* load) {
+void CloseDecoder(StagedLoad* load) {
   lzma_end(&load->Stream);
   if (load->Input) PlatformFree(load->Input);
   load->Input = nullptr;
@@ -192,15 +194,16 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t limit, uint32_t osClass, uint32
   uint32_t namesStart = offset;
 
   if (!p->Config[CFG_MAIN_PROGRAM]) {
-    // ProductName is at most 75 characters, so the default always fits.
-    WChar program[260];
-    WideCopy(program, 260, p->Config[CFG_PRODUCT_NAME]);
-    WideAppend(program, 260, u".exe");
+    // ProductName is at most MAX_PRODUCT_NAME characters, so the default always fits.
+    WChar program[PATH_CAPACITY];
+    WideCopy(program, PATH_CAPACITY, p->Config[CFG_PRODUCT_NAME]);
+    WideAppend(program, PATH_CAPACITY, u".exe");
     uint32_t bytes = (WideLength(program) + 1) * sizeof(WChar);
     WChar* copy = static_cast<WChar*>(PlatformAlloc(bytes));
     if (!copy) return LOAD_NO_MEMORY;
     memcpy(copy, program, bytes);
     p->Config[CFG_MAIN_PROGRAM] = copy;
+    p->MainProgramDefaulted = true;
   }
 
   uint64_t total = 0;
@@ -226,32 +229,33 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t limit, uint32_t osClass, uint32
 }  // namespace
 
 uint32_t NormaliseEntryFlags(uint32_t f) {
-  if ((f & FE_ARCH_MASK) == 0) f |= FE_ARCH_MASK;
-  if ((f & FE_OS_MASK) == 0) f |= FE_OS_MASK;
+  if (EntryArchMask(f) == 0) f |= FE_ARCH_MASK;
+  if (EntryOsMask(f) == 0) f |= FE_OS_MASK;
   return f;
 }
 
 bool IsFlagsApplicable(uint32_t f, uint32_t osClass, uint32_t archClass) {
-  return ((f >> 4) & osClass & 0xFFFFu) != 0 && (f & archClass & FE_ARCH_MASK) != 0;
+  return (EntryOsMask(f) & osClass) != 0 && (EntryArchMask(f) & archClass) != 0;
 }
 
 int32_t FindTrailerMagic(const uint8_t window[TRAILER_WINDOW]) {
-  for (int32_t n = 32; n >= 0; --n) {
-    if (window[n] == 0x4C && ReadU32(window + n) == TRAILER_MAGIC) return n;
+  // The first byte is tested alone: a cheap test that most positions fail.
+  const uint8_t firstByte = TRAILER_MAGIC & 0xFFu;
+  for (int32_t n = TRAILER_WINDOW - TRAILER_MAGIC_SIZE; n >= 0; --n) {
+    if (window[n] == firstByte && ReadU32(window + n) == TRAILER_MAGIC) return n;
   }
   return -1;
 }
 
 bool ReadCertificateOffset(const uint8_t* headers, uint32_t size, uint32_t* offset) {
-  if (size < 0x40 || headers[0] != 'M' || headers[1] != 'Z') return false;
-  uint32_t pe = ReadU32(headers + 0x3C);
-  if (pe > size || size - pe < 24 || ReadU32(headers + pe) != 0x00004550u) return false;
-  uint32_t optional = pe + 24;
-  if (size - optional < 2) return false;
+  if (size < DOS_HEADER_SIZE || headers[0] != 'M' || headers[1] != 'Z') return false;
+  uint32_t pe = ReadU32(headers + PE_OFFSET_FIELD);
+  if (pe > size || size - pe < OPTIONAL_HEADER_AT || ReadU32(headers + pe) != PE_SIGNATURE) return false;
+  uint32_t optional = pe + OPTIONAL_HEADER_AT;
+  if (size - optional < OPTIONAL_MAGIC_SIZE) return false;
   uint16_t magic = static_cast<uint16_t>(headers[optional] | headers[optional + 1] << 8);
-  // Data directories start at 96 (PE32) or 112 (PE32+); entry 4 is 32 bytes in.
-  uint32_t directory = optional + (magic == 0x20B ? 112u : 96u) + 4u * 8u;
-  if (directory + 8 > size) return false;
+  uint32_t directory = optional + DataDirectoryAt(magic, CERTIFICATE_TABLE_INDEX);
+  if (directory + DATA_DIRECTORY_SIZE > size) return false;
   *offset = ReadU32(headers + directory);
   return true;
 }
@@ -269,10 +273,10 @@ __attribute__((always_inline)) inline LoadResult FindTrailer(const PackageSource
   int32_t n = FindTrailerMagic(window);
   if (n < 0) return LOAD_NO_TRAILER;
   // A magic this early would put the trailer's start before the window.
-  if (n < static_cast<int32_t>(TRAILER_SIZE - 4)) return LOAD_BAD_TRAILER;
-  memcpy(&out->Trailer, window + n - (TRAILER_SIZE - 4), sizeof out->Trailer);
+  if (n < static_cast<int32_t>(TRAILER_MAGIC_OFFSET)) return LOAD_BAD_TRAILER;
+  memcpy(&out->Trailer, window + n - TRAILER_MAGIC_OFFSET, sizeof out->Trailer);
   out->End = end;
-  out->TrailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - (TRAILER_SIZE - 4);
+  out->TrailerAt = end - TRAILER_WINDOW + static_cast<uint32_t>(n) - TRAILER_MAGIC_OFFSET;
   if (out->Trailer.PackedSize > out->TrailerAt || out->Trailer.UnpackedSize < sizeof(PackageHeader))
     return LOAD_BAD_TRAILER;
   return LOAD_OK;
@@ -296,8 +300,8 @@ PrefixRecordState ReadPrefixRecord(const PackageSource* source, const TrailerLoc
 
 // Each step runs only while the ones before it succeeded; the first failure
 // is the result, and whatever was allocated is freed at the one exit.
-LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                            LoadedPackage* out, PackageLoad* load) {
+LoadResult StartStagedLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out, StagedLoad* load) {
   memset(out, 0, sizeof *out);
   memset(load, 0, sizeof *load);
   load->Source = source;
@@ -339,7 +343,7 @@ LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint3
 }
 
 // Without a record the first stage has decoded and verified the whole block.
-LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out) {
+LoadResult FinishStagedLoad(StagedLoad* load, LoadedPackage* out) {
   LoadResult result = LOAD_OK;
   if (load->HasRecord) {
     result = DecodeUpTo(load, out, out->BlockSize);
@@ -353,24 +357,21 @@ LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out) {
   return result;
 }
 
-void AbandonPackageLoad(PackageLoad* load) { CloseDecoder(load); }
+void AbandonStagedLoad(StagedLoad* load) { CloseDecoder(load); }
 
-LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                           LoadedPackage* out) {
-  PackageLoad load;
-  LoadResult result = StartPackageLoad(source, osClass, archClass, out, &load);
+LoadResult LoadWholePackage(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                            LoadedPackage* out) {
+  StagedLoad load;
+  LoadResult result = StartStagedLoad(source, osClass, archClass, out, &load);
   if (result == LOAD_OK) {
-    result = FinishPackageLoad(&load, out);
+    result = FinishStagedLoad(&load, out);
     if (result != LOAD_OK) FreeLoadedPackage(out);
   }
   return result;
 }
 
 void FreeLoadedPackage(LoadedPackage* p) {
-  if (p->Config[CFG_MAIN_PROGRAM] &&
-      (reinterpret_cast<const uint8_t*>(p->Config[CFG_MAIN_PROGRAM]) < p->Block ||
-       reinterpret_cast<const uint8_t*>(p->Config[CFG_MAIN_PROGRAM]) >= p->Block + p->BlockSize))
-    PlatformFree(const_cast<WChar*>(p->Config[CFG_MAIN_PROGRAM]));
+  if (p->MainProgramDefaulted) PlatformFree(const_cast<WChar*>(p->Config[CFG_MAIN_PROGRAM]));
   if (p->Languages) PlatformFree(p->Languages);
   if (p->Scratch) PlatformFree(p->Scratch);
   if (p->Block) PlatformFree(p->Block);

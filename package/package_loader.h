@@ -37,6 +37,9 @@ struct LoadedPackage {
   const char* NamesArea;
   uint64_t ApplicableTotal;
   uint8_t* Scratch;  // 64 KB, reused by the licence display
+  // MainProgram is absent from the block: Config[CFG_MAIN_PROGRAM] is the
+  // loader's own ProductName + ".exe".
+  bool MainProgramDefaulted;
 };
 
 enum LoadResult {
@@ -60,7 +63,7 @@ struct TrailerLocation {
 // File offsets of the compressed block and of the magic; the bytes between
 // the trailer and End.
 inline uint32_t PackedOffset(const TrailerLocation* at) { return at->TrailerAt - at->Trailer.PackedSize; }
-inline uint32_t MagicOffset(const TrailerLocation* at) { return at->TrailerAt + (TRAILER_SIZE - 4); }
+inline uint32_t MagicOffset(const TrailerLocation* at) { return at->TrailerAt + TRAILER_MAGIC_OFFSET; }
 inline uint32_t TrailerSlack(const TrailerLocation* at) { return at->End - at->TrailerAt - TRAILER_SIZE; }
 // The package region, which the bound hash covers: the extra region, the
 // compressed block and the trailer, not the slack after it (where signing
@@ -99,7 +102,7 @@ enum PrefixRecordState { PREFIX_NONE, PREFIX_PRESENT, PREFIX_MALFORMED };
 PrefixRecordState ReadPrefixRecord(const PackageSource* source, const TrailerLocation* located, PrefixRecord* out);
 
 // What a load keeps between its two stages.
-struct PackageLoad {
+struct StagedLoad {
   const PackageSource* Source;
   TrailerLocation Located;
   bool HasRecord;       // the extra region ends with a well-formed PrefixRecord
@@ -124,23 +127,23 @@ enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
 // applicability. On LOAD_OK, out holds the package, of whose block only the
 // first load->PrefixSize bytes are decoded yet; load keeps the decoder for
 // the second stage. On failure, out and load are freed.
-LoadResult StartPackageLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                            LoadedPackage* out, PackageLoad* load);
+LoadResult StartStagedLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                           LoadedPackage* out, StagedLoad* load);
 // Second stage: decodes the rest of the block and tests the trailer's
 // checksum over all of it, and with a bound hash the package region's
 // SHA-256 (LOAD_BAD_DATA when it differs); frees load's decoder either way. It writes only
 // the block beyond the prefix, so another thread may read out meanwhile. On
 // failure, out stays as it is (the caller frees it once nothing reads it).
-LoadResult FinishPackageLoad(PackageLoad* load, LoadedPackage* out);
+LoadResult FinishStagedLoad(StagedLoad* load, LoadedPackage* out);
 
 // Ends a load after its first stage without decoding the rest (out is left
 // to the caller to free).
-void AbandonPackageLoad(PackageLoad* load);
+void AbandonStagedLoad(StagedLoad* load);
 
 // Both stages at once. On LOAD_OK, out holds the package; its memory lives
 // until FreeLoadedPackage (the stub never frees it).
-LoadResult LoadPackageFrom(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                           LoadedPackage* out);
+LoadResult LoadWholePackage(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                            LoadedPackage* out);
 void FreeLoadedPackage(LoadedPackage* package);
 
 // Entry flags after normalisation; applicability on the given system.

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "package/package.h"
+#include "package/pe_layout.h"
 
 #include "base/message_pump_win32.h"
 #include "resources/stub_capabilities.h"
@@ -11,7 +12,7 @@ namespace {
 // Stays open for reading until the process ends, unless no package is found.
 HANDLE SetupFile;
 PackageSource Source;
-PackageLoad Load;
+StagedLoad Load;
 // Decodes the rest of the block while the start-up and the wizard run; null
 // once it has been waited for, or when there was nothing left to decode.
 HANDLE RestWorker;
@@ -27,14 +28,13 @@ LoadResult RestResult = LOAD_BAD_DATA;
 // ERROR_POSSIBLE_DEADLOCK rather than wait, and the stub frees nothing on
 // its way out.
 DWORD WINAPI DecodeRest(void*) {
-  RestResult = FinishPackageLoad(&Load, &Package);
+  RestResult = FinishStagedLoad(&Load, &Package);
   return 0;
 }
 
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
   HANDLE file = static_cast<HANDLE>(context);
-  // Offsets are 32-bit signed for SetFilePointer: the package ends below 2 GiB.
-  if (offset > 0x7FFFFFFFu) return 0;
+  if (offset > MAX_FILE_OFFSET) return 0;
   if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
     return 0;
   DWORD got = 0;
@@ -62,9 +62,8 @@ const uint8_t* BoundPackageHash() {
 LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   const uint8_t* image = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
   if (!image || image[0] != 'M' || image[1] != 'Z') return LOAD_NO_TRAILER;
-  // The headers of a mapped image fill at least its first page.
   uint32_t certificateOffset = 0;
-  if (!ReadCertificateOffset(image, 4096, &certificateOffset)) return LOAD_NO_TRAILER;
+  if (!ReadCertificateOffset(image, HEADER_PAGE_SIZE, &certificateOffset)) return LOAD_NO_TRAILER;
 
   WCHAR path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -73,7 +72,7 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
   Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile, BoundPackageHash()};
-  LoadResult result = StartPackageLoad(&Source, osClass, archClass, &Package, &Load);
+  LoadResult result = StartStagedLoad(&Source, osClass, archClass, &Package, &Load);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
     SetupFile = nullptr;

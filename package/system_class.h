@@ -15,14 +15,14 @@ enum : uint32_t {
   OS_WIN8 = 16,  // and 8.1
   OS_WIN10 = 32,  // and 11, which reports 10.0
   OS_WIN11_LATER = 64,  // any later major version
-  OS_EVERY = 0xFFFF,  // every bit the header's mask can hold: admits every package
+  OS_EVERY = HEADER_OS_ALL,  // admits every package
 };
 
 enum : uint32_t {
   ARCH_X86 = 1,
   ARCH_X64 = 2,
   ARCH_ARM64 = 4,
-  ARCH_EVERY = 0xFF,  // the same for the header's architecture mask
+  ARCH_EVERY = HEADER_ARCH_ALL,
 };
 
 struct NamedBit {

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "package/package_loader.h"
+#include "package/pe_layout.h"
 #include "packer/default_texts.h"
 #include "packer/package_extract.h"
 #include "packer/stub_capabilities.h"
@@ -226,8 +227,8 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
     else if (option == "--no-prefix-record") request.PrefixRecord = false;
     else if (option == "--properties") request.Properties = static_cast<uint8_t>(ParseNumber(option, value(), 255));
     else if (option == "--dictionary") request.Dictionary = ParseNumber(option, value(), 0xFFFFFFFFu);
-    else if (option == "--extra-size") request.ExtraSize = ParseNumber(option, value(), 0x7FFFFFFFu);
-    else if (option == "--slack") request.Slack = ParseNumber(option, value(), 0x7FFFFFFFu);
+    else if (option == "--extra-size") request.ExtraSize = ParseNumber(option, value(), MAX_FILE_OFFSET);
+    else if (option == "--slack") request.Slack = ParseNumber(option, value(), MAX_FILE_OFFSET);
     else if (option == "--level") request.Level = ParseNumber(option, value(), MAX_LEVEL);
     else if (option == "--quiet") request.Quiet = true;
     else throw PackerError("command line", option, "unknown option");
@@ -244,6 +245,11 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
   return request;
 }
 
+namespace {
+
+// Builds the setup file. Writes a temporary file next to the output and
+// renames it at the end, so that no output exists after an error. Throws
+// PackerError.
 void RunBuild(const BuildRequest& request, std::ostream& err) {
   Manifest manifest = ReadManifest(request.Manifest, request.ProductDir);
 #ifdef __GLIBC__
@@ -259,7 +265,7 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
 
   std::vector<uint8_t> stub = ReadWholeFile(request.Stub);
   uint32_t certificate = 0;
-  if (!ReadCertificateOffset(stub.data(), static_cast<uint32_t>(std::min<size_t>(stub.size(), 4096)), &certificate))
+  if (!ReadCertificateOffset(stub.data(), static_cast<uint32_t>(std::min<size_t>(stub.size(), HEADER_PAGE_SIZE)), &certificate))
     throw PackerError(request.Stub, "", "the stub is not a PE image");
   // Data appended after a signature would sit outside the signed region
   // and the stub would look for the package before the certificate table.
@@ -306,6 +312,8 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   }
   WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);
 }
+
+}  // namespace
 
 int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {

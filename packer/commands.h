@@ -25,11 +25,6 @@ struct BuildRequest {
 // Parses the arguments after "build"; throws PackerError on a bad option.
 BuildRequest ParseBuildArguments(const std::vector<std::string>& args);
 
-// Builds the setup file. Writes a temporary file next to the output and
-// renames it at the end, so that no output exists after an error. Throws
-// PackerError.
-void RunBuild(const BuildRequest& request);
-
 // The whole command line (args without the program name). Returns the exit
 // code: 0 done, 1 inspect found no valid package, 2 error or bad usage.
 int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -139,8 +139,8 @@ std::vector<PlannedFile> ReadFiles(const ManifestReader& r, const toml::table& r
     entry.Name = ToInstalledName(r.NarrowString(file, prefix, "name").value_or(*source));
     std::string problem = CheckInstalledName(entry.Name);
     if (!problem.empty()) r.Fail(file.get("name") ? file.get("name") : file.get("source"), prefix + ".name", problem);
-    entry.Flags = r.Mask(file, prefix, "arch", kArchNames, 0xF) |
-                  r.Mask(file, prefix, "os", kOsNames, 0xFFFF) << 4;
+    uint32_t arch = r.Mask(file, prefix, "arch", kArchNames, ENTRY_ARCH_ALL);
+    entry.Flags = MakeEntryFlags(r.Mask(file, prefix, "os", kOsNames, ENTRY_OS_ALL), arch, 0);
     if (r.Boolean(file, prefix, "no_extract")) entry.Flags |= FE_NO_EXTRACT;
     if (r.Boolean(file, prefix, "replace_locked")) entry.Flags |= FE_REPLACE_LOCKED;
     const toml::node* time = file.get("time");
@@ -156,8 +156,8 @@ void ReadPackageTable(const ManifestReader& r, const toml::table& root, PackageC
   const toml::table* package = r.Table(root, "", "package");
   if (!package) return;
   r.OnlyKeys(*package, "package", {"os", "arch", "registry_64", "license"});
-  c.OsMask = static_cast<uint16_t>(r.Mask(*package, "package", "os", kOsNames, 0xFFFF));
-  c.ArchMask = static_cast<uint8_t>(r.Mask(*package, "package", "arch", kArchNames, 0xFF));
+  c.OsMask = static_cast<uint16_t>(r.Mask(*package, "package", "os", kOsNames, HEADER_OS_ALL));
+  c.ArchMask = static_cast<uint8_t>(r.Mask(*package, "package", "arch", kArchNames, HEADER_ARCH_ALL));
   if (r.Boolean(*package, "package", "registry_64")) c.HeaderFlags |= PH_REGISTRY_64;
   std::optional<std::string> license = r.NarrowString(*package, "package", "license");
   if (!license) return;
@@ -317,7 +317,7 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   for (const PlannedFile& f : planned) total += f.Size;
   if (total > MAX_BLOCK_SIZE)
     r.Fail(nullptr, "file", std::to_string(planned.size()) + " files of " + std::to_string(total) +
-                                " bytes: a package holds at most 2 GiB");
+                                " bytes: a package holds at most " + FileOffsetLimitText());
   // The data is read while packing; the sizes fix the block's layout.
   for (size_t i = 0; i < planned.size(); ++i) {
     m.Contents.Files[i].Source = planned[i].SourcePath;

@@ -58,19 +58,19 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
   const uint32_t arch = request.ArchClass ? request.ArchClass : ARCH_EVERY;
   SetupFileSource file(request.SetupFile);
   LoadedPackage p;
-  PackageLoad load;
+  StagedLoad load;
   // The entry table comes with the head of the block: the checks below need
   // no more of it decoded.
-  LoadResult result = StartPackageLoadAsWritten(&file.Source(), os, arch, &p, &load);
+  LoadResult result = StartStagedLoadWithinPackerLimits(&file.Source(), os, arch, &p, &load);
   if (result != LOAD_OK) {
     err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
   }
   struct Freed {
     LoadedPackage* P;
-    PackageLoad* Load;
+    StagedLoad* Load;
     ~Freed() {
-      if (Load) AbandonPackageLoad(Load);
+      if (Load) AbandonStagedLoad(Load);
       FreeLoadedPackage(P);
     }
   } freed{&p, &load};
@@ -78,12 +78,12 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
   const PackageHeader& h = *p.Header;
   switch (PackageAdmitsSystem(&h, os, arch)) {
     case SYSTEM_OS_REFUSED:
-      err << QuotedText(request.SetupFile) << ": the package does not install on " << DescribeOsMask(request.OsClass, 0xFFFF)
-          << " (it installs on " << DescribeOsMask(h.OsMask, 0xFFFF) << ")\n";
+      err << QuotedText(request.SetupFile) << ": the package does not install on " << DescribeOsMask(request.OsClass, HEADER_OS_ALL)
+          << " (it installs on " << DescribeOsMask(h.OsMask, HEADER_OS_ALL) << ")\n";
       return 1;
     case SYSTEM_ARCH_REFUSED:
-      err << QuotedText(request.SetupFile) << ": the package does not install on " << DescribeArchMask(request.ArchClass, 0xFF)
-          << " (it installs on " << DescribeArchMask(h.ArchMask, 0xFF) << ")\n";
+      err << QuotedText(request.SetupFile) << ": the package does not install on " << DescribeArchMask(request.ArchClass, HEADER_ARCH_ALL)
+          << " (it installs on " << DescribeArchMask(h.ArchMask, HEADER_ARCH_ALL) << ")\n";
       return 1;
     case SYSTEM_ADMITTED:
       break;
@@ -103,7 +103,7 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
                           std::to_string(request.MaxTotal) + "; nothing written");
 
   freed.Load = nullptr;
-  result = FinishPackageLoad(&load, &p);
+  result = FinishStagedLoad(&load, &p);
   if (result != LOAD_OK) {
     err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;

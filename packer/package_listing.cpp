@@ -25,6 +25,9 @@ const char* const kConfigNames[CFG_COUNT] = {
     "DefaultInstallDir", "ConfigureArgs",      "UninstallArgs", "UnsupportedOsTarget",
 };
 
+// Whether configuration string c is one the loader made up, not the package's.
+bool IsDefaultedConfig(const LoadedPackage& p, int c) { return c == CFG_MAIN_PROGRAM && p.MainProgramDefaulted; }
+
 std::string Hex(uint32_t value, int digits) {
   char text[16];
   snprintf(text, sizeof text, "0x%0*X", digits, value);
@@ -128,8 +131,8 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
 
   const PackageHeader& h = *p.Header;
   out << "header: files " << h.FileCount << ", languages " << unsigned{h.LanguageCount} << ", os "
-      << DescribeOsMask(h.OsMask, 0xFFFF) << " (" << Hex(h.OsMask, 4) << "), arch "
-      << DescribeArchMask(h.ArchMask, 0xFF) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
+      << DescribeOsMask(h.OsMask, HEADER_OS_ALL) << " (" << Hex(h.OsMask, 4) << "), arch "
+      << DescribeArchMask(h.ArchMask, HEADER_ARCH_ALL) << " (" << Hex(h.ArchMask, 2) << "), flags " << Hex(h.Flags, 2)
       << ((h.Flags & PH_REGISTRY_64) ? " registry_64" : "") << ((h.Flags & PH_UTF8_NAMES) ? " utf8_names" : "")
       << ", licence ";
   if (h.LicenseEntry == NO_LICENSE_ENTRY) out << "none\n";
@@ -157,9 +160,8 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   for (int c = 0; c < CFG_COUNT; ++c) {
     out << "  " << kConfigNames[c] << " = ";
     const WChar* value = p.Config[c];
-    const uint8_t* at = reinterpret_cast<const uint8_t*>(value);
     if (!value) out << "(absent)\n";
-    else if (at < p.Block || at >= p.Block + p.BlockSize) out << QuoteWide(value) << " (default)\n";
+    else if (IsDefaultedConfig(p, c)) out << QuoteWide(value) << " (default)\n";
     else out << QuoteWide(value) << "\n";
   }
 }
@@ -243,8 +245,8 @@ Json EntryJson(const LoadedPackage& p, uint32_t i) {
   return {{"index", i},
           {"name", p.NamesArea + e.NameOffset},
           {"flags", e.Flags},
-          {"os", MaskNames((e.Flags & FE_OS_MASK) >> 4, kOsNames)},
-          {"arch", MaskNames(e.Flags & FE_ARCH_MASK, kArchNames)},
+          {"os", MaskNames(EntryOsMask(e.Flags), kOsNames)},
+          {"arch", MaskNames(EntryArchMask(e.Flags), kArchNames)},
           {"no_extract", (e.Flags & FE_NO_EXTRACT) != 0},
           {"replace_locked", (e.Flags & FE_REPLACE_LOCKED) != 0},
           {"size", e.DataSize},
@@ -272,9 +274,8 @@ Json TailJson(const LoadedPackage& p) {
   Json defaults = Json::array();
   for (int c = 0; c < CFG_COUNT; ++c) {
     const WChar* value = p.Config[c];
-    const uint8_t* at = reinterpret_cast<const uint8_t*>(value);
     config[kConfigNames[c]] = WideJson(value);
-    if (value && (at < p.Block || at >= p.Block + p.BlockSize)) defaults.push_back(kConfigNames[c]);
+    if (IsDefaultedConfig(p, c)) defaults.push_back(kConfigNames[c]);
   }
   doc["config"] = config;
   doc["config_defaults"] = defaults;
@@ -319,8 +320,8 @@ void WritePackageJson(const std::string& path, const PackageSource& source, bool
 }  // namespace
 
 std::string DescribeEntryFlags(uint32_t flags) {
-  std::string text = "os=" + DescribeOsMask((flags & FE_OS_MASK) >> 4, 0xFFFF) +
-                     " arch=" + DescribeArchMask(flags & FE_ARCH_MASK, FE_ARCH_MASK);
+  std::string text = "os=" + DescribeOsMask(EntryOsMask(flags), ENTRY_OS_ALL) +
+                     " arch=" + DescribeArchMask(EntryArchMask(flags), ENTRY_ARCH_ALL);
   if (flags & FE_NO_EXTRACT) text += " no_extract";
   if (flags & FE_REPLACE_LOCKED) text += " replace_locked";
   uint32_t other = flags & ~(FE_OS_MASK | FE_ARCH_MASK | FE_NO_EXTRACT | FE_REPLACE_LOCKED);
@@ -353,7 +354,7 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
                    std::ostream& err, bool json) {
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
-  LoadResult result = LoadPackageAsWritten(&source, OS_EVERY, ARCH_EVERY, &package);
+  LoadResult result = LoadPackageWithinPackerLimits(&source, OS_EVERY, ARCH_EVERY, &package);
   if (result != LOAD_OK) {
     err << QuotedText(path) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;

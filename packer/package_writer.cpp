@@ -245,11 +245,11 @@ std::vector<uint32_t> PutNames(std::vector<uint8_t>& block, const std::vector<Pa
 // Everything of the block before the data, with the entries' data offsets
 // filled in from plan. Sets blockSize to the whole block's size.
 std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, BlockLayout& at,
-                               const BlockOverrides& overrides, uint64_t* blockSize) {
+                               uint64_t* blockSize) {
   if (c.Languages.size() > 255)
     throw PackerError("package", "language", "more than 255 languages");
   if (PlannedBlockSize(c) > MAX_BLOCK_SIZE)
-    throw PackerError("package", "file", "the package would exceed 2 GiB");
+    throw PackerError("package", "file", "the package would exceed " + FileOffsetLimitText());
 
   at = BlockLayout();
   std::vector<uint8_t> block;
@@ -260,7 +260,7 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
   header.LanguageCount = static_cast<uint8_t>(c.Languages.size());
   header.ArchMask = c.ArchMask;
   header.Flags = c.HeaderFlags;
-  PutRecord(block, overrides.Header ? *overrides.Header : header);
+  PutRecord(block, header);
 
   // The entries need the names' and data's offsets; reserve their room and
   // fill it in once those are known.
@@ -296,8 +296,6 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
     entry.DataSize = static_cast<uint32_t>(DataSizeOf(f));
     entry.NameOffset = at.NameOffsets[i];
     entry.DataOffset = at.DataOffsets[i];
-    auto raw = overrides.Entries.find(i);
-    if (raw != overrides.Entries.end()) entry = raw->second;
     memcpy(block.data() + sizeof(PackageHeader) + i * sizeof(FileEntry), &entry, sizeof entry);
   }
   return block;
@@ -315,19 +313,18 @@ void PutTrailer(std::vector<uint8_t>& out, uint32_t checksum, uint32_t unpacked,
   out.resize(out.size() + options.Slack, 0);
 }
 
-// The stub reads with 32-bit signed offsets.
 void CheckImageSize(uint64_t stub, uint64_t extra, uint64_t packed, const SetupOptions& options) {
-  if (stub + extra + packed + TRAILER_SIZE + options.Slack > 0x7FFFFFFFu)
-    throw PackerError("package", "file", "the setup file would reach 2 GiB");
+  if (stub + extra + packed + TRAILER_SIZE + options.Slack > MAX_FILE_OFFSET)
+    throw PackerError("package", "file", "the setup file would reach " + FileOffsetLimitText());
 }
 
 }  // namespace
 
-std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, const BlockOverrides& overrides) {
+std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout) {
   DataPlan plan = PlanData(c);
   BlockLayout local;
   uint64_t size = 0;
-  std::vector<uint8_t> block = BuildHead(c, plan, layout ? *layout : local, overrides, &size);
+  std::vector<uint8_t> block = BuildHead(c, plan, layout ? *layout : local, &size);
   block.reserve(static_cast<size_t>(size));
   for (uint32_t i : plan.StoreOrder) {
     ContentReader reader(c.Files[i]);
@@ -337,17 +334,11 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout, c
     uint8_t probe;
     reader.Read(&probe, 1);
   }
-  if (overrides.TruncateAt && *overrides.TruncateAt < block.size()) block.resize(*overrides.TruncateAt);
   return block;
 }
 
-namespace {
+std::string FileOffsetLimitText() { return std::to_string(FILE_OFFSET_LIMIT_GIB) + " GiB"; }
 
-// stub + extra region (options.ExtraSize zero bytes, then record) + the
-// block of blockSize bytes that produce hands to its feed in pieces,
-// compressed as it comes + trailer + slack. When the stub has a package
-// hash slot, the SHA-256 of the package region (everything after the stub up
-// to the trailer's end) is written into it at the end: out must be seekable.
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
                          const std::function<void(const ByteFeed& feed)>& produce) {
@@ -397,8 +388,6 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
   return {static_cast<uint32_t>(encoder.Written()), static_cast<uint32_t>(blockSize)};
 }
 
-}  // namespace
-
 PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
                            const SetupOptions& options, const PackProgress& progress) {
   DataPlan plan = PlanData(c);
@@ -407,7 +396,7 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   // The prefix: the head and the licence's data, which PlanData stores first.
   // With 100,000 entries the head is megabytes, so it is built once, at its
   // final size, and freed once fed, before the encoder is at its largest.
-  std::vector<uint8_t> prefix = BuildHead(c, plan, layout, {}, &blockSize);
+  std::vector<uint8_t> prefix = BuildHead(c, plan, layout, &blockSize);
   const uint32_t licenseStored = c.LicenseEntry < c.Files.size() ? plan.StoredAs[c.LicenseEntry] : UINT32_MAX;
   if (licenseStored != UINT32_MAX) {
     ContentReader reader(c.Files[licenseStored]);
@@ -438,10 +427,4 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
         },
         feed);
   });
-}
-
-PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
-                                const SetupOptions& options) {
-  return WritePackage(out, stub, {}, block.size(), options, {},
-                      [&](const ByteFeed& feed) { feed(block.data(), block.size()); });
 }

@@ -5,14 +5,12 @@
 #include <stdio.h>
 
 #include <functional>
-
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
 #include "packer/lzma_encode.h"
+#include "packer/read_ahead.h"
 
 struct PackageFileEntry {
   std::string Name;  // installed relative name, 8-bit, backslashes
@@ -67,22 +65,13 @@ struct BlockLayout {
   std::vector<uint32_t> DataOffsets;  // from the block start, per entry
 };
 
-// Test-only: fields written in place of the computed ones, to produce blocks
-// that break the rules a reader must enforce.
-struct BlockOverrides {
-  std::optional<PackageHeader> Header;
-  std::map<uint32_t, FileEntry> Entries;  // entry index -> raw entry
-  std::optional<uint32_t> TruncateAt;     // the block ends here
-};
-
 // Builds the unpacked block in memory: header, entries, language records,
 // config strings, names in entry order (in slots, see docs/packer.md), then
 // the data as PlanData lays it out (sources are read). Throws
 // PackerError when the contents cannot be represented (too many languages
 // or files, block over MAX_BLOCK_SIZE). Checks no text limits; the manifest
 // reader does.
-std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* layout = nullptr,
-                                const BlockOverrides& overrides = {});
+std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* layout = nullptr);
 
 // An upper bound of the block's size (every entry's data stored), computed
 // without reading anything, so that an oversized package fails early.
@@ -94,8 +83,8 @@ struct SetupOptions {
   uint32_t Slack = 0;         // zero bytes after the trailer
   bool CorruptChecksum = false;
   // The prefix record at the end of the extra region; tests leave it out to
-  // make a package as older packers wrote it. Blocks made beforehand
-  // (WriteBlockSetupFile) never have one.
+  // make a package as older packers wrote it. WritePackage writes the record
+  // it is given.
   bool PrefixRecord = true;
 };
 
@@ -108,7 +97,7 @@ using PackProgress = std::function<void(uint64_t done, uint64_t total, uint64_t 
 // written to out as it is produced: the sources are read in pieces and pass
 // through the checksum and the encoder once, so memory stays bounded
 // whatever the payload. Throws PackerError (a source that cannot be read or
-// changed its size, a write error, a package reaching 2 GiB).
+// changed its size, a write error, a setup file reaching MAX_FILE_OFFSET).
 // Returns the sizes written into the trailer.
 struct PackedSizes {
   uint32_t Packed = 0;    // the compressed block, property bytes included
@@ -117,7 +106,15 @@ struct PackedSizes {
 PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& contents,
                            const SetupOptions& options, const PackProgress& progress = {});
 
-// The same around a block made beforehand, whatever its bytes: for tests
-// and fuzzing, which write blocks that break the rules (BlockOverrides).
-PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
-                                const SetupOptions& options);
+// What WriteSetupFile writes once it has the block's prefix record: stub +
+// extra region (options.ExtraSize zero bytes, then record) + the block of
+// blockSize bytes that produce hands to its feed in pieces, compressed as it
+// comes + trailer + slack. When the stub has a package hash slot, the SHA-256
+// of the package region (everything after the stub up to the trailer's end)
+// is written into it at the end: out must be seekable.
+PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
+                         uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
+                         const std::function<void(const ByteFeed& feed)>& produce);
+
+// MAX_FILE_OFFSET's limit as the packer's messages give it.
+std::string FileOffsetLimitText();

@@ -9,6 +9,9 @@
 #ifdef _WIN32
 #include <windows.h>
 
+// Called by the C runtime (-municode), like main.
+int wmain(int argc, wchar_t** argv);
+
 // The command line as UTF-16, turned into the UTF-8 the packer's paths are
 // in: the ANSI form would have lost every character outside its code page.
 int wmain(int argc, wchar_t** argv) {

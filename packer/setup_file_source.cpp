@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/types.h>
 
+#include "package/pe_layout.h"
 #include "packer/packer_error.h"
 #include "packer/utf8_paths.h"
 
@@ -22,7 +23,7 @@ SetupFileSource::SetupFileSource(const std::string& path) {
   source_.FileSize = static_cast<uint32_t>(size);
   source_.Read = &SetupFileSource::Read;
   source_.Context = file_;
-  uint8_t headers[4096];
+  uint8_t headers[HEADER_PAGE_SIZE];
   uint32_t got = Read(file_, 0, headers, sizeof headers);
   isPe_ = ReadCertificateOffset(headers, got, &source_.CertificateOffset);
   if (!isPe_) source_.CertificateOffset = 0;
@@ -36,22 +37,22 @@ uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uin
   return static_cast<uint32_t>(fread(buffer, 1, size, file));
 }
 
-LoadResult StartPackageLoadAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                                     LoadedPackage* out, PackageLoad* load) {
+LoadResult StartStagedLoadWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                             LoadedPackage* out, StagedLoad* load) {
   TrailerLocation located;
   if (LocateTrailer(source, &located) == LOAD_OK && located.Trailer.UnpackedSize > MAX_BLOCK_SIZE) {
     memset(out, 0, sizeof *out);
     return LOAD_BAD_TRAILER;
   }
-  return StartPackageLoad(source, osClass, archClass, out, load);
+  return StartStagedLoad(source, osClass, archClass, out, load);
 }
 
-LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                                LoadedPackage* out) {
-  PackageLoad load;
-  LoadResult result = StartPackageLoadAsWritten(source, osClass, archClass, out, &load);
+LoadResult LoadPackageWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                         LoadedPackage* out) {
+  StagedLoad load;
+  LoadResult result = StartStagedLoadWithinPackerLimits(source, osClass, archClass, out, &load);
   if (result == LOAD_OK) {
-    result = FinishPackageLoad(&load, out);
+    result = FinishStagedLoad(&load, out);
     if (result != LOAD_OK) FreeLoadedPackage(out);
   }
   return result;

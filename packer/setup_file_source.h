@@ -9,15 +9,15 @@
 class SetupFileSource {
  public:
   // Opens path; throws PackerError when it cannot be read or is 4 GiB or
-  // more (a setup file is below 2 GiB).
+  // more (a setup file ends below MAX_FILE_OFFSET).
   explicit SetupFileSource(const std::string& path);
   ~SetupFileSource();
   SetupFileSource(const SetupFileSource&) = delete;
   SetupFileSource& operator=(const SetupFileSource&) = delete;
 
-  // The certificate offset comes from the PE headers in the first 4096
-  // bytes, as the stub takes it from its own image; 0 when the file is not
-  // a PE image.
+  // The certificate offset comes from the PE headers in the first
+  // HEADER_PAGE_SIZE bytes, as the stub takes it from its own image; 0 when
+  // the file is not a PE image.
   const PackageSource& Source() const { return source_; }
   bool IsPeImage() const { return isPe_; }
 
@@ -29,12 +29,12 @@ class SetupFileSource {
   bool isPe_ = false;
 };
 
-// LoadPackageFrom for the packer's commands, which read setup files that
+// LoadWholePackage for the packer's commands, which read setup files that
 // anybody may have made: an UnpackedSize above what the packer itself writes
 // (MAX_BLOCK_SIZE) is LOAD_BAD_TRAILER before anything is allocated for it.
 // The stub loads such a block when it can get the memory.
-LoadResult LoadPackageAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                                LoadedPackage* out);
-// Its first stage alone (see StartPackageLoad), with the same refusal.
-LoadResult StartPackageLoadAsWritten(const PackageSource* source, uint32_t osClass, uint32_t archClass,
-                                     LoadedPackage* out, PackageLoad* load);
+LoadResult LoadPackageWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                         LoadedPackage* out);
+// Its first stage alone (see StartStagedLoad), with the same refusal.
+LoadResult StartStagedLoadWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
+                                             LoadedPackage* out, StagedLoad* load);

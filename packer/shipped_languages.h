@@ -1,5 +1,5 @@
-// The translations of the wizard's texts that the packer ships, and the
-// tags by which a manifest names them.
+// The translations of the wizard's texts that the packer ships
+// (packer/shipped_texts.h), found by LANGID or by tag.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -8,24 +8,7 @@
 
 #include "package/package_format.h"
 #include "packer/package_writer.h"
-
-struct ShippedLanguage {
-  // Blank-separated, the canonical tag first ("zh-CN zh-Hans"); compared
-  // without case.
-  const char* Tags;
-  // The full LANGID: the stub prefers an exact match over one of the
-  // primary language alone.
-  uint16_t LangId;
-  const char* NativeName;  // the record's own name
-  const char* EnglishName;
-  // TXT_COUNT texts in UTF-8 with CR LF line breaks; null for the English
-  // defaults.
-  const char* const* Texts;
-};
-
-// In the order `packer languages` lists them.
-extern const ShippedLanguage kShippedLanguages[];
-extern const size_t kShippedLanguageCount;
+#include "packer/shipped_texts.h"
 
 const ShippedLanguage* FindShippedLanguage(uint16_t langId);
 const ShippedLanguage* FindShippedLanguage(const std::string& tag);

@@ -4,7 +4,9 @@
 // folder browser, the labels Windows gives OK and Cancel in that language.
 // Mnemonics sit on letters of the translated word; Chinese, Japanese, Korean
 // and Thai add them as a trailing "(&X)" with the English letter.
-#include "packer/shipped_languages.h"
+#include "packer/shipped_texts.h"
+
+#include "package/package_format.h"
 
 namespace {
 

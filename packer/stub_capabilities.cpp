@@ -1,5 +1,6 @@
 #include "packer/stub_capabilities.h"
 
+#include "package/pe_layout.h"
 #include "package/sha256.h"
 #include "resources/stub_capabilities.h"
 
@@ -24,11 +25,13 @@ class ImageReader {
   // File offset of a relative virtual address, through the section table.
   bool FileOffset(uint32_t rva, uint32_t size, uint64_t* at) const {
     uint32_t pe, sections, optionalSize;
-    if (!U32(0x3C, &pe) || !U16(uint64_t{pe} + 6, &sections) || !U16(uint64_t{pe} + 20, &optionalSize)) return false;
-    uint64_t table = uint64_t{pe} + 24 + optionalSize;
+    if (!U32(PE_OFFSET_FIELD, &pe) || !U16(uint64_t{pe} + COFF_SECTION_COUNT_AT, &sections) ||
+        !U16(uint64_t{pe} + COFF_OPTIONAL_HEADER_SIZE_AT, &optionalSize))
+      return false;
+    uint64_t table = uint64_t{pe} + OPTIONAL_HEADER_AT + optionalSize;
     for (uint32_t i = 0; i < sections; ++i) {
       uint32_t virtualSize, address, rawSize, rawAt;
-      uint64_t s = table + i * 40;
+      uint64_t s = table + i * SECTION_HEADER_SIZE;
       if (!U32(s + 8, &virtualSize) || !U32(s + 12, &address) || !U32(s + 16, &rawSize) || !U32(s + 20, &rawAt))
         return false;
       uint32_t extent = virtualSize > rawSize ? rawSize : virtualSize;
@@ -70,9 +73,8 @@ namespace {
 bool FindRcData(const std::vector<uint8_t>& image, uint32_t id, uint64_t* at, uint32_t* dataSize) {
   ImageReader r(image);
   uint32_t pe, magic;
-  if (!r.U32(0x3C, &pe) || !r.U16(uint64_t{pe} + 24, &magic)) return false;
-  // Data directory entry 2, the resource table.
-  uint64_t directory = uint64_t{pe} + 24 + (magic == 0x20B ? 112u : 96u) + 2u * 8u;
+  if (!r.U32(PE_OFFSET_FIELD, &pe) || !r.U16(uint64_t{pe} + OPTIONAL_HEADER_AT, &magic)) return false;
+  uint64_t directory = uint64_t{pe} + OPTIONAL_HEADER_AT + DataDirectoryAt(magic, RESOURCE_TABLE_INDEX);
   uint32_t rva, size;
   uint64_t root;
   if (!r.U32(directory, &rva) || !r.U32(directory + 4, &size) || size < 16 || !r.FileOffset(rva, size, &root))

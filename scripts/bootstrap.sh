@@ -122,16 +122,9 @@ build_lzma() {  # prefix host cflags options...
   rm -rf "$prefix.old" "$stage"
 }
 
-# The stub's liblzma (Debian ships none for mingw). It needs only the raw
-# LZMA1 decoder. --enable-small decodes as fast here and makes the decoder a
-# third of the size (bench/compare_lzma.py); without threads it is not
-# thread-safe, which the one-threaded stub is not affected by. No unwind
-# tables: nothing in the stub unwinds.
-build_lzma "$build/mingw-lzma" i686-w64-mingw32 \
-  "-O2 -march=i686 -mtune=generic -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections" \
-  --enable-static --disable-shared --disable-encoders --enable-decoders=lzma1 \
-  --disable-lzip-decoder --disable-microlzma --enable-checks=crc32 --disable-threads --enable-small --disable-xz --disable-xzdec --disable-lzmadec \
-  --disable-lzmainfo --disable-lzma-links --disable-scripts --disable-doc --disable-nls
+# The stub's liblzma, as scripts/stub_lzma.sh describes it.
+. "$root/scripts/stub_lzma.sh"
+build_lzma "$build/mingw-lzma" "$stub_lzma_host" "$stub_lzma_cflags" "${stub_lzma_options[@]}"
 
 # The Windows packer's liblzma: the LZMA1 encoder (every match finder, as the
 # native library has them) and decoder, and every check function, built

@@ -20,6 +20,7 @@
 
 #include "package/package_format.h"
 #include "package/package_loader.h"
+#include "package/pe_layout.h"
 #include "package/platform_memory.h"
 
 namespace {
@@ -162,7 +163,7 @@ int wmain(int argc, wchar_t** argv) {
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (setup == INVALID_HANDLE_VALUE) return Fail("open setup file");
   uint32_t fileSize = GetFileSize(setup, nullptr);
-  static uint8_t headers[4096];
+  static uint8_t headers[HEADER_PAGE_SIZE];
   uint32_t certificate = 0;
   if (!ReadAt(setup, 0, headers, sizeof headers) || !ReadCertificateOffset(headers, sizeof headers, &certificate))
     return Fail("not a PE image");

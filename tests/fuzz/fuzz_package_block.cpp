@@ -12,9 +12,9 @@
 
 #include "package/package_loader.h"
 #include "package/system_class.h"
-#include "packer/memory_source.h"
 #include "packer/package_listing.h"
 #include "packer/package_writer.h"
+#include "tests/unit/memory_source.h"
 #include "walk_package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t osClass = size ? 1u << (data[size - 1] % 8) & 0x7F : OS_WIN10;
   uint32_t archClass = size ? 1u << (data[0] % 3) : ARCH_X64;
   LoadedPackage package;
-  if (LoadPackageFrom(&memory.Source, osClass, archClass, &package) != LOAD_OK) return 0;
+  if (LoadWholePackage(&memory.Source, osClass, archClass, &package) != LOAD_OK) return 0;
   WalkPackage(package, osClass, archClass);
   FreeLoadedPackage(&package);
   // The packer's listing of the same file, as text and as JSON.

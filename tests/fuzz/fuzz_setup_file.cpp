@@ -6,7 +6,7 @@
 #include "package/package_loader.h"
 #include "package/sha256.h"
 #include "package/system_class.h"
-#include "packer/memory_source.h"
+#include "tests/unit/memory_source.h"
 #include "walk_package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Alternate the architecture so that the applicability test sees varied
   // inputs.
   uint32_t archClass = size % 2 ? ARCH_X86 : ARCH_X64;
-  if (LoadPackageFrom(&memory.Source, OS_WIN10, archClass, &package) != LOAD_OK) return 0;
+  if (LoadWholePackage(&memory.Source, OS_WIN10, archClass, &package) != LOAD_OK) return 0;
 
   WalkPackage(package, OS_WIN10, archClass);
   FreeLoadedPackage(&package);

@@ -76,6 +76,7 @@ TEST(LoaderContent, ConfigStringsAndLanguageTexts) {
   const LoadedPackage& p = loaded.Package;
 
   EXPECT_EQ(WideToAscii(p.Config[CFG_MAIN_PROGRAM]), "Sample.exe") << "defaulted from ProductName";
+  EXPECT_TRUE(p.MainProgramDefaulted);
   EXPECT_EQ(WideToAscii(p.Config[CFG_UNINSTALL_ARGS]), "/uninstall");
   for (int i : {CFG_LAUNCH_COMMAND, CFG_RUNNING_MUTEX, CFG_RUNNING_WINDOW_CLASS, CFG_RUNNING_WINDOW_TITLE,
                 CFG_DEFAULT_INSTALL_DIR, CFG_CONFIGURE_ARGS, CFG_UNSUPPORTED_OS_TARGET})
@@ -95,6 +96,7 @@ TEST(LoaderContent, ConfigStringsAndLanguageTexts) {
   LoadImage(MakeImage(c), &named);
   ASSERT_EQ(named.Result, LOAD_OK);
   EXPECT_EQ(WideToAscii(named.Package.Config[CFG_MAIN_PROGRAM]), "bin\\Main.exe");
+  EXPECT_FALSE(named.Package.MainProgramDefaulted);
 }
 
 TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
@@ -151,7 +153,7 @@ TEST(LoaderContent, RefusesBlocksThatBreakTheInvariants) {
   };
   for (Case& k : cases) {
     Loaded loaded;
-    LoadImage(MakeBlockImage(BuildBlock(base, nullptr, k.Overrides)), &loaded);
+    LoadImage(MakeBlockImage(BuildOverriddenBlock(base, k.Overrides)), &loaded);
     EXPECT_EQ(loaded.Result, k.Expected) << k.What;
   }
 }

@@ -280,7 +280,7 @@ TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocatin
     OpenMemorySource(&memory, bytes.data(), static_cast<uint32_t>(bytes.size()));
     LoadedPackage package;
     largest = 0;
-    LoadResult packer = LoadPackageAsWritten(&memory.Source, OS_WIN10, ARCH_X64, &package);
+    LoadResult packer = LoadPackageWithinPackerLimits(&memory.Source, OS_WIN10, ARCH_X64, &package);
     bool packerAsked = largest == k.UnpackedSize;
     if (packer == LOAD_OK) FreeLoadedPackage(&package);
     largest = 0;
@@ -327,6 +327,7 @@ void ExpectSamePackage(const LoadedPackage& a, const LoadedPackage& b) {
   EXPECT_EQ(At(a, a.Entries), At(b, b.Entries));
   EXPECT_EQ(At(a, a.NamesArea), At(b, b.NamesArea));
   EXPECT_EQ(a.ApplicableTotal, b.ApplicableTotal);
+  EXPECT_EQ(a.MainProgramDefaulted, b.MainProgramDefaulted);
   for (int c = 0; c < CFG_COUNT; ++c) {
     EXPECT_EQ(At(a, a.Config[c]), At(b, b.Config[c])) << c;
     EXPECT_EQ(WideToAscii(a.Config[c]), WideToAscii(b.Config[c])) << c;
@@ -484,7 +485,7 @@ TEST(LoaderTrailer, StreamsCutAtEveryStageFailThatStage) {
       EXPECT_EQ(first, k.First) << k.What;
       EXPECT_EQ(loaded.Result, k.Whole) << k.What;
       Loaded whole;
-      whole.Result = LoadPackageFrom(&cut.Source, OS_WIN10, ARCH_X64, &whole.Package);
+      whole.Result = LoadWholePackage(&cut.Source, OS_WIN10, ARCH_X64, &whole.Package);
       EXPECT_EQ(whole.Result, k.Whole) << k.What;
     }
     // The compressed block cut short (its trailer moved along) fails the same way.

@@ -21,7 +21,7 @@ namespace {
 class ExtractTest : public testing::Test {
  protected:
   int Extract(const PackageContents& c, std::vector<std::string> extra = {}, const BlockOverrides& overrides = {}) {
-    std::vector<uint8_t> image = MakeBlockImage(BuildBlock(c, nullptr, overrides));
+    std::vector<uint8_t> image = MakeBlockImage(BuildOverriddenBlock(c, overrides));
     std::string setup = dir_.Write("setup.exe", std::string(image.begin(), image.end()));
     std::vector<std::string> args = {"extract", setup, Out()};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -58,7 +58,7 @@ PackageContents Variants() {
   c.Files.push_back({"bin\\app.exe", Bytes("arm64 app"), 0x4, 3, {}, 0});
   c.Files.push_back({"Docs\\Read.txt", Bytes("old"), 0, 4, {}, 0});
   c.Files.push_back({"docs\\read.TXT", Bytes("new"), 0, (1577934245ull + 11644473600ull) * 10000000ull + 1234567, {}, 0});
-  c.Files.push_back({"win7\\only.dll", Bytes("7"), 8 << 4, 6, {}, 0});
+  c.Files.push_back({"win7\\only.dll", Bytes("7"), MakeEntryFlags(OS_WIN7, 0, 0), 6, {}, 0});
   c.Files.push_back({"logs\\placeholder", Bytes("not written"), FE_NO_EXTRACT, 7, {}, 0});
   c.Files.push_back({"empty.dat", {}, 0, 8, {}, 0});
   return c;

@@ -29,8 +29,8 @@ Inspected Inspect(const TempDir& dir, const std::vector<uint8_t>& image) {
 
 TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   PackageContents c = SmallContents();
-  c.Files[0].Flags = 0x2 | (32 | 64) << 4 | FE_NO_EXTRACT;  // x64 on Windows 10 and later
-  c.Files[1].Flags = 0x1 | 0x10 << 4 | FE_REPLACE_LOCKED;   // x86 on Windows 8
+  c.Files[0].Flags = MakeEntryFlags(OS_WIN10 | OS_WIN11_LATER, ARCH_X64, FE_NO_EXTRACT);
+  c.Files[1].Flags = MakeEntryFlags(OS_WIN8, ARCH_X86, FE_REPLACE_LOCKED);
   c.Files[0].LastWriteTime = (1577934245ull + 11644473600ull) * 10000000ull;
   c.OsMask = 8 | 32;
   c.ArchMask = 2;
@@ -92,7 +92,7 @@ TEST(PackerInspect, ExplainsFilesWithoutAValidPackage) {
 
 TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
   PackageContents c = SmallContents();
-  c.Files[0].Flags = 0x2 | (32 | 64) << 4 | FE_NO_EXTRACT;
+  c.Files[0].Flags = MakeEntryFlags(OS_WIN10 | OS_WIN11_LATER, ARCH_X64, FE_NO_EXTRACT);
   c.Files[0].LastWriteTime = (1577934245ull + 11644473600ull) * 10000000ull + 5;
   c.Files[1].Name = "caf\xE9.txt";  // 8-bit, not UTF-8
   c.OsMask = 8 | 32;

@@ -272,7 +272,7 @@ TXT_BACK = ""
 
   ASSERT_EQ(c.Files.size(), 3u);
   EXPECT_EQ(c.Files[0].Name, "bin\\Sample.exe");
-  EXPECT_EQ(c.Files[0].Flags, 0x2u | (32u | 64u) << 4 | FE_NO_EXTRACT);
+  EXPECT_EQ(c.Files[0].Flags, MakeEntryFlags(OS_WIN10 | OS_WIN11_LATER, ARCH_X64, FE_NO_EXTRACT));
   EXPECT_EQ(ReadWholeFile(c.Files[0].Source), Bytes("APP")) << "read while packing, not before";
   EXPECT_EQ(c.Files[0].SourceSize, 3u);
   EXPECT_TRUE(c.Files[0].Data.empty());
@@ -283,7 +283,7 @@ TXT_BACK = ""
   EXPECT_EQ(c.Files[1].Flags, FE_REPLACE_LOCKED);
   EXPECT_EQ(c.Files[1].LastWriteTime, kTime + 5000000) << "offset applied, fraction kept";
   EXPECT_EQ(c.Files[2].Name, "sub\\data.bin") << "default name: source with backslashes";
-  EXPECT_EQ(c.Files[2].Flags, 0x5u | 0x21u << 4);
+  EXPECT_EQ(c.Files[2].Flags, MakeEntryFlags(0x21u, 0x5u, 0));
   EXPECT_EQ(c.Files[2].LastWriteTime, 132224078450000000ull);
 
   ASSERT_EQ(c.Languages.size(), 2u);
@@ -352,7 +352,7 @@ TEST_F(ManifestTest, EdgesOfPropertiesAndMasksPass) {
   EXPECT_EQ(m.Contents.OsMask, 0x81);
   EXPECT_EQ(m.Contents.ArchMask, 0x0C);
   EXPECT_EQ(m.Lzma.Properties, 0x5A);
-  EXPECT_EQ(m.Contents.Files[0].Flags, 0xCu | 0x8040u << 4);
+  EXPECT_EQ(m.Contents.Files[0].Flags, MakeEntryFlags(0x8040u, 0xCu, 0));
 }
 
 TEST_F(ManifestTest, SourcesMayUseBackslashes) {

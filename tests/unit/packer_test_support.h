@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,13 +20,14 @@
 #include "package/package_loader.h"
 #include "package/system_class.h"
 #include "packer/commands.h"
-#include "packer/memory_source.h"
+#include "package/pe_layout.h"
 #include "packer/package_writer.h"
+#include "memory_source.h"
 
 namespace packer_test {
 
-// Offset of data directory entry 4 (certificate table) in FakePeStub.
-constexpr uint32_t kCertificateEntryAt = 0x40 + 24 + 96 + 4 * 8;
+// Offset of the certificate table's data directory entry in FakePeStub.
+constexpr uint32_t kCertificateEntryAt = 0x40 + OPTIONAL_HEADER_AT + DataDirectoryAt(0x10B, CERTIFICATE_TABLE_INDEX);
 
 // MZ header, PE signature, a PE32 optional header with its data directory;
 // no sections. Enough for the loader's and the packer's header checks.
@@ -141,7 +144,7 @@ inline void LoadImage(const std::vector<uint8_t>& image, Loaded* out, uint32_t o
                       uint32_t archClass = ARCH_X64) {
   MemorySource memory;
   OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
-  out->Result = LoadPackageFrom(&memory.Source, osClass, archClass, &out->Package);
+  out->Result = LoadWholePackage(&memory.Source, osClass, archClass, &out->Package);
 }
 
 // The setup file the packer writes for contents behind stub.
@@ -155,11 +158,11 @@ inline void LoadImageStaged(const std::vector<uint8_t>& image, Loaded* out, Load
                             const PackageSource* source = nullptr) {
   MemorySource memory;
   OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
-  PackageLoad load;
-  *first = StartPackageLoad(source ? source : &memory.Source, OS_WIN10, ARCH_X64, &out->Package, &load);
+  StagedLoad load;
+  *first = StartStagedLoad(source ? source : &memory.Source, OS_WIN10, ARCH_X64, &out->Package, &load);
   out->Result = *first;
   if (*first != LOAD_OK) return;
-  out->Result = FinishPackageLoad(&load, &out->Package);
+  out->Result = FinishStagedLoad(&load, &out->Package);
   if (out->Result != LOAD_OK) FreeLoadedPackage(&out->Package);
 }
 
@@ -177,6 +180,26 @@ inline PackageContents BigContents() {
 // The setup file the packer writes for contents, behind FakePeStub.
 inline std::vector<uint8_t> MakeImage(const PackageContents& contents, const SetupOptions& options = {}) {
   return WrittenToMemory([&](FILE* out) { WriteSetupFile(out, FakePeStub(), contents, options); });
+}
+
+// Fields written in place of the ones BuildBlock computed, to produce blocks
+// that break the rules a reader must enforce.
+struct BlockOverrides {
+  std::optional<PackageHeader> Header;
+  std::map<uint32_t, FileEntry> Entries;  // entry index -> raw entry
+  std::optional<uint32_t> TruncateAt;     // the block ends here
+};
+
+// BuildBlock's block for contents with overrides written over it.
+inline std::vector<uint8_t> BuildOverriddenBlock(const PackageContents& contents, const BlockOverrides& overrides) {
+  std::vector<uint8_t> block = BuildBlock(contents);
+  if (overrides.Header) memcpy(block.data(), &*overrides.Header, sizeof(PackageHeader));
+  for (const auto& [index, entry] : overrides.Entries) {
+    if (index < contents.Files.size())
+      memcpy(block.data() + sizeof(PackageHeader) + index * sizeof(FileEntry), &entry, sizeof entry);
+  }
+  if (overrides.TruncateAt && *overrides.TruncateAt < block.size()) block.resize(*overrides.TruncateAt);
+  return block;
 }
 
 // The same around a block made beforehand (one that breaks the rules).

@@ -330,7 +330,7 @@ TEST(PackerWriter, OverridesReplaceRawFields) {
   entry.DataOffset = 0xFFFFFFF0u;
   overrides.Entries[2] = entry;
   overrides.TruncateAt = 200;
-  std::vector<uint8_t> block = BuildBlock(c, nullptr, overrides);
+  std::vector<uint8_t> block = BuildOverriddenBlock(c, overrides);
   EXPECT_EQ(block.size(), 200u);
   EXPECT_EQ(U32At(block, 0), 9u);
   EXPECT_EQ(U16At(block, 6), 7);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "package/package_loader.h"
+#include "package/pe_layout.h"
+#include "packer/package_writer.h"
 
 struct MemorySource {
   const uint8_t* Data;
@@ -32,7 +34,7 @@ inline void OpenMemorySource(MemorySource* memory, const uint8_t* data, uint32_t
   memory->Data = data;
   memory->Size = size;
   memory->Source = {0, size, ReadMemorySource, memory, nullptr};
-  if (!ReadCertificateOffset(data, size < 4096 ? size : 4096, &memory->Source.CertificateOffset))
+  if (!ReadCertificateOffset(data, size < HEADER_PAGE_SIZE ? size : HEADER_PAGE_SIZE, &memory->Source.CertificateOffset))
     memory->Source.CertificateOffset = 0;
 }
 
@@ -55,4 +57,12 @@ std::vector<uint8_t> WrittenToMemory(const Write& write) {
   std::vector<uint8_t> bytes(data, data + size);
   free(data);
   return bytes;
+}
+
+// The setup file around a block made beforehand, whatever its bytes (one
+// that breaks the rules a reader must enforce), without a prefix record.
+inline PackedSizes WriteBlockSetupFile(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& block,
+                                       const SetupOptions& options) {
+  return WritePackage(out, stub, {}, block.size(), options, {},
+                      [&](const ByteFeed& feed) { feed(block.data(), block.size()); });
 }
