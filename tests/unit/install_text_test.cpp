@@ -268,8 +268,8 @@ TEST(InstallText, LaunchCommandSplitsAtItsLastBlank) {
       {u"", u"", nullptr},
   };
   for (const Case& k : cases) {
-    WChar command[SHORTCUT_COMMAND_CAPACITY];
-    WideCopy(command, SHORTCUT_COMMAND_CAPACITY, k.Command.c_str());
+    WChar command[LAUNCH_COMMAND_CAPACITY];
+    WideCopy(command, LAUNCH_COMMAND_CAPACITY, k.Command.c_str());
     const WChar* args = SplitLaunchCommand(command);
     EXPECT_EQ(std::u16string(command), k.Target);
     if (k.Args) {
