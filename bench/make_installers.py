@@ -106,18 +106,24 @@ def pack(work, packer, stub, manifest, product_dir, output, cache_key, options=(
     Returns the packer's JSON listing of the result, which also checks it."""
     cache_key = json.dumps([cache_key, list(options)]) if options else cache_key
     package = work / (output.stem + ".package.bin")
+    bound_stub = work / (output.stem + ".stub.bin")
     key_file = work / (output.stem + ".package.key")
     stub_bytes = stub.read_bytes()
-    if not (package.exists() and key_file.exists() and key_file.read_text() == cache_key):
+    # The stub as written carries the package's hash: a new stub packs anew.
+    cache_key += " stub " + hashlib.sha256(stub_bytes).hexdigest()
+    if not (package.exists() and bound_stub.exists() and key_file.exists() and key_file.read_text() == cache_key):
         tmp = work / (output.name + ".tmp")
         run([packer, "build", "--manifest", manifest, "--product-dir", product_dir, "--stub", stub,
              "--output", tmp, "--properties", str(PROPERTIES), "--dictionary", str(DICTIONARY), *options])
         image = tmp.read_bytes()
-        assert image[:len(stub_bytes)] == stub_bytes, "the packer changed the stub"
+        # Only the hash slot of the stub (32 bytes) may differ.
+        changed = [i for i, (a, b) in enumerate(zip(image[:len(stub_bytes)], stub_bytes)) if a != b]
+        assert not changed or changed[-1] - changed[0] < 32, "the packer changed the stub"
+        bound_stub.write_bytes(image[:len(stub_bytes)])
         package.write_bytes(image[len(stub_bytes):])
         key_file.write_text(cache_key)
         tmp.unlink()
-    output.write_bytes(stub_bytes + package.read_bytes())
+    output.write_bytes(bound_stub.read_bytes() + package.read_bytes())
     return json.loads(run([packer, "inspect", "--json", output]).stdout)
 
 

@@ -37,23 +37,27 @@ uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uin
   return static_cast<uint32_t>(fread(buffer, 1, size, file));
 }
 
+namespace {
+
+// A block larger than the packer writes is refused before anything is
+// allocated for it.
+bool ExceedsPackerLimits(const PackageSource* source, LoadedPackage* out) {
+  TrailerLocation located;
+  if (LocateTrailer(source, &located) != LOAD_OK || located.Trailer.UnpackedSize <= MAX_BLOCK_SIZE) return false;
+  memset(out, 0, sizeof *out);
+  return true;
+}
+
+}  // namespace
+
 LoadResult StartStagedLoadWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                                              LoadedPackage* out, StagedLoad* load) {
-  TrailerLocation located;
-  if (LocateTrailer(source, &located) == LOAD_OK && located.Trailer.UnpackedSize > MAX_BLOCK_SIZE) {
-    memset(out, 0, sizeof *out);
-    return LOAD_BAD_TRAILER;
-  }
+  if (ExceedsPackerLimits(source, out)) return LOAD_BAD_TRAILER;
   return StartStagedLoad(source, osClass, archClass, out, load);
 }
 
 LoadResult LoadPackageWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                                          LoadedPackage* out) {
-  StagedLoad load;
-  LoadResult result = StartStagedLoadWithinPackerLimits(source, osClass, archClass, out, &load);
-  if (result == LOAD_OK) {
-    result = FinishStagedLoad(&load, out);
-    if (result != LOAD_OK) FreeLoadedPackage(out);
-  }
-  return result;
+  if (ExceedsPackerLimits(source, out)) return LOAD_BAD_TRAILER;
+  return LoadWholePackage(source, osClass, archClass, out);
 }
