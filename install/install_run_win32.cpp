@@ -170,6 +170,9 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   DWORD error = CreateParentDirs(path, namePosition);
   if (error || (entry->Flags & FE_NO_EXTRACT)) return error;
 
+  // A later entry of the main program's name replaces the one held.
+  bool mainProgram = IsMainProgram(path + namePosition);
+  if (mainProgram) ReleaseHeldFile();
   TargetFile file;
   error = OpenEntryFile(path, namePosition, entry->Flags, &file);
   if (error) return error;
@@ -183,7 +186,7 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   SetFileTime(file.Handle, nullptr, nullptr, &lastWrite);
   // The configure command starts the main program by name: held from here
   // on, it is the file just written when it starts.
-  return CommitTargetFile(&file, path, IsMainProgram(path + namePosition));
+  return CommitTargetFile(&file, path, mainProgram);
 }
 
 // The install directory as a whole, before the first file: a link there or

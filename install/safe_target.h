@@ -67,7 +67,8 @@ struct TargetFile {
 DWORD OpenTargetFile(const WChar* path, TargetFile* file);
 // Puts the written file in place and closes it. With hold, the file is opened
 // again for reading only (the same file, by its id) and kept so until
-// ReleaseTargetHolds: nobody can change or replace it before it is started.
+// ReleaseHeldFile or ReleaseTargetHolds: nobody can change or replace it
+// before it is started.
 DWORD CommitTargetFile(TargetFile* file, const WChar* path, bool hold);
 // Deletes a file that could not be written in full, through its handle.
 void DiscardTargetFile(TargetFile* file);
@@ -78,5 +79,8 @@ void DiscardTargetFile(TargetFile* file);
 // links and moved or deleted through its handle. 0, or the error.
 DWORD MoveLockedFileAside(const WChar* path);
 
+// Lets go of the file CommitTargetFile holds, so that a later entry of the
+// same name can replace it.
+void ReleaseHeldFile();
 // Closes the folders and the file that the run kept open.
 void ReleaseTargetHolds();

@@ -56,9 +56,11 @@ PSECURITY_DESCRIPTOR TakenBackRules;  // the same rules, owned by Administrators
 WChar FinalInstallDir[kFinalCapacity];
 uint32_t NamePosition;
 
-// What the run keeps open until ReleaseTargetHolds.
+// What the run keeps open until ReleaseTargetHolds: the folders checked, and
+// the main program as last written.
 HANDLE* Held;
 uint32_t HeldCount, HeldCapacity;
+HANDLE HeldProgram;
 
 // Both program-files folders: under WOW64 the 64-bit view holds both names.
 void ReadProgramFilesFolders() {
@@ -319,9 +321,12 @@ DWORD HoldWrittenFile(const WChar* path, const BY_HANDLE_FILE_INFORMATION* writt
   if (!error && (info.dwVolumeSerialNumber != written->dwVolumeSerialNumber ||
                  info.nFileIndexHigh != written->nFileIndexHigh || info.nFileIndexLow != written->nFileIndexLow))
     error = kReparsePointEncountered;
-  if (!error && !Hold(file)) error = ERROR_NOT_ENOUGH_MEMORY;
-  if (error) CloseHandle(file);
-  return error;
+  if (error) {
+    CloseHandle(file);
+    return error;
+  }
+  HeldProgram = file;
+  return 0;
 }
 
 // A new file at path, opened for writing and for deletion through its handle.
@@ -456,7 +461,13 @@ DWORD MoveLockedFileAside(const WChar* path) {
   return error;
 }
 
+void ReleaseHeldFile() {
+  if (HeldProgram) CloseHandle(HeldProgram);
+  HeldProgram = nullptr;
+}
+
 void ReleaseTargetHolds() {
+  ReleaseHeldFile();
   for (uint32_t i = 0; i < HeldCount; ++i) CloseHandle(Held[i]);
   HeldCount = 0;
   FinalInstallDir[0] = 0;
