@@ -78,5 +78,10 @@ void DiscardTargetFile(TargetFile* file);
 // links and moved or deleted through its handle. 0, or the error.
 DWORD MoveLockedFileAside(const WChar* path);
 
+// Creates the log file at path anew, for writing. Refused: a link at the
+// name or above it (ERROR_REPARSE_POINT_ENCOUNTERED), a file with another
+// name (ERROR_TOO_MANY_LINKS). 0 and *file, or the error.
+DWORD CreateLogFile(const WChar* path, HANDLE* file);
+
 // Closes the folders and the file that the run kept open.
 void ReleaseTargetHolds();
