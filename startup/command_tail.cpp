@@ -51,11 +51,14 @@ void ParseCommandOptions(const WChar* p, CommandOptions* out) {
   for (;;) {
     while (IsWideBlank(*p)) ++p;
     if (!*p) return;
-    if (StartsWithName(p, "/D=")) {
+    // Callers that quote every argument with a blank write "/D=C:\a b".
+    bool quotedName = *p == u'"';
+    if (StartsWithName(p + quotedName, "/D=")) {
       // As NSIS reads it: the rest of the line, blanks included.
-      const WChar* value = p + 3;
+      const WChar* value = p + 3 + quotedName;
       uint32_t length = WideLength(value);
       while (length && IsWideBlank(value[length - 1])) --length;
+      if (quotedName && length && value[length - 1] == u'"') --length;
       if (length >= 2 && value[0] == u'"' && value[length - 1] == u'"') {
         ++value;
         length -= 2;

@@ -89,6 +89,7 @@ TEST(CommandTail, DeploymentSwitchesInAnyOrder) {
       {u"setup.exe /SUPPRESSMSGBOXESX", false, u"", false, u"", false},  // another name
       {u"\"C:\\a b\\setup.exe\" /S /D=C:\\Custom Dir", true, u"C:\\Custom Dir", false, u"", false},
       {u"setup.exe /D=\"C:\\Custom Dir\"  ", true, u"C:\\Custom Dir", false, u"", false},
+      {u"setup.exe /S \"/D=C:\\Custom Dir\"", true, u"C:\\Custom Dir", false, u"", false},
       {u"setup.exe /d=C:\\x /LOG=C:\\l.txt", true, u"C:\\x /LOG=C:\\l.txt", false, u"", false},  // /D= is last
       {u"setup.exe /LOG=C:\\l.txt /S /D=C:\\x", true, u"C:\\x", true, u"C:\\l.txt", false},
       {u"setup.exe /LOG=\"C:\\my logs\\l.txt\" /S", false, u"", true, u"C:\\my logs\\l.txt", false},
