@@ -6,6 +6,7 @@
 
 #include "package/package_loader.h"
 
+// Logs text; shows it unless message boxes are suppressed (then 0).
 int ShowRefusal(const WChar* text, HWND owner);
 // A package that needs more memory than this process can get is told apart
 // from a damaged one.

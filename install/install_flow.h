@@ -7,8 +7,12 @@
 
 #include "base/wide_text.h"
 
+// /D=, judged absolute and of a size that fits; null when not given.
+extern const WChar* RequestedInstallDir;
+
 // Sets FreshInstall and fills dir (PATH_CAPACITY characters) with where the
-// product goes: the earlier installation's folder, or the default one. True
+// product goes: the earlier installation's folder, RequestedInstallDir, or
+// the default one. True
 // when dir is the program-files folder, to which the product folder is still
 // to be appended.
 bool ChooseInstallDir(WChar* dir);

@@ -3,6 +3,7 @@
 #include <richedit.h>
 
 #include "env/app_message_win32.h"
+#include "env/log_file_win32.h"
 #include "install/log_output_batch.h"
 
 namespace {
@@ -38,11 +39,16 @@ void ShowTakenLines() {
 }  // namespace
 
 void AppendLog(const WChar* format, const FormatArg* args, uint32_t argCount) {
-  // Without a pane (silent mode) the line goes nowhere; SetFocus(null)
-  // would take the focus from whatever window holds it.
-  if (!LogPane) return;
+  // Without a pane (silent mode) the line goes only to the log file;
+  // SetFocus(null) would take the focus from whatever window holds it.
+  if (!LogPane && !HasLogFile()) return;
   WChar line[LOG_LINE_CAPACITY];
   FormatText(line, LOG_LINE_CAPACITY, format, args, argCount);
+  // Written here, by the calling thread: lines come from one thread at a
+  // time, in the pane's order, and a line held for the pane is already in
+  // the file if the setup is killed.
+  WriteLogFile(line);
+  if (!LogPane) return;
   // Only the writer appends while lines are held, and only the pane's
   // thread switches holding on and off, while no writer runs.
   if (!PendingLines.Holding) {

@@ -1,6 +1,7 @@
 #include "install/running_instances.h"
 
 #include "env/app_message_win32.h"
+#include "env/log_file_win32.h"
 #include "env/localised_strings.h"
 #include "package/package.h"
 
@@ -51,11 +52,12 @@ void SendRequest(HWND window, UINT message, LPARAM lParam) {
 
 // Cancel abandons the whole setup; a box that cannot be shown counts as OK.
 // The wizard's user has seen the outcome (exit code 0); a silent run, the
-// one without an owner, did not install (exit code 1).
+// one without an owner, did not install (exit code 1). Suppressed, the
+// answer is Cancel and nobody saw it: exit code 2 tells the caller why.
 void AskToClose(HWND owner) {
   const WChar* product = Config(CFG_PRODUCT_NAME);
   if (ShowAppMessage(owner, MB_OKCANCEL | MB_ICONQUESTION, GetText(TXT_APP_RUNNING_FMT), product) == IDCANCEL)
-    ExitProcess(owner ? 0 : 1);
+    ExitProcess(MessageBoxesSuppressed ? 2 : owner ? 0 : 1);
 }
 
 }  // namespace

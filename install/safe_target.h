@@ -82,5 +82,10 @@ DWORD MoveLockedFileAside(const WChar* path);
 // Lets go of the file CommitTargetFile holds, so that a later entry of the
 // same name can replace it.
 void ReleaseHeldFile();
+// Creates the log file at path anew, for writing. Refused: a link at the
+// name or above it (ERROR_REPARSE_POINT_ENCOUNTERED), a file with another
+// name (ERROR_TOO_MANY_LINKS). 0 and *file, or the error.
+DWORD CreateLogFile(const WChar* path, HANDLE* file);
+
 // Closes the folders and the file that the run kept open.
 void ReleaseTargetHolds();

@@ -472,3 +472,34 @@ void ReleaseTargetHolds() {
   HeldCount = 0;
   FinalInstallDir[0] = 0;
 }
+
+DWORD CreateLogFile(const WChar* path, HANDLE* out) {
+  Prepare();
+  // A file already there is deleted through a handle on the name's own
+  // entry, once it is known to be neither a link nor one name of several;
+  // the log is then a new file of this process, with no rules of another's.
+  HANDLE old = CreateFileW(WinText(path), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (old != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error = CheckOpenedFile(old, &info);
+    if (!error) error = CheckFinalPath(old, path);
+    if (error) {
+      CloseHandle(old);
+      return error;
+    }
+    if (!DeleteThrough(old, path)) return GetLastError();
+  }
+  // CREATE_NEW follows no link: a name planted meanwhile fails it.
+  HANDLE file = CreateFileW(WinText(path), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  // A link at a level above shows only in the final path.
+  DWORD error = CheckFinalPath(file, path);
+  if (error) {
+    DeleteThrough(file, path);
+    return error;
+  }
+  *out = file;
+  return 0;
+}

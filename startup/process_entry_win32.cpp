@@ -8,9 +8,12 @@
 
 #include "env/app_message_win32.h"
 #include "env/localised_strings.h"
+#include "env/log_file_win32.h"
 #include "env/system_probes.h"
 #include "package/package.h"
 #include "startup/command_tail.h"
+#include "install/install_flow.h"
+#include "install/install_text.h"
 #include "install/launch.h"
 #include "install/safe_target.h"
 #include "startup/dll_safety_win32.h"
@@ -23,7 +26,29 @@
 
 namespace {
 
+CommandOptions Options;
+
+// /D= as a folder: a drive or UNC path; "C:name" would be found relative to
+// the drive's current folder.
+bool IsAbsoluteDir(const WChar* dir) {
+  return IsValidInstallDir(dir, WideLength(dir)) && (dir[0] == u'\\' || dir[2] == u'\\');
+}
+
 int SetupMain(HINSTANCE instance, const char* commandTail) {
+  ParseCommandOptions(reinterpret_cast<const WChar*>(GetCommandLineW()), &Options);
+  MessageBoxesSuppressed = Options.SuppressMessageBoxes;
+  bool silent = IsSilentSwitch(commandTail);
+  // Before anything else, so that every refusal reaches it; a path that
+  // cannot be made the log safely ends the setup before anything is done.
+  if (Options.LogGiven) {
+    HANDLE log;
+    if (!Options.LogPath[0] || CreateLogFile(Options.LogPath, &log)) return 1;
+    SetLogFile(log);
+  }
+  if (Options.DirGiven) {
+    if (IsAbsoluteDir(Options.Dir)) RequestedInstallDir = Options.Dir;
+    else if (silent) return 1;  // the wizard's user chooses anyway
+  }
   ProbeSystem();
   LoadResult loaded = LoadPackage(OsClass, ArchClass);
   if (loaded != LOAD_OK) {
@@ -54,7 +79,7 @@ int SetupMain(HINSTANCE instance, const char* commandTail) {
   CoInitialize(nullptr);
   // Deployment tools read a silent run's exit code as its outcome; the
   // wizard's user has seen the outcome.
-  if (IsSilentSwitch(commandTail)) return RunSilentInstall();
+  if (silent) return RunSilentInstall();
   InitCommonControls();  // comctl32 ordinal 17
   INT_PTR closed = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
                                    reinterpret_cast<LPARAM>(instance));

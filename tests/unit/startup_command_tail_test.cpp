@@ -68,3 +68,63 @@ TEST(CommandTail, WholeLinesSelectTheFrontEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+std::u16string Text(const WChar* text) { return std::u16string(text); }
+
+TEST(CommandTail, DeploymentSwitchesInAnyOrder) {
+  struct Case {
+    const char16_t* Line;
+    bool DirGiven;
+    const char16_t* Dir;
+    bool LogGiven;
+    const char16_t* Log;
+    bool Suppress;
+  } cases[] = {
+      {u"setup.exe", false, u"", false, u"", false},
+      {u"setup.exe /S", false, u"", false, u"", false},
+      {u"setup.exe -s /SUPPRESSMSGBOXES", false, u"", false, u"", true},
+      {u"setup.exe /suppressmsgboxes /s", false, u"", false, u"", true},
+      {u"setup.exe /SUPPRESSMSGBOXESX", false, u"", false, u"", false},  // another name
+      {u"\"C:\\a b\\setup.exe\" /S /D=C:\\Custom Dir", true, u"C:\\Custom Dir", false, u"", false},
+      {u"setup.exe /D=\"C:\\Custom Dir\"  ", true, u"C:\\Custom Dir", false, u"", false},
+      {u"setup.exe /S \"/D=C:\\Custom Dir\"", true, u"C:\\Custom Dir", false, u"", false},
+      {u"setup.exe /d=C:\\x /LOG=C:\\l.txt", true, u"C:\\x /LOG=C:\\l.txt", false, u"", false},  // /D= is last
+      {u"setup.exe /LOG=C:\\l.txt /S /D=C:\\x", true, u"C:\\x", true, u"C:\\l.txt", false},
+      {u"setup.exe /LOG=\"C:\\my logs\\l.txt\" /S", false, u"", true, u"C:\\my logs\\l.txt", false},
+      {u"setup.exe \"/log=C:\\my logs\\l.txt\"", false, u"", true, u"C:\\my logs\\l.txt", false},
+      {u"setup.exe /LOG= /S", false, u"", true, u"", false},  // empty: refused by the caller
+      {u"setup.exe /D=", true, u"", false, u"", false},
+      {u"setup.exe /D=\"\"", true, u"", false, u"", false},
+      {u"setup.exe junk \"more junk\" /X=1 -q /S", false, u"", false, u"", false},
+      {u"setup.exe/D=C:\\x", false, u"", false, u"", false},  // part of the program name
+      {u"setup.exe x/D=C:\\x", false, u"", false, u"", false},
+      {u"setup.exe\t/D=relative\\dir", true, u"relative\\dir", false, u"", false},
+  };
+  for (const Case& c : cases) {
+    CommandOptions o;
+    ParseCommandOptions(reinterpret_cast<const WChar*>(c.Line), &o);
+    std::u16string line(c.Line);
+    EXPECT_EQ(o.DirGiven, c.DirGiven) << std::string(line.begin(), line.end());
+    EXPECT_EQ(Text(o.Dir), c.Dir) << std::string(line.begin(), line.end());
+    EXPECT_EQ(o.LogGiven, c.LogGiven) << std::string(line.begin(), line.end());
+    EXPECT_EQ(Text(o.LogPath), c.Log) << std::string(line.begin(), line.end());
+    EXPECT_EQ(o.SuppressMessageBoxes, c.Suppress) << std::string(line.begin(), line.end());
+  }
+}
+
+TEST(CommandTail, OverlongPathsAreLeftEmpty) {
+  std::u16string fits = u"C:\\" + std::u16string(PATH_CAPACITY - 4, u'a');
+  std::u16string over = fits + u"b";
+  CommandOptions o;
+  ParseCommandOptions(reinterpret_cast<const WChar*>((u"s.exe /LOG=" + fits + u" /D=" + fits).c_str()), &o);
+  EXPECT_EQ(Text(o.LogPath), fits);
+  EXPECT_EQ(Text(o.Dir), fits);
+  ParseCommandOptions(reinterpret_cast<const WChar*>((u"s.exe /LOG=" + over + over + u" /D=" + over).c_str()), &o);
+  EXPECT_TRUE(o.LogGiven && o.DirGiven);
+  EXPECT_EQ(Text(o.LogPath), u"");
+  EXPECT_EQ(Text(o.Dir), u"");
+}
+
+}  // namespace

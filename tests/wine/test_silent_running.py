@@ -84,6 +84,18 @@ class RunningCopyTest(harness.WineTestCase):
         self.assertEqual(len(r.msgboxes), 2)
         self.assert_nothing_installed("Stubborn")
 
+    def test_copy_that_never_closes_without_boxes(self):
+        setup = self.setup_file("Quiet", 'window_class = "QuietMain"')
+        log = self.start_copy("--window", "QuietMain", "t", "--ignore-close")
+        r = self.p.run(setup, "/S", "/SUPPRESSMSGBOXES", "/LOG=C:\\quiet.log", timeout=60)
+        self.assertEqual(r.code, 2)
+        self.assertEqual(r.msgboxes, [])
+        self.assertEqual(self.messages(log), [WM_CLOSE_LINE] * 6)
+        self.assertTrue((self.p.drive_c / "quiet.log").read_bytes().decode("utf-8").endswith(" -> Cancel\r\n"))
+        self.assert_nothing_installed("Quiet")
+        self.copy.kill()
+        self.copy.wait(timeout=30)
+
     def test_capital_i_also_sends_the_product_close_message(self):
         for name, expected in (("Iris", [WM_CLOSE_LINE, PRODUCT_CLOSE_LINE]), ("iris", [WM_CLOSE_LINE])):
             with self.subTest(name=name):
