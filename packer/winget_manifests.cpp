@@ -105,7 +105,8 @@ std::string FileSha256(const std::string& path) {
   Sha256Init(&sha);
   std::vector<uint8_t> chunk(1 << 20);
   size_t got;
-  while ((got = fread(chunk.data(), 1, chunk.size(), file)) > 0) Sha256Add(&sha, chunk.data(), static_cast<uint32_t>(got));
+  while ((got = fread(chunk.data(), 1, chunk.size(), file)) > 0)
+    Sha256Add(&sha, chunk.data(), static_cast<uint32_t>(got));
   bool failed = ferror(file) != 0;
   fclose(file);
   if (failed) throw PackerError(path, "", "cannot read");
@@ -163,13 +164,12 @@ std::string Identity(const std::string& id, const std::string& version) {
   return Field("", "PackageIdentifier", id) + Field("", "PackageVersion", version);
 }
 
-std::string Tail(const char* type) { return Field("", "ManifestType", type) + Field("", "ManifestVersion", kManifestVersion); }
+std::string Tail(const char* type) {
+  return Field("", "ManifestType", type) + Field("", "ManifestVersion", kManifestVersion);
+}
 
 Manifests Compose(const WingetRequest& request, const PackageFacts& facts, const std::string& sha256,
                   std::ostream& err) {
-  if (facts.Name.empty()) throw PackerError(request.SetupFile, "ProductName", "is absent; winget needs a name");
-  if (facts.Version.empty())
-    throw PackerError(request.SetupFile, "ProductVersion", "is absent; winget needs a version");
   std::vector<char32_t> version = CodePoints(facts.Version);
   for (char32_t c : version) {
     if (IsRefusedInName(c))
@@ -178,14 +178,8 @@ Manifests Compose(const WingetRequest& request, const PackageFacts& facts, const
   }
   RequireLength("ProductVersion", facts.Version, 1, 128, "");
   RequireLength("ProductName", facts.Name, 2, 256, "");
-  // Without a publisher the product stands in for it, so that both the
-  // identifier's first segment and the required Publisher have a value.
-  std::string publisher = facts.Publisher;
-  if (publisher.empty()) {
-    publisher = facts.Name;
-    err << "note: " << request.SetupFile << ": no PublisherName; the manifests name the product \"" << facts.Name
-        << "\" as publisher\n";
-  }
+  // The loader refuses a package without name, version or publisher.
+  const std::string& publisher = facts.Publisher;
   RequireLength("Publisher", publisher, 2, 256, "");
   std::string description = request.Description.empty() ? facts.Name : request.Description;
   RequireLength("--description", description, 3, 256, "give one with --description");
@@ -226,8 +220,8 @@ Manifests Compose(const WingetRequest& request, const PackageFacts& facts, const
   in += Field("", "ElevationRequirement", "elevatesSelf");
   // DisplayName as the stub registers it: name and version.
   in += "AppsAndFeaturesEntries:\n" + Field("- ", "DisplayName", facts.Name + " " + facts.Version);
-  if (!facts.Publisher.empty()) in += Field("  ", "Publisher", facts.Publisher);
-  in += Field("  ", "DisplayVersion", facts.Version) + Field("  ", "ProductCode", facts.Name);
+  in += Field("  ", "Publisher", publisher) + Field("  ", "DisplayVersion", facts.Version);
+  in += Field("  ", "ProductCode", facts.Name);
   in += "Installers:\n";
   for (const std::string& arch : facts.Architectures)
     in += Field("- ", "Architecture", arch) + Field("  ", "InstallerUrl", request.Url) +

@@ -15,9 +15,9 @@ struct WingetRequest {
 WingetRequest ParseWingetArguments(const std::vector<std::string>& args);
 
 // Writes <id>.yaml, <id>.installer.yaml and <id>.locale.en-US.yaml into
-// request.OutputDir (made when missing) and names them on out; a choice the
-// package left to the packer is told on err. Throws PackerError when the
-// file holds no valid package or its strings do not fit the schema.
+// request.OutputDir (made when missing) and names them on out; warnings go
+// to err. Throws PackerError when the file holds no valid package (or one
+// the stub refuses) or its strings do not fit the schema.
 void WriteWingetManifests(const WingetRequest& request, std::ostream& out, std::ostream& err);
 
 // text (UTF-8) as a YAML double-quoted scalar.
