@@ -1,5 +1,6 @@
 #include "packer/winget_manifests.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -22,6 +23,24 @@ namespace {
 const char kManifestVersion[] = "1.10.0";
 const char kLocale[] = "en-US";
 
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    int extra = c < 0x80 ? 0 : c >= 0xC2 && c < 0xE0 ? 1 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xF0 && c < 0xF5 ? 3 : -1;
+    if (extra < 0 || i + extra >= text.size()) return false;
+    char32_t point = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      if ((text[i + k] & 0xC0) != 0x80) return false;
+      point = point << 6 | (text[i + k] & 0x3F);
+    }
+    const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (point < least[extra] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// text must be valid UTF-8.
 std::vector<char32_t> CodePoints(const std::string& text) {
   std::vector<char32_t> points;
   for (size_t i = 0; i < text.size();) {
@@ -289,6 +308,12 @@ WingetRequest ParseWingetArguments(const std::vector<std::string>& args) {
     else positional.push_back(option);
   }
   if (positional.size() != 1) throw PackerError("command line", "winget", "needs one SETUP.exe");
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"--url", &request.Url}, {"--id", &request.Id}, {"--description", &request.Description},
+      {"--license", &request.License}};
+  for (const auto& [name, text] : texts) {
+    if (!IsUtf8(*text)) throw PackerError("command line", name, "is not UTF-8");
+  }
   request.SetupFile = positional[0];
   if (request.Url.empty()) throw PackerError("command line", "--url", "is required");
   std::string scheme = request.Url.substr(0, 8);

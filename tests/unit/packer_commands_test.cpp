@@ -252,6 +252,7 @@ TEST_F(PackerCommands, WingetForEveryArchitectureAndItsRefusals) {
       {{"winget", setup, "--url", url, "--id", "NoDot"}, "error: command line: --id: \"NoDot\" is not a winget"},
       {{"winget", setup, "--url", url, "--id", "A.B c"}, "error: command line: --id: \"A.B c\" is not a winget"},
       {{"winget", setup, "--url", url, "--description", "ab"}, "error: winget: --description: \"ab\" must have 3"},
+      {{"winget", setup, "--url", url, "--license", "x\xFF\xFE"}, "error: command line: --license: is not UTF-8\n"},
   };
   for (const Case& k : cases) {
     std::ostringstream o, e;
