@@ -57,6 +57,12 @@ else()
   gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
   # No include goes up the order of the rooms.
   add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/check_layers.py ${CMAKE_SOURCE_DIR})
+  # Debian's python3, not the first on PATH (a pyenv one may be): it is the
+  # one that imports python3-yaml and python3-jsonschema.
+  set(SYSTEM_PYTHON3 /usr/bin/python3 CACHE FILEPATH "python3 with Debian's yaml and jsonschema modules")
+  add_test(NAME winget_schema
+    COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/winget/check_winget.py $<TARGET_FILE:packer>
+            ${CMAKE_SOURCE_DIR} ${WIN_BUILD_DIR})
 
   # Wine tests need the cross-built stub; each test file is one ctest entry.
   if(NOT SANITIZE)

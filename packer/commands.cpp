@@ -28,6 +28,7 @@
 #include "packer/packer_error.h"
 #include "packer/product_files.h"
 #include "packer/shipped_languages.h"
+#include "packer/winget_manifests.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ const char kUsage[] =
     "       packer inspect [--json] SETUP.exe\n"
     "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME] [--max-total BYTES]\n"
     "       packer languages [--json]\n"
+    "       packer winget SETUP.exe --url URL [--id ID] [--output DIR] [--description TEXT] [--license TEXT]\n"
     "       packer help | --help | --version\n"
     "\"packer COMMAND --help\" describes a command.\n";
 
@@ -86,6 +88,20 @@ const char kLanguagesHelp[] =
     "tabs. A manifest names them in its languages list by any of the tags or by\n"
     "the LANGID. With --json, all of them with their texts as one JSON document.\n"
     "Exit codes: 0 done, 2 error.\n";
+
+const char kWingetHelp[] =
+    "usage: packer winget SETUP.exe --url URL [--id ID] [--output DIR] [--description TEXT] [--license TEXT]\n"
+    "Writes the winget manifests (schema 1.10.0) for the setup file: ID.yaml,\n"
+    "ID.installer.yaml and ID.locale.en-US.yaml, one installer for each\n"
+    "architecture the package admits.\n"
+    "\n"
+    "  --url URL           where winget downloads the setup file (https)\n"
+    "  --id ID             PackageIdentifier; default Publisher.Product from the\n"
+    "                      package's names without the characters winget refuses\n"
+    "  --output DIR        the folder to write into (made when missing); default .\n"
+    "  --description TEXT  ShortDescription; default the product name\n"
+    "  --license TEXT      License; default Proprietary\n"
+    "Exit codes: 0 done, 2 error (no valid package, a bad option).\n";
 
 void ListShippedLanguages(std::ostream& out, bool json) {
   if (!json) {
@@ -355,6 +371,14 @@ int RunPacker(const std::vector<std::string>& args, std::ostream& out, std::ostr
         ListShippedLanguages(out, !rest.empty());
         return 0;
       }
+    }
+    if (command == "winget") {
+      if (help) {
+        out << kWingetHelp;
+        return 0;
+      }
+      WriteWingetManifests(ParseWingetArguments(rest), out, err);
+      return 0;
     }
     if (command == "extract") {
       if (help) {

@@ -1,4 +1,4 @@
-// The packer's command line: build, inspect, extract and languages. Lives in
+// The packer's command line: build, inspect, extract, languages and winget. Lives in
 // the library so that tests run exactly what the executable runs.
 #pragma once
 #include <stdint.h>

@@ -379,6 +379,13 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
   return 0;
 }
 
+bool BoundHashAdmits(const PackageSource& source) {
+  TrailerLocation located;
+  if (LocateTrailer(&source, &located) != LOAD_OK) return false;
+  BoundHashInfo bound = ReadBoundHash(source, located);
+  return !bound.Present || bound.Matches;
+}
+
 int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& err, bool json) {
   SetupFileSource file(path);
   return InspectPackage(path, file.Source(), file.IsPeImage(), out, err, json);

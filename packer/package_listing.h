@@ -16,6 +16,10 @@ int InspectSetupFile(const std::string& path, std::ostream& out, std::ostream& e
 int InspectPackage(const std::string& path, const PackageSource& source, bool isPe, std::ostream& out,
                    std::ostream& err, bool json);
 
+// False when the package region is not the one bound to the stub's image,
+// which the stub refuses as damaged; true without a bound hash.
+bool BoundHashAdmits(const PackageSource& source);
+
 // "os=win10,win11+ arch=x64 no_extract" for normalised entry flags.
 std::string DescribeEntryFlags(uint32_t flags);
 // FILETIME as "2020-01-02T03:04:05Z" (fractions of a second when present).

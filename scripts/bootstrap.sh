@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libtomlplusplus-dev nlohmann-json3-dev liblzma-dev xz-utils
   wine wine32:i386 wine64
   xvfb xdotool x11-apps imagemagick fonts-wqy-microhei
-  osslsigncode openssl nsis python3 dpkg-dev
+  osslsigncode openssl nsis python3 dpkg-dev python3-yaml python3-jsonschema
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -1,5 +1,5 @@
 // The command line: packer build's options, checks of the stub, warnings and
-// progress, and the usage of every command.
+// progress, the winget manifests, and the usage of every command.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
@@ -15,6 +15,8 @@
 #include "packer/product_files.h"
 #include "packer/shipped_languages.h"
 #include "packer/stub_capabilities.h"
+#include "packer/winget_manifests.h"
+#include "package/sha256.h"
 #include "resources/stub_capabilities.h"
 #include "packer_test_support.h"
 
@@ -178,6 +180,88 @@ TEST_F(PackerCommands, UnicodeNamesOnlyWithAStubThatReadsThem) {
   EXPECT_TRUE(std::equal(withCapable.begin() + 0x300, withCapable.end(), withOlder.begin() + 0x300));
 }
 
+std::string ReadText(const std::filesystem::path& path) {
+  std::vector<uint8_t> bytes = ReadWholeFile(path.string());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(PackerCommands, WingetWritesTheThreeManifestsOfTheSetupFile) {
+  std::string errors;
+  ASSERT_EQ(Build(std::string(kProduct) + "[package]\narch = [\"x86\", \"arm64\"]\n", &errors), 0) << errors;
+  std::filesystem::path dir = dir_.Path / "manifests";
+  std::ostringstream out, err;
+  const std::vector<std::string> args = {"winget", Output(), "--url", "https://example.com/setup.exe",
+                                        "--output", dir.string()};
+  ASSERT_EQ(RunPacker(args, out, err), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(out.str(), (dir / "Pub.Sample.yaml").string() + "\n" + (dir / "Pub.Sample.installer.yaml").string() +
+                           "\n" + (dir / "Pub.Sample.locale.en-US.yaml").string() + "\n");
+
+  std::string version = ReadText(dir / "Pub.Sample.yaml");
+  EXPECT_EQ(version.rfind("# yaml-language-server: $schema=https://aka.ms/winget-manifest.version.1.10.0.schema.json\n",
+                          0),
+            0u);
+  EXPECT_TRUE(Has(version, "PackageIdentifier: \"Pub.Sample\"\nPackageVersion: \"1.0\"\nDefaultLocale: \"en-US\"\n"));
+
+  std::vector<uint8_t> setup = ReadWholeFile(Output());
+  Sha256 sha;
+  Sha256Init(&sha);
+  Sha256Add(&sha, setup.data(), static_cast<uint32_t>(setup.size()));
+  uint8_t digest[SHA256_SIZE];
+  Sha256Finish(&sha, digest);
+  std::string hex;
+  for (uint8_t byte : digest) hex += "0123456789ABCDEF"[byte >> 4], hex += "0123456789ABCDEF"[byte & 15];
+  std::string installer = ReadText(dir / "Pub.Sample.installer.yaml");
+  EXPECT_EQ(Count(installer, "- Architecture: "), 2u) << installer;
+  EXPECT_TRUE(Has(installer, "- Architecture: \"x86\"\n  InstallerUrl: \"https://example.com/setup.exe\"\n"
+                             "  InstallerSha256: \"" + hex + "\"\n- Architecture: \"arm64\"\n"))
+      << installer;
+  EXPECT_TRUE(Has(installer, "InstallerType: \"exe\"\nScope: \"machine\"\n"));
+  EXPECT_TRUE(Has(installer, "  Log: \"/LOG=\\\"<LOGPATH>\\\"\"\n"));
+  EXPECT_TRUE(Has(installer, "- InstallerReturnCode: 2\n  ReturnResponse: \"packageInUse\"\n"));
+  EXPECT_TRUE(Has(installer, "  ProductCode: \"Sample\"\n"));
+  EXPECT_TRUE(Has(installer, "ManifestType: \"installer\"\nManifestVersion: \"1.10.0\"\n"));
+
+  std::string locale = ReadText(dir / "Pub.Sample.locale.en-US.yaml");
+  EXPECT_TRUE(Has(locale, "Publisher: \"Pub\"\nPackageName: \"Sample\"\nLicense: \"Proprietary\"\n"
+                          "ShortDescription: \"Sample\"\nManifestType: \"defaultLocale\"\n"))
+      << locale;
+}
+
+TEST_F(PackerCommands, WingetForEveryArchitectureAndItsRefusals) {
+  std::vector<uint8_t> image = MakeImage(SmallContents());
+  std::string setup = dir_.Write("small.exe", std::string(image.begin(), image.end()));
+  const std::string url = "https://example.com/setup.exe", outDir = (dir_.Path / "m").string();
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"winget", setup, "--url", url, "--output", outDir}, out, err), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+  std::string installer = ReadText(dir_.Path / "m" / "SamplePublisher.Sample.installer.yaml");
+  EXPECT_EQ(Count(installer, "- Architecture: "), 3u) << "a mask of 0 admits every architecture";
+
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Err;
+  } cases[] = {
+      {{"winget", stub_, "--url", url}, "error: " + stub_ + ": no valid package: "},
+      {{"winget", setup, "--url", url, "--id", "NoDot"}, "error: command line: --id: \"NoDot\" is not a winget"},
+      {{"winget", setup, "--url", url, "--id", "A.B c"}, "error: command line: --id: \"A.B c\" is not a winget"},
+      {{"winget", setup, "--url", url, "--description", "ab"}, "error: winget: --description: \"ab\" must have 3"},
+      {{"winget", setup, "--url", url, "--license", "x\xFF\xFE"}, "error: command line: --license: is not UTF-8\n"},
+  };
+  for (const Case& k : cases) {
+    std::ostringstream o, e;
+    EXPECT_EQ(RunPacker(k.Args, o, e), 2) << k.Err;
+    EXPECT_EQ(e.str().substr(0, k.Err.size()), k.Err);
+  }
+  EXPECT_EQ(YamlQuoted("a\"b\\c\td\x01\u00fc\u2028"), "\"a\\\"b\\\\c\\td\\x01\u00fc\\u2028\"");
+}
+
 TEST(PackerCommandLine, RefusesBadArguments) {
   const std::vector<std::string> base = {"--manifest", "m", "--product-dir", "d", "--stub", "s", "--output", "o"};
   struct Case {
@@ -242,6 +326,10 @@ TEST(PackerCommandLine, HelpAndVersionOnStdoutWrongUsageOnStderr) {
       {{"extract", "a.exe", "d", "--os", "win95"}, 2, "", "error: command line: --os: unknown name \"win95\""},
       {{"extract", "a.exe", "d", "--arch", "mips"}, 2, "", "error: command line: --arch: unknown name \"mips\""},
       {{"extract", "a.exe", "d", "--arch"}, 2, "", "error: command line: --arch: needs a value\n"},
+      {{"winget", "--help"}, 0, "usage: packer winget SETUP.exe --url URL", ""},
+      {{"winget", "a.exe"}, 2, "", "error: command line: --url: is required\n"},
+      {{"winget", "a.exe", "--url", "http://example.com/a.exe"}, 2, "", "error: command line: --url: \"http:"},
+      {{"winget", "a.exe", "b.exe", "--url", "https://x/a.exe"}, 2, "", "error: command line: winget: needs one"},
   };
   for (const Case& k : cases) {
     std::string line;
