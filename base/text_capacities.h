@@ -10,4 +10,5 @@ enum : uint32_t {
   LAUNCH_LABEL_CAPACITY = 128,       // TXT_LAUNCH_FMT with the product name
   MESSAGE_TEXT_CAPACITY = 512,       // a message box's text (ShowAppMessage)
   PATH_CAPACITY = 260,               // a path the stub builds: install folder, program, link
+  COMMAND_CAPACITY = 268,            // quoted program path, a blank, arguments
 };

@@ -6,6 +6,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/text_capacities.h"
 #include "base/wide_text.h"
 #include "package/package_format.h"
 
@@ -15,7 +16,6 @@ enum : uint32_t {
   UNINSTALL_KEY_PREFIX_LENGTH = sizeof UNINSTALL_KEY_PREFIX - 1,
   // The prefix, the longest ProductName a package may have, a terminator.
   UNINSTALL_KEY_CAPACITY = UNINSTALL_KEY_PREFIX_LENGTH + MAX_PRODUCT_NAME + 1,
-  COMMAND_CAPACITY = 268,  // quoted program path, a blank, arguments
   // LaunchCommand as given, and with its environment variables expanded.
   LAUNCH_COMMAND_CAPACITY = 388,
 };

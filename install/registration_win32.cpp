@@ -24,17 +24,26 @@ HKEY CreateUninstallKey() {
   return key;
 }
 
+// The quoted program and arguments as value name, or, when there is no
+// command, no value: an earlier installation's command must not stand beside
+// the new values.
+void WriteCommandValue(HKEY key, const wchar_t* name, bool wanted, const WChar* program, const WChar* arguments) {
+  WChar command[COMMAND_CAPACITY];
+  uint32_t quoteEnd = 0;
+  if (wanted && BuildQuotedProgram(command, COMMAND_CAPACITY, program, &quoteEnd) &&
+      AppendCommandArgs(command, COMMAND_CAPACITY, quoteEnd, arguments))
+    WriteStringValue(key, name, command);
+  else
+    RegDeleteValueW(key, name);
+}
+
 void WriteUninstallValues(HKEY key, WChar* path, uint32_t namePosition, HWND window) {
   // PrepareTarget has made sure that the program path fits.
   bool haveProgram = WideCopy(path + namePosition, PATH_CAPACITY - namePosition, Config(CFG_MAIN_PROGRAM));
   if (haveProgram) RunConfigureCommand(path, namePosition, window);
-  WChar command[COMMAND_CAPACITY];
-  uint32_t quoteEnd = 0;
-  if (haveProgram && BuildQuotedProgram(command, COMMAND_CAPACITY, path, &quoteEnd) &&
-      AppendCommandArgs(command, COMMAND_CAPACITY, quoteEnd, Config(CFG_UNINSTALL_ARGS)))
-    WriteStringValue(key, L"UninstallString", command);
-  else  // an earlier installation's command must not stand beside the new values
-    RegDeleteValueW(key, L"UninstallString");
+  WriteCommandValue(key, L"UninstallString", haveProgram, path, Config(CFG_UNINSTALL_ARGS));
+  const WChar* quiet = Package.QuietUninstallArgs;
+  WriteCommandValue(key, L"QuietUninstallString", haveProgram && quiet, path, quiet);
   if (haveProgram) WriteStringValue(key, L"DisplayIcon", path);
   path[namePosition] = 0;
   RegSetValueExW(key, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),

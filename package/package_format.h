@@ -85,7 +85,19 @@ struct PrefixRecord {
   uint32_t PrefixSize;
   uint32_t PrefixCrc;
 };
+
+// The first bytes of the extra region, when the manifest gives
+// quiet_uninstall_args: the record, then ArgsSize bytes of UTF-16 arguments
+// with their terminator. At the start, so that the prefix record keeps its
+// place at the end for stubs that know only that one.
+struct QuietArgsRecord {
+  uint32_t Magic;
+  uint32_t ArgsSize;
+  uint32_t ArgsCrc;  // CRC-32 of the arguments' bytes
+};
 #pragma pack(pop)
+
+enum : uint32_t { QUIET_ARGS_MAGIC = 0x41495551u };  // "QUIA"
 
 enum : uint32_t { PREFIX_MAGIC = 0x58465250u };  // "PRFX"
 
@@ -100,6 +112,7 @@ static_assert(sizeof(PackageTrailer) == TRAILER_SIZE, "trailer layout");
 static_assert(sizeof(PackageHeader) == 12, "header layout");
 static_assert(sizeof(FileEntry) == 28, "entry layout");
 static_assert(sizeof(PrefixRecord) == 12, "prefix record layout");
+static_assert(sizeof(QuietArgsRecord) == 12, "quiet arguments record layout");
 
 // Index of each configuration string.
 enum ConfigIndex {

@@ -109,17 +109,43 @@ bool HashFileBytes(StagedLoad* load, uint32_t at, uint32_t end) {
   return true;
 }
 
-// Starts the package region's hash with the extra region: the bytes before
-// the prefix record's place, then the record's bytes as ReadPrefixRecord
-// read them (zero where it read none), so that the record used is the one
-// hashed. LOAD_BAD_DATA when the region cannot be read.
-LoadResult HashExtraRegion(StagedLoad* load, const PrefixRecord* record) {
+// The extra region's bytes before the prefix record's place; false when the
+// region would start before the file.
+bool ExtraRegionHead(const StagedLoad* load, uint32_t* start, uint32_t* end) {
+  *end = PackedOffset(&load->Located);
+  if (!PackageRegionStart(&load->Located, start)) return false;
+  if (*end - *start >= sizeof(PrefixRecord)) *end -= sizeof(PrefixRecord);
+  return true;
+}
+
+// Reads the extra region's first bytes into out->ExtraHead and takes the
+// quiet uninstall arguments when they hold their record.
+LoadResult ReadQuietArgs(StagedLoad* load, LoadedPackage* out) {
+  uint32_t start, end;
+  if (!ExtraRegionHead(load, &start, &end)) return LOAD_OK;
+  const uint32_t room = sizeof out->ExtraHead - sizeof(WChar);
+  uint32_t got = load->Source->Read(load->Source->Context, start, &out->ExtraHead, end - start < room ? end - start : room);
+  load->ExtraHeadSize = got;
+  const QuietArgsRecord& r = out->ExtraHead.Record;
+  if (got < sizeof r || r.Magic != QUIET_ARGS_MAGIC) return LOAD_OK;
+  if (r.ArgsSize > got - sizeof r || Crc32(reinterpret_cast<const uint8_t*>(out->ExtraHead.Args), r.ArgsSize) != r.ArgsCrc)
+    return LOAD_BAD_DATA;
+  out->QuietUninstallArgs = out->ExtraHead.Args;
+  return LOAD_OK;
+}
+
+// Starts the package region's hash with the extra region: its first bytes as
+// ReadQuietArgs read them, the bytes up to the prefix record's place, then
+// the record's bytes as ReadPrefixRecord read them (zero where it read none),
+// so that the records used are the ones hashed. LOAD_BAD_DATA when the
+// region cannot be read.
+LoadResult HashExtraRegion(StagedLoad* load, const LoadedPackage* out, const PrefixRecord* record) {
   Sha256Init(&load->Hash);
-  uint32_t start, packedAt = PackedOffset(&load->Located);
-  if (!PackageRegionStart(&load->Located, &start)) return LOAD_BAD_DATA;
-  uint32_t recordBytes = packedAt - start < sizeof *record ? 0 : sizeof *record;
-  if (!HashFileBytes(load, start, packedAt - recordBytes)) return LOAD_BAD_DATA;
-  Sha256Add(&load->Hash, record, recordBytes);
+  uint32_t start, end;
+  if (!ExtraRegionHead(load, &start, &end)) return LOAD_BAD_DATA;
+  Sha256Add(&load->Hash, &out->ExtraHead, load->ExtraHeadSize);
+  if (!HashFileBytes(load, start + load->ExtraHeadSize, end)) return LOAD_BAD_DATA;
+  Sha256Add(&load->Hash, record, PackedOffset(&load->Located) - end);
   return LOAD_OK;
 }
 
@@ -323,7 +349,8 @@ LoadResult StartStagedLoad(const PackageSource* source, uint32_t osClass, uint32
     if (!out->Block || !out->Scratch || !load->Input) result = LOAD_NO_MEMORY;
     out->BlockSize = trailer.UnpackedSize;
   }
-  if (result == LOAD_OK && source->BoundHash) result = HashExtraRegion(load, &record);
+  if (result == LOAD_OK) result = ReadQuietArgs(load, out);
+  if (result == LOAD_OK && source->BoundHash) result = HashExtraRegion(load, out, &record);
   if (result == LOAD_OK) result = OpenDecoder(load, out->BlockSize);
   if (result == LOAD_OK) result = DecodeUpTo(load, out, load->PrefixSize);
   if (result == LOAD_OK) {

@@ -5,6 +5,7 @@
 #include <lzma.h>
 #include <stdint.h>
 
+#include "base/text_capacities.h"
 #include "base/wide_text.h"
 #include "package/package_format.h"
 #include "package/sha256.h"
@@ -40,6 +41,14 @@ struct LoadedPackage {
   // MainProgram is absent from the block: Config[CFG_MAIN_PROGRAM] is the
   // loader's own ProductName + ".exe".
   bool MainProgramDefaulted;
+  // The arguments of the quiet uninstall command; null without their record.
+  const WChar* QuietUninstallArgs;
+  // The extra region's first bytes as read: the arguments' record, if any.
+  // Args ends with a unit never read into, so that the text always ends.
+  struct {
+    QuietArgsRecord Record;
+    WChar Args[COMMAND_CAPACITY + 1];
+  } ExtraHead;
 };
 
 enum LoadResult {
@@ -108,6 +117,7 @@ struct StagedLoad {
   bool HasRecord;       // the extra region ends with a well-formed PrefixRecord
   uint32_t PrefixSize;  // the block's size when there is no record
   uint32_t PrefixSum;   // PackageChecksum of the prefix as decoded
+  uint32_t ExtraHeadSize;  // bytes of the extra region read into ExtraHead
   uint32_t InputAt;     // file offset of the compressed bytes not yet read
   uint8_t* Input;       // INPUT_CHUNK bytes
   // Bytes of the block decoded so far; the second stage's progress, read by
@@ -120,7 +130,9 @@ struct StagedLoad {
 
 enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
 
-// First stage: locates the trailer, reads the prefix record, decodes the
+// First stage: locates the trailer, reads the prefix record and the quiet
+// uninstall arguments' record (LOAD_BAD_DATA when it is cut short or fails
+// its CRC-32), decodes the
 // prefix, verifies it (the record's CRC-32, or without a record the whole
 // block's checksum, as the prefix is then the whole block) and indexes it
 // with every bounds check against the prefix. osClass and archClass decide

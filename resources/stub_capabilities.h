@@ -10,7 +10,10 @@
 // Reads PH_UTF8_NAMES: names converted with CP_UTF8.
 #define STUB_CAN_UTF8_NAMES 0x1
 
-#define STUB_CAPABILITIES STUB_CAN_UTF8_NAMES
+// Reads the quiet uninstall arguments' record at the extra region's start.
+#define STUB_CAN_QUIET_UNINSTALL 0x2
+
+#define STUB_CAPABILITIES (STUB_CAN_UTF8_NAMES | STUB_CAN_QUIET_UNINSTALL)
 
 // The package hash slot: an RCDATA resource of 32 zero bytes, into which the
 // packer writes the SHA-256 of the package region it appends (docs/packer.md),
