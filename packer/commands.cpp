@@ -293,6 +293,11 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
     throw PackerError(request.Stub, "",
                       "the stub does not support Unicode file names; build with a stub of this version "
                       "(build/win/setup-stub.exe)");
+  // An older stub would skip the record and register no quiet command.
+  if (!manifest.Contents.QuietUninstallArgs.empty() && !(ReadStubCapabilities(stub) & STUB_CAN_QUIET_UNINSTALL))
+    throw PackerError(request.Stub, "",
+                      "the stub does not support quiet_uninstall_args; build with a stub of this version "
+                      "(build/win/setup-stub.exe)");
 
   SetupOptions options;
   options.Lzma = manifest.Lzma;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/text_capacities.h"
 #include "packer/content_rules.h"
 #include "packer/default_texts.h"
 #include "packer/manifest_reader.h"
@@ -48,7 +49,7 @@ void ReadProduct(const ManifestReader& r, const toml::table& root, PackageConten
   if (!product) r.Fail(nullptr, "product", "required table [product] is missing");
   r.OnlyKeys(*product, "product",
              {"name", "version", "publisher", "main_program", "launch_command", "default_install_dir",
-              "configure_args", "uninstall_args", "unsupported_os_target"});
+              "configure_args", "uninstall_args", "quiet_uninstall_args", "unsupported_os_target"});
   c.Config[CFG_PRODUCT_NAME] = r.RequiredString(*product, "product", "name");
   std::string problem = CheckProductName(c.Config[CFG_PRODUCT_NAME]);
   if (!problem.empty()) r.Fail(product->get("name"), "product.name", problem);
@@ -66,6 +67,16 @@ void ReadProduct(const ManifestReader& r, const toml::table& root, PackageConten
       {"unsupported_os_target", CFG_UNSUPPORTED_OS_TARGET},
   };
   for (const auto& [name, index] : optional) c.Config[index] = r.String(*product, "product", name).value_or(u"");
+  c.QuietUninstallArgs = r.String(*product, "product", "quiet_uninstall_args").value_or(u"");
+  // The stub's command: the quoted program (at least its name), a blank, the
+  // arguments, a terminator.
+  const std::u16string& program =
+      c.Config[CFG_MAIN_PROGRAM].empty() ? c.Config[CFG_PRODUCT_NAME] + u".exe" : c.Config[CFG_MAIN_PROGRAM];
+  if (!c.QuietUninstallArgs.empty() && program.size() + c.QuietUninstallArgs.size() + 4 > COMMAND_CAPACITY)
+    r.Fail(product->get("quiet_uninstall_args"), "product.quiet_uninstall_args",
+           "with the quoted main program \"" + Utf16ToUtf8(program) + "\" it must be at most " +
+               std::to_string(COMMAND_CAPACITY - 4 - program.size()) + " characters (the stub's " +
+               std::to_string(COMMAND_CAPACITY - 1) + "-character command)");
 
   if (const toml::table* running = r.Table(root, "", "running")) {
     r.OnlyKeys(*running, "running", {"mutex", "window_class", "window_title"});

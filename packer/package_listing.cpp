@@ -124,6 +124,7 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   else
     out << "prefix record: offset " << prefix.Offset << ", prefix " << prefix.Record.PrefixSize << " bytes, crc32 "
         << Hex(prefix.Record.PrefixCrc, 8) << "\n";
+  out << "quiet uninstall args: " << (p.QuietUninstallArgs ? QuoteWide(p.QuietUninstallArgs) : "none") << "\n";
   if (!bound.Present) out << "bound hash: none\n";
   else
     out << "bound hash: " << HexBytes(bound.Hash, SHA256_SIZE) << " ("
@@ -217,6 +218,7 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
     doc["bound_hash"] = {{"offset", bound.Offset},
                          {"sha256", HexBytes(bound.Hash, SHA256_SIZE)},
                          {"matches", bound.Matches}};
+  doc["quiet_uninstall_args"] = WideJson(p.QuietUninstallArgs);
 
   const PackageHeader& h = *p.Header;
   Json header = {{"files", h.FileCount},

@@ -341,7 +341,8 @@ std::string FileOffsetLimitText() { return std::to_string(FILE_OFFSET_LIMIT_GIB)
 
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
-                         const std::function<void(const ByteFeed& feed)>& produce) {
+                         const std::function<void(const ByteFeed& feed)>& produce,
+                         const std::vector<uint8_t>& head) {
   Sha256 region;
   Sha256Init(&region);
   bool hashing = false;
@@ -352,7 +353,8 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
   };
   write(stub.data(), stub.size());
   hashing = true;
-  std::vector<uint8_t> extra(options.ExtraSize, 0);
+  std::vector<uint8_t> extra(head);
+  extra.resize(extra.size() + options.ExtraSize, 0);
   extra.insert(extra.end(), record.begin(), record.end());
   write(extra.data(), extra.size());
   const uint64_t before = stub.size() + extra.size();
@@ -413,7 +415,8 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
                       lzma_crc32(prefix.data(), prefix.size(), 0)};
     PutRecord(record, r);
   }
-  return WritePackage(out, stub, record, blockSize, options, progress, [&](const ByteFeed& feed) {
+  return WritePackage(
+      out, stub, record, blockSize, options, progress, [&](const ByteFeed& feed) {
     feed(prefix.data(), prefix.size());
     std::vector<uint8_t>().swap(prefix);
     ReadAhead(
@@ -426,5 +429,20 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
           }
         },
         feed);
-  });
+  }, QuietArgsRecordBytes(c.QuietUninstallArgs));
+}
+
+std::vector<uint8_t> QuietArgsRecordBytes(const std::u16string& arguments) {
+  std::vector<uint8_t> bytes;
+  if (arguments.empty()) return bytes;
+  std::vector<uint8_t> text;
+  for (char16_t unit : arguments) {
+    text.push_back(static_cast<uint8_t>(unit));
+    text.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  text.resize(text.size() + sizeof(char16_t), 0);
+  QuietArgsRecord r = {QUIET_ARGS_MAGIC, static_cast<uint32_t>(text.size()), lzma_crc32(text.data(), text.size(), 0)};
+  PutRecord(bytes, r);
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  return bytes;
 }

@@ -34,6 +34,7 @@ struct PackageContents {
   std::vector<PackageFileEntry> Files;
   std::vector<PackageLanguage> Languages;
   std::u16string Config[CFG_COUNT];
+  std::u16string QuietUninstallArgs;  // empty: no record
 };
 
 uint64_t DataSizeOf(const PackageFileEntry& file);
@@ -112,9 +113,14 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
 // comes + trailer + slack. When the stub has a package hash slot, the SHA-256
 // of the package region (everything after the stub up to the trailer's end)
 // is written into it at the end: out must be seekable.
+// head: the records before the zero bytes (the quiet uninstall arguments').
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
-                         const std::function<void(const ByteFeed& feed)>& produce);
+                         const std::function<void(const ByteFeed& feed)>& produce,
+                         const std::vector<uint8_t>& head = {});
+
+// The quiet uninstall arguments' record with its arguments; empty for none.
+std::vector<uint8_t> QuietArgsRecordBytes(const std::u16string& arguments);
 
 // MAX_FILE_OFFSET's limit as the packer's messages give it.
 std::string FileOffsetLimitText();

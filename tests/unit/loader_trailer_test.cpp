@@ -588,3 +588,56 @@ TEST(LoaderTrailer, BoundHashTiesThePackageToTheStub) {
 }
 
 }  // namespace
+
+TEST(LoaderTrailer, QuietUninstallArgsRecordRoundTrip) {
+  const std::vector<uint8_t> stub = FakePeStubWithHashSlot();
+  PackageContents quiet = SmallContents();
+  quiet.QuietUninstallArgs = u"/uninstall /quiet";
+  for (uint32_t extra : {0u, 7u}) {
+    SCOPED_TRACE(extra);
+    SetupOptions options;
+    options.ExtraSize = extra;  // zero bytes between the two records
+    std::vector<uint8_t> image = MakeImageWith(stub, quiet, options);
+    // Magic, size, CRC-32, the arguments with their terminator; then the
+    // padding and the prefix record, still at the region's end.
+    const size_t start = stub.size();
+    const size_t argsSize = (quiet.QuietUninstallArgs.size() + 1) * 2;
+    EXPECT_EQ(U32At(image, start), uint32_t{QUIET_ARGS_MAGIC});
+    EXPECT_EQ(U32At(image, start + 4), argsSize);
+    EXPECT_EQ(U32At(image, start + 8), lzma_crc32(image.data() + start + 12, argsSize, 0));
+    EXPECT_EQ(U32At(image, start + 12 + argsSize + extra), uint32_t{PREFIX_MAGIC});
+
+    Loaded bound;
+    LoadResult first;
+    LoadBound(image, &bound, &first);
+    ASSERT_EQ(bound.Result, LOAD_OK);
+    ASSERT_NE(bound.Package.QuietUninstallArgs, nullptr);
+    EXPECT_EQ(std::u16string(bound.Package.QuietUninstallArgs), u"/uninstall /quiet");
+
+    // A changed character or a size beyond the region: damaged, bound or not.
+    std::vector<uint8_t> flipped = image;
+    flipped[start + 14] ^= 1;
+    std::vector<uint8_t> oversized = image;
+    oversized[start + 5] = 0x40;
+    for (const std::vector<uint8_t>* bad : {&flipped, &oversized}) {
+      std::vector<uint8_t> unbound = *bad;
+      uint64_t slot = 0;
+      ASSERT_TRUE(FindPackageHashSlot(unbound, &slot));
+      std::fill(unbound.begin() + slot, unbound.begin() + slot + SHA256_SIZE, 0);
+      Loaded a, b;
+      LoadBound(*bad, &a, &first);
+      EXPECT_EQ(a.Result, LOAD_BAD_DATA);
+      LoadBound(unbound, &b, &first);
+      EXPECT_EQ(b.Result, LOAD_BAD_DATA);
+    }
+  }
+  // Without the arguments the package is what it was, and loads without them.
+  PackageContents plain = SmallContents();
+  std::vector<uint8_t> image = MakeImageWith(stub, plain);
+  EXPECT_EQ(U32At(image, stub.size()), uint32_t{PREFIX_MAGIC});
+  Loaded loaded;
+  LoadResult first;
+  LoadBound(image, &loaded, &first);
+  ASSERT_EQ(loaded.Result, LOAD_OK);
+  EXPECT_EQ(loaded.Package.QuietUninstallArgs, nullptr);
+}

@@ -17,6 +17,7 @@
 #include "packer/stub_capabilities.h"
 #include "packer/winget_manifests.h"
 #include "package/sha256.h"
+#include "base/text_capacities.h"
 #include "resources/stub_capabilities.h"
 #include "packer_test_support.h"
 
@@ -385,3 +386,42 @@ TEST(PackerCommandLine, LanguagesListsTheShippedTranslations) {
 }
 
 }  // namespace
+
+TEST_F(PackerCommands, QuietUninstallArgsOnlyWithAStubThatReadsThem) {
+  const std::string manifest = std::string(kProduct) + "quiet_uninstall_args = \"/uninstall /quiet\"\n";
+  std::vector<uint8_t> older = FakePeStubWithCapabilities(STUB_CAN_UTF8_NAMES);
+  dir_.Write("stub.exe", std::string(older.begin(), older.end()));
+  std::string errors;
+  EXPECT_EQ(Build(manifest, &errors), 2);
+  EXPECT_EQ(errors, "error: " + stub_ +
+                        ": the stub does not support quiet_uninstall_args; build with a stub of this version "
+                        "(build/win/setup-stub.exe)\n");
+  EXPECT_FALSE(std::filesystem::exists(Output()));
+  // Without the key the older stub still pairs.
+  ASSERT_EQ(Build(kProduct, &errors), 0) << errors;
+
+  std::vector<uint8_t> capable = FakePeStubWithCapabilities(STUB_CAN_UTF8_NAMES | STUB_CAN_QUIET_UNINSTALL);
+  dir_.Write("stub.exe", std::string(capable.begin(), capable.end()));
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"inspect", Output()}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("\nquiet uninstall args: none\n"), std::string::npos) << out.str();
+  out.str("");
+  ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+  EXPECT_TRUE(nlohmann::json::parse(out.str())["quiet_uninstall_args"].is_null());
+
+  ASSERT_EQ(Build(manifest, &errors), 0) << errors;
+  out.str("");
+  ASSERT_EQ(RunPacker({"inspect", Output()}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("\nquiet uninstall args: \"/uninstall /quiet\"\n"), std::string::npos) << out.str();
+  out.str("");
+  ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+  EXPECT_EQ(nlohmann::json::parse(out.str())["quiet_uninstall_args"], "/uninstall /quiet");
+
+  // The quoted "Sample.exe", a blank and the arguments fill the command.
+  const size_t room = COMMAND_CAPACITY - 4 - std::string("Sample.exe").size();
+  ASSERT_EQ(Build(std::string(kProduct) + "quiet_uninstall_args = \"" + std::string(room, 'a') + "\"\n", &errors), 0)
+      << errors;
+  EXPECT_EQ(Build(std::string(kProduct) + "quiet_uninstall_args = \"" + std::string(room + 1, 'a') + "\"\n", &errors),
+            2);
+  EXPECT_NE(errors.find("product.quiet_uninstall_args"), std::string::npos) << errors;
+}
