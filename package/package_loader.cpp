@@ -109,43 +109,31 @@ bool HashFileBytes(StagedLoad* load, uint32_t at, uint32_t end) {
   return true;
 }
 
-// The extra region's bytes before the prefix record's place; false when the
-// region would start before the file.
-bool ExtraRegionHead(const StagedLoad* load, uint32_t* start, uint32_t* end) {
-  *end = PackedOffset(&load->Located);
-  if (!PackageRegionStart(&load->Located, start)) return false;
-  if (*end - *start >= sizeof(PrefixRecord)) *end -= sizeof(PrefixRecord);
-  return true;
-}
-
 // Reads the extra region's first bytes into out->ExtraHead and takes the
-// quiet uninstall arguments when they hold their record.
-LoadResult ReadQuietArgs(StagedLoad* load, LoadedPackage* out) {
-  uint32_t start, end;
-  if (!ExtraRegionHead(load, &start, &end)) return LOAD_OK;
+// quiet uninstall arguments when they hold their record (LOAD_BAD_DATA when
+// it is cut short or fails its CRC-32). With a bound hash, starts the package
+// region's hash with the region: those bytes as read, the bytes up to the
+// prefix record's place, then the record's bytes as ReadPrefixRecord read
+// them (zero where it read none), so that the records used are the ones
+// hashed; LOAD_BAD_DATA when the region cannot be read.
+LoadResult ReadExtraRegion(StagedLoad* load, LoadedPackage* out, const PrefixRecord* record) {
+  const PackageSource* source = load->Source;
+  uint32_t start, packedAt = PackedOffset(&load->Located);
+  if (!PackageRegionStart(&load->Located, &start)) return source->BoundHash ? LOAD_BAD_DATA : LOAD_OK;
+  uint32_t end = packedAt - start < sizeof *record ? packedAt : packedAt - sizeof *record;
   const uint32_t room = sizeof out->ExtraHead - sizeof(WChar);
-  uint32_t got = load->Source->Read(load->Source->Context, start, &out->ExtraHead, end - start < room ? end - start : room);
-  load->ExtraHeadSize = got;
+  uint32_t got = source->Read(source->Context, start, &out->ExtraHead, end - start < room ? end - start : room);
+  if (source->BoundHash) {
+    Sha256Init(&load->Hash);
+    Sha256Add(&load->Hash, &out->ExtraHead, got);
+    if (!HashFileBytes(load, start + got, end)) return LOAD_BAD_DATA;
+    Sha256Add(&load->Hash, record, packedAt - end);
+  }
   const QuietArgsRecord& r = out->ExtraHead.Record;
   if (got < sizeof r || r.Magic != QUIET_ARGS_MAGIC) return LOAD_OK;
   if (r.ArgsSize > got - sizeof r || Crc32(reinterpret_cast<const uint8_t*>(out->ExtraHead.Args), r.ArgsSize) != r.ArgsCrc)
     return LOAD_BAD_DATA;
   out->QuietUninstallArgs = out->ExtraHead.Args;
-  return LOAD_OK;
-}
-
-// Starts the package region's hash with the extra region: its first bytes as
-// ReadQuietArgs read them, the bytes up to the prefix record's place, then
-// the record's bytes as ReadPrefixRecord read them (zero where it read none),
-// so that the records used are the ones hashed. LOAD_BAD_DATA when the
-// region cannot be read.
-LoadResult HashExtraRegion(StagedLoad* load, const LoadedPackage* out, const PrefixRecord* record) {
-  Sha256Init(&load->Hash);
-  uint32_t start, end;
-  if (!ExtraRegionHead(load, &start, &end)) return LOAD_BAD_DATA;
-  Sha256Add(&load->Hash, &out->ExtraHead, load->ExtraHeadSize);
-  if (!HashFileBytes(load, start + load->ExtraHeadSize, end)) return LOAD_BAD_DATA;
-  Sha256Add(&load->Hash, record, PackedOffset(&load->Located) - end);
   return LOAD_OK;
 }
 
@@ -221,14 +209,9 @@ LoadResult IndexBlock(LoadedPackage* p, uint32_t limit, uint32_t osClass, uint32
 
   if (!p->Config[CFG_MAIN_PROGRAM]) {
     // ProductName is at most MAX_PRODUCT_NAME characters, so the default always fits.
-    WChar program[PATH_CAPACITY];
-    WideCopy(program, PATH_CAPACITY, p->Config[CFG_PRODUCT_NAME]);
-    WideAppend(program, PATH_CAPACITY, u".exe");
-    uint32_t bytes = (WideLength(program) + 1) * sizeof(WChar);
-    WChar* copy = static_cast<WChar*>(PlatformAlloc(bytes));
-    if (!copy) return LOAD_NO_MEMORY;
-    memcpy(copy, program, bytes);
-    p->Config[CFG_MAIN_PROGRAM] = copy;
+    WideCopy(p->DefaultMainProgram, DEFAULT_MAIN_PROGRAM_CAPACITY, p->Config[CFG_PRODUCT_NAME]);
+    WideAppend(p->DefaultMainProgram, DEFAULT_MAIN_PROGRAM_CAPACITY, u".exe");
+    p->Config[CFG_MAIN_PROGRAM] = p->DefaultMainProgram;
     p->MainProgramDefaulted = true;
   }
 
@@ -349,8 +332,7 @@ LoadResult StartStagedLoad(const PackageSource* source, uint32_t osClass, uint32
     if (!out->Block || !out->Scratch || !load->Input) result = LOAD_NO_MEMORY;
     out->BlockSize = trailer.UnpackedSize;
   }
-  if (result == LOAD_OK) result = ReadQuietArgs(load, out);
-  if (result == LOAD_OK && source->BoundHash) result = HashExtraRegion(load, out, &record);
+  if (result == LOAD_OK) result = ReadExtraRegion(load, out, &record);
   if (result == LOAD_OK) result = OpenDecoder(load, out->BlockSize);
   if (result == LOAD_OK) result = DecodeUpTo(load, out, load->PrefixSize);
   if (result == LOAD_OK) {
@@ -398,7 +380,6 @@ LoadResult LoadWholePackage(const PackageSource* source, uint32_t osClass, uint3
 }
 
 void FreeLoadedPackage(LoadedPackage* p) {
-  if (p->MainProgramDefaulted) PlatformFree(const_cast<WChar*>(p->Config[CFG_MAIN_PROGRAM]));
   if (p->Languages) PlatformFree(p->Languages);
   if (p->Scratch) PlatformFree(p->Scratch);
   if (p->Block) PlatformFree(p->Block);

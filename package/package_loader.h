@@ -28,6 +28,8 @@ struct LanguageEntry {
   const WChar* Strings[LANGUAGE_STRINGS];  // 0: own name, 1 + TextId: texts
 };
 
+enum : uint32_t { DEFAULT_MAIN_PROGRAM_CAPACITY = MAX_PRODUCT_NAME + sizeof ".exe" };
+
 struct LoadedPackage {
   uint8_t* Block;
   uint32_t BlockSize;
@@ -39,8 +41,9 @@ struct LoadedPackage {
   uint64_t ApplicableTotal;
   uint8_t* Scratch;  // 64 KB, reused by the licence display
   // MainProgram is absent from the block: Config[CFG_MAIN_PROGRAM] is the
-  // loader's own ProductName + ".exe".
+  // loader's own ProductName + ".exe", in DefaultMainProgram.
   bool MainProgramDefaulted;
+  WChar DefaultMainProgram[DEFAULT_MAIN_PROGRAM_CAPACITY];
   // The arguments of the quiet uninstall command; null without their record.
   const WChar* QuietUninstallArgs;
   // The extra region's first bytes as read: the arguments' record, if any.
@@ -117,7 +120,6 @@ struct StagedLoad {
   bool HasRecord;       // the extra region ends with a well-formed PrefixRecord
   uint32_t PrefixSize;  // the block's size when there is no record
   uint32_t PrefixSum;   // PackageChecksum of the prefix as decoded
-  uint32_t ExtraHeadSize;  // bytes of the extra region read into ExtraHead
   uint32_t InputAt;     // file offset of the compressed bytes not yet read
   uint8_t* Input;       // INPUT_CHUNK bytes
   // Bytes of the block decoded so far; the second stage's progress, read by

@@ -228,11 +228,13 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
   SetWindowTextW(dialog, WinText(title));
 
   CheckDlgButton(dialog, IDC_DESKTOP_SHORTCUT, BST_CHECKED);
-  SetControlText(dialog, IDC_ACCEPT, GetText(TXT_ACCEPT));
-  SetControlText(dialog, IDC_BROWSE, GetText(TXT_BROWSE));
-  SetControlText(dialog, IDC_DESKTOP_SHORTCUT, GetText(TXT_DESKTOP_SHORTCUT));
-  SetControlText(dialog, IDC_BACK, GetText(TXT_BACK));
-  SetControlText(dialog, IDC_CANCEL, GetText(TXT_CANCEL));
+  // A table in bytes costs the stub less than a call per control.
+  static const uint8_t kControlTexts[][2] = {{IDC_ACCEPT, TXT_ACCEPT},
+                                             {IDC_BROWSE, TXT_BROWSE},
+                                             {IDC_DESKTOP_SHORTCUT, TXT_DESKTOP_SHORTCUT},
+                                             {IDC_BACK, TXT_BACK},
+                                             {IDC_CANCEL, TXT_CANCEL}};
+  for (const uint8_t* c : kControlTexts) SetControlText(dialog, c[0], GetText(c[1]));
   FitBrowseButton(dialog);
   SetPage(dialog, PAGE_LICENSE);
 

@@ -146,6 +146,8 @@ class SilentInstallTest(harness.WineTestCase):
         # location is not used, but its other values stay.
         p.reg_set("64", key, "InstallLocation", "sz", "C:\\Elsewhere\\")
         p.reg_set("64", key, "Comments", "sz", "kept")
+        # A package without quiet uninstall arguments leaves no such command.
+        p.reg_set("64", key, "QuietUninstallString", "sz", "stale")
 
         r = p.run(setup, "/S")
         self.assertEqual(r.code, 0)
@@ -158,9 +160,11 @@ class SilentInstallTest(harness.WineTestCase):
 
         program = install_dir + "sample.exe"
         values = p.reg_query("64", key, "UninstallString", "DisplayIcon", "InstallLocation", "DisplayName",
-                             "DisplayVersion", "Publisher", "NoModify", "NoRepair", "EstimatedSize", "Comments")
+                             "DisplayVersion", "Publisher", "NoModify", "NoRepair", "EstimatedSize", "Comments",
+                             "QuietUninstallString")
         self.assertEqual(values, {
             "UninstallString": sz(f'"{program}" /uninstall'),
+            "QuietUninstallString": None,
             "DisplayIcon": sz(program),
             "InstallLocation": (1, 50, install_dir),  # 24 characters and the terminator
             "DisplayName": sz("Sample 2.5"),
@@ -206,7 +210,8 @@ class SilentInstallTest(harness.WineTestCase):
     def test_upgrade_in_the_32_bit_view(self):
         # The main program twice: the later entry replaces the one held for
         # the configure command.
-        setup = self.make_setup(registry_64=False, extra='[[file]]\nsource = "sample.exe"\n')
+        setup = self.make_setup(registry_64=False, extra='quiet_uninstall_args = "/uninstall /quiet"\n'
+                                '[[file]]\nsource = "sample.exe"\n')
         p = harness.isolate_shell_folders(self.prefix("win64"))
         key = UNINSTALL_KEY + "Sample"
         install_dir = "C:\\Apps\\Sample\\"
@@ -243,9 +248,11 @@ class SilentInstallTest(harness.WineTestCase):
         self.assertEqual(len(runs), 1, runs)
         self.assertTrue(runs[0].startswith(f'run cmdline=["{program}" /configure 0 "0.9"]'), runs[0])
 
-        values = p.reg_query("32", key, "InstallLocation", "DisplayVersion", "UninstallString", "Comments")
+        values = p.reg_query("32", key, "InstallLocation", "DisplayVersion", "UninstallString", "Comments",
+                             "QuietUninstallString")
         self.assertEqual(values, {"InstallLocation": sz(install_dir), "DisplayVersion": sz("2.5"),
-                                  "UninstallString": sz(f'"{program}" /uninstall'), "Comments": sz("kept")})
+                                  "UninstallString": sz(f'"{program}" /uninstall'), "Comments": sz("kept"),
+                                  "QuietUninstallString": sz(f'"{program}" /uninstall /quiet')})
         self.assertIsNone(p.reg_query("64", key, "DisplayVersion"))
 
         # An upgrade makes no shortcuts.
