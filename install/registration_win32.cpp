@@ -24,7 +24,7 @@ HKEY CreateUninstallKey() {
   return key;
 }
 
-// The quoted program and arguments as value name, or, when there is no
+// Value name = the quoted program, a blank and the arguments; without a
 // command, no value: an earlier installation's command must not stand beside
 // the new values.
 void WriteCommandValue(HKEY key, const wchar_t* name, bool wanted, const WChar* program, const WChar* arguments) {
