@@ -157,10 +157,7 @@ ExtractRequest ParseExtractArguments(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw PackerError("command line", option, "needs a value");
-      return args[++i];
-    };
+    auto value = [&]() -> const std::string& { return OptionValue(args, &i); };
     if (option == "--os") request.OsClass = ParseSystemName(option, value(), kOsNames);
     else if (option == "--arch") request.ArchClass = ParseSystemName(option, value(), kArchNames);
     else if (option == "--max-total") request.MaxTotal = ParseNumber(option, value(), UINT64_MAX);
@@ -230,10 +227,7 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
   BuildRequest request;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw PackerError("command line", option, "needs a value");
-      return args[++i];
-    };
+    auto value = [&]() -> const std::string& { return OptionValue(args, &i); };
     if (option == "--manifest") request.Manifest = value();
     else if (option == "--product-dir") request.ProductDir = value();
     else if (option == "--stub") request.Stub = value();

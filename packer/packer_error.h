@@ -4,6 +4,7 @@
 #pragma once
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 struct PackerError : std::runtime_error {
   PackerError(std::string file, int line, std::string key, std::string problem);
@@ -16,3 +17,10 @@ struct PackerError : std::runtime_error {
   std::string Key;
   std::string Problem;
 };
+
+// The value after the option at args[*at], which *at then points to; a
+// command-line error when the option is the last word.
+inline const std::string& OptionValue(const std::vector<std::string>& args, size_t* at) {
+  if (*at + 1 >= args.size()) throw PackerError("command line", args[*at], "needs a value");
+  return args[++*at];
+}

@@ -295,10 +295,7 @@ WingetRequest ParseWingetArguments(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw PackerError("command line", option, "needs a value");
-      return args[++i];
-    };
+    auto value = [&]() -> const std::string& { return OptionValue(args, &i); };
     if (option == "--url") request.Url = value();
     else if (option == "--id") request.Id = value();
     else if (option == "--output") request.OutputDir = value();
