@@ -95,7 +95,35 @@ struct QuietArgsRecord {
   uint32_t ArgsSize;
   uint32_t ArgsCrc;  // CRC-32 of the arguments' bytes
 };
+// A chunked package: the unpacked block is cut into chunks, each compressed
+// on its own (an independent raw LZMA1 stream with the package's properties,
+// or stored as it is), so that chunks decode on separate threads. The
+// compressed block keeps its 5 property bytes; the chunks' bytes follow them
+// in block order. The table lies in the extra region just before the prefix
+// record: ChunkCount ChunkRecords, then the ChunkTableRecord. Chunk 0 is the
+// prefix that the prefix record delimits. Sizes are 64-bit: the setup file
+// stays below 4 GiB (a signature cannot cover more), the product need not.
+struct ChunkRecord {
+  uint64_t PackedOffset;    // from the start of the compressed block
+  uint64_t PackedSize;
+  uint64_t UnpackedOffset;  // in the unpacked block
+  uint64_t UnpackedSize;
+  uint32_t Crc;             // CRC-32 of the chunk's unpacked bytes
+  uint32_t Flags;           // CHUNK_STORED
+};
+
+struct ChunkTableRecord {
+  uint32_t Magic;       // CHUNK_TABLE_MAGIC
+  uint32_t ChunkCount;  // at least 1
+  uint32_t TableCrc;    // CRC-32 of the ChunkCount records before this one
+};
 #pragma pack(pop)
+
+// The chunk's packed bytes are its unpacked bytes (data that does not compress).
+enum : uint32_t { CHUNK_STORED = 0x1u };
+enum : uint32_t { CHUNK_TABLE_MAGIC = 0x4B4E4843u };  // "CHNK"
+static_assert(sizeof(ChunkRecord) == 40, "chunk record layout");
+static_assert(sizeof(ChunkTableRecord) == 12, "chunk table record layout");
 
 enum : uint32_t { QUIET_ARGS_MAGIC = 0x41495551u };  // "QUIA"
 

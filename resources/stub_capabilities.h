@@ -13,6 +13,9 @@
 // Reads the quiet uninstall arguments' record at the extra region's start.
 #define STUB_CAN_QUIET_UNINSTALL 0x2
 
+// Reads chunked packages: the chunk table before the prefix record.
+#define STUB_CAN_CHUNKS 0x4
+
 #define STUB_CAPABILITIES (STUB_CAN_UTF8_NAMES | STUB_CAN_QUIET_UNINSTALL)
 
 // The package hash slot: an RCDATA resource of 32 zero bytes, into which the
