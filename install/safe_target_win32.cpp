@@ -281,8 +281,8 @@ DWORD JudgeAccess(HANDLE folder, const WChar* path, FolderCheck check) {
   if (access == ACCESS_KEEP) return 0;
   WChar canonical[kFinalCapacity];
   CanonicalPath(path, canonical);
-  const WChar* shared[6] = {ProgramFiles[0], ProgramFiles[1], SharedFolders[0],
-                            SharedFolders[1], SharedFolders[2], SharedFolders[3]};
+  static const WChar* const shared[6] = {ProgramFiles[0], ProgramFiles[1], SharedFolders[0],
+                                         SharedFolders[1], SharedFolders[2], SharedFolders[3]};
   if (!MayTakeBackFolder(canonical, WindowsDir, shared, 6)) return ERROR_ACCESS_DENIED;
   return TakeBack(path);
 }
