@@ -16,11 +16,6 @@ uint32_t ChooseLanguageIndex(const LanguageEntry* languages, uint32_t count, uin
   return primaryMatch;
 }
 
-bool IsRightToLeft(uint16_t langId, const WChar* ownName) {
-  uint32_t primary = langId & 0x3FFu;
-  return primary == 0x01 || primary == 0x0D || primary == 0x20 || primary == 0x29 || ownName[0] == RIGHT_TO_LEFT_MARK;
-}
-
 const WChar* GetText(int id) {
   if (id < 0 || id >= TXT_COUNT || !Package.Languages) return u"";
   return Package.Languages[ChosenLanguage].Strings[1 + id];

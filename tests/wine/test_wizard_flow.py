@@ -356,11 +356,21 @@ class FreshInstallation(harness.WineTestCase):
                                         c["rect"][3] - top, c["exstyle"])
                                   for cid, c in layout.items() if isinstance(cid, int) and c["visible"]}
 
+        def icon_rows(w):
+            """The header icon's pixels on screen, a row of RGB bytes each."""
+            left, top, right, bottom = w.rect(ICON)
+            pixels = subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                                     "+repage", "rgb:-"], env=self.p.env, check=True, capture_output=True).stdout
+            width = (right - left) * 3
+            return [pixels[at:at + width] for at in range(0, len(pixels), width)]
+
         def first_pages(locale, texts, shot=None):
             """The licence and destination pages, measured; texts checked."""
             self.p.env["LC_ALL"] = locale
             w = Wizard(self.p, setup)
             s = w.state()
+            time.sleep(0.7)  # let the page finish painting
+            icons.append(icon_rows(w))
             self.assertEqual(s.caption, texts["TXT_TITLE_FMT"].replace("%s", "Sample 1.0"))
             self.assertEqual((s.title, s.subtitle, s[NEXT].text, s[CANCEL].text, s[ACCEPT].text),
                              (texts["TXT_LICENSE_TITLE"], texts["TXT_LICENSE_SUBTITLE"], texts["TXT_NEXT"],
@@ -375,6 +385,7 @@ class FreshInstallation(harness.WineTestCase):
             found.append(measure(w, shot and shot + "-2-destination"))
             return w, found
 
+        icons = []
         w, left_to_right = first_pages("en_US.UTF-8", shipped["en"])
         self.assertTrue(w.click(CANCEL))
         self.assertEqual(w.finish().code, 0)
@@ -400,9 +411,12 @@ class FreshInstallation(harness.WineTestCase):
                     self.assertEqual(m[4] & WS_EX_LAYOUTRTL, 0 if cid in (ICON, DIR_EDIT, PANE) else WS_EX_LAYOUTRTL,
                                      (tag, cid))
                     self.assertEqual(m[4] & WS_EX_LEFTSCROLLBAR, WS_EX_LEFTSCROLLBAR if cid == PANE else 0)
-            if DIR_EDIT in mirrored[1][1]:
-                gap = mirrored[1][1][DIR_EDIT][0] - mirrored[1][1][BROWSE][2]
-                self.assertEqual(gap, left_to_right[1][1][BROWSE][0] - left_to_right[1][1][DIR_EDIT][2])
+            (_, ltr), (_, rtl) = left_to_right[1], mirrored[1]
+            self.assertEqual(rtl[DIR_EDIT][0] - rtl[BROWSE][2], ltr[BROWSE][0] - ltr[DIR_EDIT][2])
+            # Drawn as it is, not flipped (the icon is not symmetric).
+            flipped = [b"".join(row[at:at + 3] for at in range(len(row) - 3, -1, -3)) for row in icons[0]]
+            self.assertNotEqual(flipped, icons[0])
+            self.assertTrue(icons[-1] == icons[0], tag)
             if tag == "he":
                 self.assertTrue(w.click(CANCEL))
                 self.assertEqual(w.finish().code, 0)
