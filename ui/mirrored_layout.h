@@ -7,4 +7,5 @@
 // field reads left to right, and windows made later are not mirrored.
 // Returns the extended style of the text pane, made next: its scroll bar on
 // the mirrored (left) side. Without mirroring it changes nothing and returns 0.
+// Once per dialog: it flips the styles it changes.
 DWORD KeepPathsLeftToRight(HWND dialog);
