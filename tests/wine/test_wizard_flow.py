@@ -4,7 +4,7 @@ full installation to the done page, the log and bar of a long file phase, a
 wizard that answers all through a longer one, the folder browser, Cancel, and
 the shipped translations in Japanese and German, and the mirrored wizard of
 Arabic and Hebrew (with screenshots under the build folder,
-wizard-screenshots/languages-*.png)."""
+wizard-screenshots/languages-*.png and right-to-left-*.png)."""
 import json
 import subprocess
 import time
@@ -343,13 +343,15 @@ class FreshInstallation(harness.WineTestCase):
             license="license.rtf", files=[("license.rtf", ""), ("big.dat", ""), ("Sample.exe", "")]),
             {"Sample.exe": harness.fake_product(), "license.rtf": licence, "big.dat": big})
         use_virtual_desktop(self.p)
+        for old in SCREENSHOTS.glob("right-to-left-*.png"):
+            old.unlink()
 
         def measure(w, shot=None):
             """The visible controls in the client area, as (left, top, right,
             bottom, extended style), and the client area's width."""
             if shot:
                 time.sleep(0.7)  # let the page finish painting
-                self.assertGreater(w.screenshot(f"languages-{shot}.png").stat().st_size, 1000)
+                self.assertGreater(w.screenshot(f"right-to-left-{shot}.png").stat().st_size, 1000)
             layout = w.layout()
             left, top, right, _ = layout["client"]
             return right - left, {cid: (c["rect"][0] - left, c["rect"][1] - top, c["rect"][2] - left,
@@ -359,8 +361,9 @@ class FreshInstallation(harness.WineTestCase):
         def icon_rows(w):
             """The header icon's pixels on screen, a row of RGB bytes each."""
             left, top, right, bottom = w.rect(ICON)
-            pixels = subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
-                                     "+repage", "rgb:-"], env=self.p.env, check=True, capture_output=True).stdout
+            crop = f"{right - left}x{bottom - top}+{left}+{top}"
+            pixels = subprocess.run(["import", "-window", "root", "-crop", crop, "+repage", "rgb:-"],
+                                    env=self.p.env, check=True, capture_output=True).stdout
             width = (right - left) * 3
             return [pixels[at:at + width] for at in range(0, len(pixels), width)]
 
