@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/text_capacities.h"
+#include "env/localised_strings.h"
 #include "packer/content_rules.h"
 #include "packer/default_texts.h"
 #include "packer/manifest_reader.h"
@@ -233,6 +234,23 @@ void ReadListedLanguages(const ManifestReader& r, const toml::node& node, Packag
   }
 }
 
+// `rtl = true` marks the language right to left for the stub: its own name,
+// which no stub shows, then begins with RIGHT-TO-LEFT MARK. Stubs from before
+// the mark lay such a wizard out left to right, as they do every language.
+void MarkReadingDirection(const ManifestReader& r, const toml::table& table, const std::string& prefix,
+                          PackageLanguage& language) {
+  if (!table.get("rtl")) return;
+  bool rightToLeft = IsRightToLeft(language.LangId, language.Strings[0].c_str());
+  if (r.Boolean(table, prefix, "rtl")) {
+    if (language.Strings[0][0] != RIGHT_TO_LEFT_MARK) language.Strings[0].insert(0, 1, RIGHT_TO_LEFT_MARK);
+  } else if (rightToLeft) {
+    r.Fail(table.get("rtl"), prefix + ".rtl",
+           "cannot be false for " + LangIdText(language.LangId) +
+               (language.Strings[0][0] == RIGHT_TO_LEFT_MARK ? ", whose name begins with RIGHT-TO-LEFT MARK"
+                                                            : ", a right-to-left language by its LANGID"));
+  }
+}
+
 // A [[language]] table of an id that `languages` lists changes that entry in
 // place; any other is added after the listed ones, starting from the shipped
 // translation of its id (English when there is none) and an empty name.
@@ -251,7 +269,7 @@ void ReadLanguages(const ManifestReader& r, const toml::table& root, PackageCont
   for (size_t i = 0; i < languages->size(); ++i) {
     const toml::table& table = *(*languages)[i].as_table();
     std::string prefix = "language[" + std::to_string(i) + "]";
-    r.OnlyKeys(table, prefix, {"id", "name", "texts"});
+    r.OnlyKeys(table, prefix, {"id", "name", "texts", "rtl"});
     std::optional<uint64_t> id = r.Integer(table, prefix, "id", 0xFFFF);
     if (!id) r.Fail(&table, prefix + ".id", "required key is missing");
     const uint16_t langId = static_cast<uint16_t>(*id);
@@ -271,6 +289,7 @@ void ReadLanguages(const ManifestReader& r, const toml::table& root, PackageCont
       language.LangId = langId;
       language.Strings[0] = r.String(table, prefix, "name").value_or(u"");
     }
+    MarkReadingDirection(r, table, prefix, language);
     const toml::table* texts = r.Table(table, prefix, "texts");
     if (texts) {
       for (auto&& [key, value] : *texts) {

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "env/localised_strings.h"
 #include "package/package_loader.h"
 #include "package/sha256.h"
 #include "package/system_class.h"
@@ -152,7 +153,8 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
   out << "languages:\n";
   for (uint32_t l = 0; l < h.LanguageCount; ++l) {
     const LanguageEntry& language = p.Languages[l];
-    out << "  " << l << ": " << Hex(language.LangId, 4) << " " << QuoteWide(language.Strings[0]) << "\n";
+    out << "  " << l << ": " << Hex(language.LangId, 4) << " " << QuoteWide(language.Strings[0])
+        << (IsRightToLeft(language.LangId, language.Strings[0]) ? " right to left\n" : "\n");
     for (int t = 0; t < TXT_COUNT; ++t)
       out << "    " << TextIdName(static_cast<TextId>(t)) << " = " << QuoteWide(language.Strings[1 + t]) << "\n";
   }
@@ -266,7 +268,10 @@ Json TailJson(const LoadedPackage& p) {
     const LanguageEntry& language = p.Languages[l];
     Json texts = Json::object();
     for (int t = 0; t < TXT_COUNT; ++t) texts[TextIdName(static_cast<TextId>(t))] = WideJson(language.Strings[1 + t]);
-    languages.push_back({{"id", language.LangId}, {"name", WideJson(language.Strings[0])}, {"texts", texts}});
+    languages.push_back({{"id", language.LangId},
+                         {"name", WideJson(language.Strings[0])},
+                         {"rtl", IsRightToLeft(language.LangId, language.Strings[0])},
+                         {"texts", texts}});
   }
   doc["languages"] = languages;
 

@@ -21,6 +21,7 @@
 #include "ui/dialog_ids.h"
 #include "ui/dir_field.h"
 #include "ui/license_text.h"
+#include "ui/mirrored_layout.h"
 #include "install/log_output.h"
 #include "ui/wizard.h"
 
@@ -107,7 +108,7 @@ void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
   SetControlText(dialog, IDC_SUBTITLE, subtitle);
 }
 
-HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
+HWND CreateTextPane(HWND dialog, HINSTANCE instance, DWORD exStyle) {
   RECT frame;
   GetWindowRect(GetDlgItem(dialog, IDC_TEXT_FRAME), &frame);
   // Inside the frame's line, one pixel wide at any DPI.
@@ -120,7 +121,7 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
   for (int i = 0; i < 2 && !pane; ++i) {
     // By full path: a DLL of the same name beside the setup file must not load.
     if (!LoadSystemLibrary(kLibraries[i])) continue;
-    pane = CreateWindowExW(0, kClasses[i], L"", kTextPaneStyle, frame.left, frame.top, frame.right - frame.left,
+    pane = CreateWindowExW(exStyle, kClasses[i], L"", kTextPaneStyle, frame.left, frame.top, frame.right - frame.left,
                            frame.bottom - frame.top, dialog,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RICHTEXT)), instance, nullptr);
   }
@@ -206,7 +207,7 @@ void FitBrowseButton(HWND dialog) {
 
 void InitWizard(HWND dialog, HINSTANCE instance) {
   HFONT titleFont = CreateDialogFont(12, FW_BOLD);
-  TextPane = CreateTextPane(dialog, instance);
+  TextPane = CreateTextPane(dialog, instance, KeepPathsLeftToRight(dialog));
   SetLogPane(TextPane);
   ShowLicenseText();
   SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);

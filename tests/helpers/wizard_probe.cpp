@@ -20,8 +20,10 @@
 //       Finish: <TAB>stayed, or <TAB>closed
 //   wizard_probe state                 dialog, then one line per control:
 //       control<TAB>id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
-//     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel<TAB>state
-//     (pixel: the screen colour inside the bar's filled start; state: PBM_GETSTATE)
+//     then focus<TAB>id and progress<TAB>pos<TAB>min<TAB>max<TAB>barcolor<TAB>pixel<TAB>state<TAB>far pixel
+//     (pixel: the screen colour inside the bar's left end, where a bar fills
+//     from; far pixel: inside its right end, where a mirrored one does;
+//     state: PBM_GETSTATE)
 //   wizard_probe click ID              BM_CLICK, returning once the wizard has
 //                                      handled it (exit 3 and "refused" when the
 //                                      control is hidden or disabled):
@@ -205,18 +207,18 @@ static void PrintProgress(HWND dialog) {
   LRESULT low = SendMessageW(bar, PBM_GETRANGE, TRUE, 0);
   LRESULT high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
   LRESULT colour = SendMessageW(bar, WM_USER + 15, 0, 0);  // PBM_GETBARCOLOR
-  COLORREF pixel = CLR_INVALID;
+  COLORREF pixel = CLR_INVALID, farPixel = CLR_INVALID;
   RECT r;
   if (IsWindowVisible(bar) && GetWindowRect(bar, &r)) {
-    // A pixel inside the filled part, near its start.
     HDC screen = GetDC(nullptr);
     pixel = GetPixel(screen, r.left + 4, (r.top + r.bottom) / 2);
+    farPixel = GetPixel(screen, r.right - 5, (r.top + r.bottom) / 2);
     ReleaseDC(nullptr, screen);
   }
   LRESULT state = SendMessageW(bar, WM_USER + 17, 0, 0);  // PBM_GETSTATE
-  Line(L"progress\t%d\t%d\t%d\t0x%06lx\t0x%06lx\t%d\n", static_cast<int>(pos), static_cast<int>(low),
+  Line(L"progress\t%d\t%d\t%d\t0x%06lx\t0x%06lx\t%d\t0x%06lx\n", static_cast<int>(pos), static_cast<int>(low),
        static_cast<int>(high), static_cast<unsigned long>(colour), static_cast<unsigned long>(pixel),
-       static_cast<int>(state));
+       static_cast<int>(state), static_cast<unsigned long>(farPixel));
 }
 
 static int Click(HWND dialog, int id, bool wait) {

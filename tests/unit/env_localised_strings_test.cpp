@@ -50,6 +50,18 @@ TEST(LanguageChoice, ExamplesOfExactAndPrimaryMatches) {
   EXPECT_EQ(ChooseLanguageIndex(nullptr, 0, 0x409), 0u);
 }
 
+TEST(LanguageChoice, RightToLeftByPrimaryLanguageOrByTheNamesMark) {
+  for (uint16_t id : {0x0401, 0x3C01, 0x040D, 0x0429, 0x0420, 0x0820, 0xFC01})
+    EXPECT_TRUE(IsRightToLeft(id, u"name")) << std::hex << id;
+  for (uint16_t id : {0x0409, 0x0492, 0x0463, 0x0101, 0x040C, 0x0000})
+    EXPECT_FALSE(IsRightToLeft(id, u"name")) << std::hex << id;
+  EXPECT_TRUE(IsRightToLeft(0x0492, u"\u200F"));
+  EXPECT_TRUE(IsRightToLeft(0x0409, u"\u200Fname"));
+  EXPECT_FALSE(IsRightToLeft(0x0409, u"name\u200F"));
+  EXPECT_FALSE(IsRightToLeft(0x0409, u"\u200Ename"));
+  EXPECT_FALSE(IsRightToLeft(0x0409, u""));
+}
+
 // Sets the process-wide package up with two languages and restores it.
 class PackageTexts : public ::testing::Test {
  protected:

@@ -40,6 +40,9 @@ TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   c.Languages[1].LangId = 0x407;
   c.Languages[1].Strings[0] = u"Deutsch";
   c.Languages[1].Strings[1 + TXT_CANCEL] = u"Abbrechen \u00fc";
+  c.Languages.push_back(EnglishLanguage());
+  c.Languages[2].LangId = 0x492;
+  c.Languages[2].Strings[0] = u"\u200Fx";
   SetupOptions options;
   options.Slack = 2;
   TempDir dir;
@@ -48,7 +51,7 @@ TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   EXPECT_EQ(r.Err, "");
   const std::string& o = r.Out;
   EXPECT_TRUE(Has(o, "slack 2")) << o;
-  EXPECT_TRUE(Has(o, "files 3, languages 2, os win7,win10 (0x0028), arch x64 (0x02), flags 0x01 registry_64, "
+  EXPECT_TRUE(Has(o, "files 3, languages 3, os win7,win10 (0x0028), arch x64 (0x02), flags 0x01 registry_64, "
                      "licence entry 1 \"license.txt\"\n"))
       << o;
   EXPECT_TRUE(Has(o, "0: \"Sample.exe\" flags 0x00400602 os=win10,win11+ arch=x64 no_extract, size 15,")) << o;
@@ -56,6 +59,7 @@ TEST(PackerInspect, PrintsEveryPartOfAPackage) {
   EXPECT_TRUE(Has(o, "1: \"license.txt\" flags 0x00800101 os=win8 arch=x86 replace_locked, size 12")) << o;
   EXPECT_TRUE(Has(o, "2: \"data\\\\empty.dat\" flags 0x00000022 os=xp arch=x64, size 0")) << o;
   EXPECT_TRUE(Has(o, "1: 0x0407 \"Deutsch\"\n")) << o;
+  EXPECT_TRUE(Has(o, "2: 0x0492 \"\u200Fx\" right to left\n")) << o;
   EXPECT_TRUE(Has(o, "TXT_CANCEL = \"Abbrechen \xC3\xBC\"")) << o;
   EXPECT_TRUE(Has(o, "TXT_FOLDER_EXISTS_FMT = \"The folder:\\r\\n\\r\\n%s")) << o;
   EXPECT_TRUE(Has(o, "MainProgram = \"Sample.exe\" (default)")) << o;
@@ -155,6 +159,7 @@ TEST(PackerInspect, JsonHoldsWhatTheListingShows) {
     ASSERT_EQ(j["languages"].size(), 1u);
     EXPECT_EQ(j["languages"][0]["id"], 0x409);
     EXPECT_EQ(j["languages"][0]["name"], "English");
+    EXPECT_EQ(j["languages"][0]["rtl"], false);
     EXPECT_EQ(j["languages"][0]["texts"].size(), size_t{TXT_COUNT});
     EXPECT_EQ(j["languages"][0]["texts"]["TXT_CANCEL"], "Abbrechen \xC3\xBC");
     EXPECT_EQ(j["config"]["RunningMutex"], "Line\r\nBreak \"q\"");

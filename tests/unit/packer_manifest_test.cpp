@@ -443,9 +443,11 @@ TEST_F(ManifestTest, LanguageTablesStartFromTheShippedTranslation) {
   Manifest m = Read("languages = [\"de\", \"en\"]\n" + std::string(kProduct) +
                     "[[language]]\nid = 0x407\n[language.texts]\nTXT_CANCEL = \"Stopp\"\n"
                     "[[language]]\nid = 0x40C\n"
-                    "[[language]]\nid = 0x436\nname = \"Afrikaans\"\n");
+                    "[[language]]\nid = 0x436\nname = \"Afrikaans\"\n"
+                    "[[language]]\nid = 0x492\nname = \"Kurdî\"\nrtl = true\n"
+                    "[[language]]\nid = 0x401\nname = \"\u200F\"\nrtl = true\n");
   const std::vector<PackageLanguage>& l = m.Contents.Languages;
-  ASSERT_EQ(l.size(), 4u);
+  ASSERT_EQ(l.size(), 6u);
   // The listed German, changed in place: its name, one text overridden.
   EXPECT_EQ(l[0].LangId, 0x407);
   EXPECT_EQ(l[0].Strings[0], u"Deutsch");
@@ -460,6 +462,10 @@ TEST_F(ManifestTest, LanguageTablesStartFromTheShippedTranslation) {
   EXPECT_EQ(l[3].LangId, 0x436);
   EXPECT_EQ(l[3].Strings[0], u"Afrikaans");
   for (int t = 0; t < TXT_COUNT; ++t) EXPECT_EQ(l[3].Strings[1 + t], EnglishLanguage().Strings[1 + t]) << t;
+  // rtl = true: the stub's mark at the name's start, once.
+  EXPECT_EQ(l[4].Strings[0], u"\u200FKurdî");
+  EXPECT_EQ(l[5].Strings[0], u"\u200F");
+  EXPECT_EQ(l[5].Strings[1 + TXT_BACK], u"< ال&سابق");
 }
 
 TEST_F(ManifestTest, EnglishPackagesStayAsTheyWere) {
@@ -498,6 +504,11 @@ TEST_F(ManifestTest, BadLanguagesListsAreRefused) {
       {"languages = [true]\n" + p, 1, "languages[0]", "a language tag (a string) or a LANGID"},
       {"languages = [\"de\"]\n" + p + "[[language]]\nid = 0x407\n[[language]]\nid = 0x407\n", 9, "language[1].id",
        "a second [[language]] table for 0x0407"},
+      {"languages = [\"he\"]\n" + p + "[[language]]\nid = 0x40D\nrtl = false\n", 8, "language[0].rtl",
+       "cannot be false for 0x040D, a right-to-left language by its LANGID"},
+      {p + "[[language]]\nid = 0x409\nname = \"\u200FX\"\nrtl = false\n", 8, "language[0].rtl",
+       "whose name begins with RIGHT-TO-LEFT MARK"},
+      {p + "[[language]]\nid = 0x409\nrtl = 1\n", 7, "language[0].rtl", "must be true or false"},
       // An override is checked like any text, at its own line.
       {"languages = [\"de\"]\n" + p + "[[language]]\nid = 0x407\n[language.texts]\nTXT_LAUNCH_FMT = \"%s" +
            Text('x', 122) + "\"\n",

@@ -2,18 +2,20 @@
 and destination pages, the directory rules, the existing-folder question, a
 full installation to the done page, the log and bar of a long file phase, a
 wizard that answers all through a longer one, the folder browser, Cancel, and
-the shipped translations in Japanese and German (with screenshots under the
-build folder, wizard-screenshots/languages-*.png)."""
+the shipped translations in Japanese and German, and the mirrored wizard of
+Arabic, Hebrew and a language marked rtl (with screenshots under the build folder,
+wizard-screenshots/languages-*.png and right-to-left-*.png)."""
 import json
 import subprocess
 import time
 import unittest
 
 import harness
-from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, LAUNCH, NEXT,
+from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, ICON, LAUNCH, NEXT,
                            PANE, PROGRESS, SCREENSHOTS, UNINSTALL_KEY, Wizard, invocations, manifest,
                            use_virtual_desktop)
 
+WS_EX_LEFTSCROLLBAR, WS_EX_LAYOUTRTL = 0x4000, 0x400000
 RTF = rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms} for the Sample product.\par End.}"
 LICENSE_PAGE = {ACCEPT, PANE, FRAME, CANCEL, NEXT}
 DESTINATION_PAGE = {BACK, NEXT, CANCEL, DIR_EDIT, BROWSE, DESKTOP}
@@ -330,6 +332,151 @@ class FreshInstallation(harness.WineTestCase):
             self.assertTrue(w.click(CANCEL))
             self.assertEqual(w.finish().code, 0)
 
+    def test_right_to_left_languages_mirror_the_wizard(self):
+        r = subprocess.run([str(harness.PACKER), "languages", "--json"], capture_output=True, text=True, check=True)
+        shipped = {language["tag"]: language["texts"] for language in json.loads(r.stdout)}
+        # A licence long enough for the pane's scroll bar; a file phase long
+        # enough to move the bar before the locked file fails it.
+        licence = b"{\\rtf1\\ansi " + b"".join(b"Term %d of the licence.\\par " % i for i in range(40)) + b"}"
+        big = bytes(range(256)) * 1200
+        setup = harness.pack(self.tmp / "rtl", 'languages = ["en", "ar", "he"]\n' + manifest(
+            license="license.rtf", files=[("license.rtf", ""), ("big.dat", ""), ("Sample.exe", "")]),
+            {"Sample.exe": harness.fake_product(), "license.rtf": licence, "big.dat": big})
+        use_virtual_desktop(self.p)
+        for old in SCREENSHOTS.glob("right-to-left-*.png"):
+            old.unlink()
+
+        def measure(w, shot=None):
+            """The visible controls in the client area, as (left, top, right,
+            bottom, extended style), and the client area's width."""
+            if shot:
+                time.sleep(0.7)  # let the page finish painting
+                self.assertGreater(w.screenshot(f"right-to-left-{shot}.png").stat().st_size, 1000)
+            layout = w.layout()
+            left, top, right, _ = layout["client"]
+            return right - left, {cid: (c["rect"][0] - left, c["rect"][1] - top, c["rect"][2] - left,
+                                        c["rect"][3] - top, c["exstyle"])
+                                  for cid, c in layout.items() if isinstance(cid, int) and c["visible"]}
+
+        def icon_rows(w):
+            """The header icon's pixels on screen, a row of RGB bytes each."""
+            left, top, right, bottom = w.rect(ICON)
+            crop = f"{right - left}x{bottom - top}+{left}+{top}"
+            pixels = subprocess.run(["import", "-window", "root", "-crop", crop, "+repage", "rgb:-"],
+                                    env=self.p.env, check=True, capture_output=True).stdout
+            width = (right - left) * 3
+            return [pixels[at:at + width] for at in range(0, len(pixels), width)]
+
+        def first_pages(locale, texts, shot=None, package=setup):
+            """The licence and destination pages, measured; texts checked."""
+            self.p.env["LC_ALL"] = locale
+            w = Wizard(self.p, package)
+            s = w.state()
+            time.sleep(0.7)  # let the page finish painting
+            icons.append(icon_rows(w))
+            self.assertEqual(s.caption, texts["TXT_TITLE_FMT"].replace("%s", "Sample 1.0"))
+            self.assertEqual((s.title, s.subtitle, s[NEXT].text, s[CANCEL].text, s[ACCEPT].text),
+                             (texts["TXT_LICENSE_TITLE"], texts["TXT_LICENSE_SUBTITLE"], texts["TXT_NEXT"],
+                              texts["TXT_CANCEL"], texts["TXT_ACCEPT"]))
+            found = [measure(w, shot and shot + "-1-license")]
+            self.assertTrue(w.click(ACCEPT))
+            s = w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
+            self.assertEqual((s.title, s.subtitle, s[BACK].text, s[BROWSE].text, s[DESKTOP].text),
+                             (texts["TXT_DEST_TITLE"], texts["TXT_DEST_SUBTITLE_FMT"].replace("%s", "Sample"),
+                              texts["TXT_BACK"], texts["TXT_BROWSE"], texts["TXT_DESKTOP_SHORTCUT"]))
+            self.assertEqual(s[DIR_EDIT].text, self.default_dir)
+            found.append(measure(w, shot and shot + "-2-destination"))
+            return w, found
+
+        icons = []
+        w, left_to_right = first_pages("en_US.UTF-8", shipped["en"])
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
+        # English marked rtl = true, the package's one language: the mark
+        # reaches the stub.
+        marked = harness.pack(self.tmp / "marked", manifest(license="license.rtf", files=[
+            ("license.rtf", ""), ("Sample.exe", "")]) + "\n[[language]]\nid = 0x409\nrtl = true\n",
+            {"Sample.exe": harness.fake_product(), "license.rtf": licence})
+        for locale, tag in (("en_US.UTF-8", "en"), ("he_IL.UTF-8", "he"), ("ar_SA.UTF-8", "ar")):
+            w, mirrored = first_pages(locale, shipped[tag], shot=tag if tag == "ar" else None,
+                                      package=marked if tag == "en" else setup)
+            for (width, ltr), (rtl_width, rtl) in zip(left_to_right, mirrored):
+                self.assertEqual(rtl_width, width)
+                self.assertEqual(set(rtl), set(ltr))
+                for cid, (left, top, right, bottom, exstyle) in ltr.items():
+                    m = rtl[cid]
+                    # Browse grows into the field for a longer label: their
+                    # outer edges and the gap between them are mirrored.
+                    edges = [(m[1], top), (m[3], bottom)]
+                    if cid != DIR_EDIT:
+                        edges.append((m[0], width - right))
+                    if cid != BROWSE:
+                        edges.append((m[2], width - left))
+                    for found, expected in edges:
+                        self.assertLessEqual(abs(found - expected), 2, (tag, cid, m, ltr[cid]))
+                    self.assertFalse(exstyle & (WS_EX_LAYOUTRTL | WS_EX_LEFTSCROLLBAR), cid)
+                    # Mirrored in place, but the icon is drawn as it is and
+                    # paths read left to right; the pane's scroll bar moves.
+                    self.assertEqual(m[4] & WS_EX_LAYOUTRTL, 0 if cid in (ICON, DIR_EDIT, PANE) else WS_EX_LAYOUTRTL,
+                                     (tag, cid))
+                    self.assertEqual(m[4] & WS_EX_LEFTSCROLLBAR, WS_EX_LEFTSCROLLBAR if cid == PANE else 0)
+            (_, ltr), (_, rtl) = left_to_right[1], mirrored[1]
+            self.assertEqual(rtl[DIR_EDIT][0] - rtl[BROWSE][2], ltr[BROWSE][0] - ltr[DIR_EDIT][2])
+            # Drawn as it is, not flipped (the icon is not symmetric).
+            flipped = [b"".join(row[at:at + 3] for at in range(len(row) - 3, -1, -3)) for row in icons[0]]
+            self.assertNotEqual(flipped, icons[0])
+            self.assertTrue(icons[-1] == icons[0], tag)
+            if tag != "ar":
+                self.assertTrue(w.click(CANCEL))
+                self.assertEqual(w.finish().code, 0)
+
+        # Arabic, on: a run that fails on a locked file shows its bar filled
+        # from the right and the log's paths left to right.
+        texts = shipped["ar"]
+        target = self.p.host("C:\\Locked")
+        target.mkdir()
+        (target / "Sample.exe").write_bytes(harness.fake_product())
+        tools = self.p.host("C:\\Tools")
+        tools.mkdir()
+        (tools / "locker.exe").write_bytes(harness.fake_product())
+        locker = self.p.start(tools / "locker.exe", "--lock", "C:\\Locked\\Sample.exe", "none",
+                              "--ready", "C:\\Tools\\ready", msgbox=False)
+        self.assertTrue(harness.wait_for_file(tools / "ready", 60), "the locker did not start")
+        w.type(DIR_EDIT, "C:\\Locked")
+        self.assertTrue(w.click(NEXT, wait=False))
+        self.assertIsNotNone(self.p.answer("Sample", 6), "no folder question")  # Yes: use the folder
+        s = w.wait_for(lambda s: s[CANCEL].enabled and s.title == texts["TXT_FAILED_TITLE"], what="the failed page")
+        self.assertEqual((s.subtitle, s[CANCEL].text), (texts["TXT_FINISH_SUBTITLE"], texts["TXT_FINISH"]))
+        self.assertEqual(w.pane(), "Copy C:\\Locked\\license.rtf\r\nCopy C:\\Locked\\big.dat\r\n"
+                                   "Copy C:\\Locked\\Sample.exe\r\n"
+                                   "Failed to write file: C:\\Locked\\Sample.exe, code: 32\r\n")
+        bar = s.progress
+        self.assertTrue(1000 < bar["pos"] < 9000, bar)
+
+        def red(pixel):
+            return (pixel & 0xFF) > 180 and ((pixel >> 8) & 0xFF) < 80 and ((pixel >> 16) & 0xFF) < 80
+        self.assertTrue(red(bar["far_pixel"]) and not red(bar["pixel"]), bar)
+        measure(w, "ar-3-failed")
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
+        self.p.kill()
+        self.p.finish(locker, 30)
+
+        # A run that installs, to the done page.
+        self.p.env["LC_ALL"] = "ar_SA.UTF-8"
+        w = Wizard(self.p, setup)
+        self.assertTrue(w.click(ACCEPT))
+        w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
+        self.assertTrue(w.click(NEXT))
+        s = w.wait_for(lambda s: s[CANCEL].enabled and s[LAUNCH].visible, what="the done page")
+        self.assertEqual((s.title, s.subtitle, s[CANCEL].text, s[LAUNCH].text),
+                         (texts["TXT_DONE_TITLE"], texts["TXT_FINISH_SUBTITLE"], texts["TXT_FINISH"],
+                          texts["TXT_LAUNCH_FMT"].replace("%s", "Sample")))
+        width, done = measure(w, "ar-4-done")
+        self.assertGreater(done[LAUNCH][0], width - done[LAUNCH][2], "the launch box stands on the right")
+        self.assertTrue(w.click(LAUNCH))
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
 
 if __name__ == "__main__":
     unittest.main()

@@ -91,7 +91,7 @@ class State:
             elif fields[0] == "progress":
                 self.progress = dict(pos=int(fields[1]), low=int(fields[2]), high=int(fields[3]),
                                      colour=int(fields[4], 16), pixel=int(fields[5], 16),
-                                     state=int(fields[6]))
+                                     state=int(fields[6]), far_pixel=int(fields[7], 16))
 
     def __getitem__(self, cid):
         return self.controls[cid]
@@ -175,7 +175,7 @@ class Wizard:
 
     def layout(self):
         """The probe's layout lines: {"dpi": n, "client": rect, "inset": rect,
-        id: dict(visible, rect, cell, weight, text=(width, height))}."""
+        id: dict(visible, rect, cell, weight, text=(width, height), exstyle)}."""
         r = self.probe("layout")
         assert r.code == 0, r.stdout
         found = {}
@@ -188,7 +188,7 @@ class Wizard:
                 found[fields[0]] = tuple(numbers)
             elif fields[0] == "layout" and numbers[0] != -1:
                 found[numbers[0]] = dict(visible=numbers[1] == 1, rect=tuple(numbers[2:6]), cell=numbers[6],
-                                         weight=numbers[7], text=tuple(numbers[8:10]))
+                                         weight=numbers[7], text=tuple(numbers[8:10]), exstyle=numbers[10])
         return found
 
     def finish(self, timeout=120):

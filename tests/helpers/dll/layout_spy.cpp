@@ -5,7 +5,8 @@
 //   dpi<TAB>LOGPIXELSY of the screen
 //   client<TAB>l<TAB>t<TAB>r<TAB>b       the dialog's client area
 //   inset<TAB>l<TAB>t<TAB>r<TAB>b        the pane's text rectangle within the pane
-//   layout<TAB>id<TAB>visible<TAB>l<TAB>t<TAB>r<TAB>b<TAB>cell height<TAB>weight<TAB>text width<TAB>text height
+//   layout<TAB>id<TAB>visible<TAB>l<TAB>t<TAB>r<TAB>b<TAB>cell height<TAB>weight<TAB>text width<TAB>text height<TAB>
+//     extended style
 // Rectangles in screen coordinates, the inset in the pane's; the text is
 // measured on one line in the control's font, its mnemonic's & left out.
 #include <windows.h>
@@ -62,8 +63,8 @@ BOOL CALLBACK MeasureControl(HWND control, LPARAM lp) {
   GetWindowRect(control, &r);
   Append(e->out, L"layout\t%d\t%d", id, IsWindowVisible(control) ? 1 : 0);
   AppendRect(e->out, r);
-  Append(e->out, L"\t%ld\t%ld\t%ld\t%ld\n", metrics.tmHeight, metrics.tmWeight, extent.right - extent.left,
-         extent.bottom - extent.top);
+  Append(e->out, L"\t%ld\t%ld\t%ld\t%ld\t%ld\n", metrics.tmHeight, metrics.tmWeight, extent.right - extent.left,
+         extent.bottom - extent.top, GetWindowLongW(control, GWL_EXSTYLE));
   return TRUE;
 }
 
