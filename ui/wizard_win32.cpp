@@ -26,9 +26,10 @@
 
 namespace {
 
-// A read-only, multi-line pane that scrolls down with what is added.
+// A read-only, multi-line pane that scrolls down with what is added. Tabbing
+// into it keeps its caret where the reader left it instead of selecting all.
 const DWORD kTextPaneStyle =
-    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | ES_SAVESEL;
 const COLORREF kErrorBarColour = 0x000000F0;  // red 240
 // Vista's progress-bar state, absent from the XP-level headers.
 const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -466,6 +467,8 @@ void ShowFinishButton(HWND dialog) {
   }
   SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
   EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+  // Enter means Finish from any control of the page, the launch box too.
+  SendMessageW(dialog, DM_SETDEFID, IDC_CANCEL, 0);
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
 }
 

@@ -1,5 +1,5 @@
 """The wizard driven by real input (xdotool mouse clicks and keys on the
-window), with screenshots of its five pages written under the build folder
+window), the order Tab takes on each page, with screenshots of its five pages written under the build folder
 (wizard-screenshots/), and input queued while the files are written. Runs in
 a Wine desktop window, where Wine draws the window frame, so that the
 pictures show the whole window."""
@@ -7,8 +7,8 @@ import time
 import unittest
 
 import harness
-from wizard_driver import (ACCEPT, BACK, CANCEL, DIR_EDIT, LAUNCH, NEXT, PANE, PROGRESS, SCREENSHOTS,
-                           Wizard, gui_program, invocations, manifest, use_virtual_desktop, xdotool)
+from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, LAUNCH, NEXT, PANE, PROGRESS,
+                           SCREENSHOTS, Wizard, gui_program, invocations, manifest, use_virtual_desktop, xdotool)
 
 # Ends in large, bold, centred text: none of it may carry over to the log.
 RTF = (rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms for the Sample product}"
@@ -21,6 +21,18 @@ class RealInput(harness.WineTestCase):
         left, top, right, bottom = w.rect(cid)
         x = left + 6 if at_box else (left + right) // 2
         xdotool(self.p, "mousemove", x, (top + bottom) // 2, "click", "1")
+
+    def assert_tab_order(self, w, stops):
+        """Tab alone goes round the page's stops, in their order, and back;
+        returns the control it ends on."""
+        seen = []
+        for _ in range(len(stops) + 1):
+            xdotool(self.p, "key", "Tab")
+            time.sleep(0.2)
+            seen.append(w.state().focus)
+        start = stops.index(seen[0]) if seen[0] in stops else 0
+        self.assertEqual(seen, [stops[(start + i) % len(stops)] for i in range(len(stops) + 1)])
+        return seen[-1]
 
     def shot(self, w, name):
         time.sleep(0.7)  # let the page finish painting
@@ -39,10 +51,13 @@ class RealInput(harness.WineTestCase):
 
         w = Wizard(p, setup)
         self.shot(w, "wizard-1-license.png")
+        self.assertEqual(w.state().focus, ACCEPT)
+        self.assert_tab_order(w, [ACCEPT, CANCEL, PANE])
         self.click(w, ACCEPT, at_box=True)
         s = w.wait_for(lambda s: s[DIR_EDIT].visible, what="the destination page")
         self.assertEqual(s[ACCEPT].checked, 1)
         self.shot(w, "wizard-2-destination.png")
+        self.assert_tab_order(w, [DIR_EDIT, BROWSE, DESKTOP, BACK, NEXT, CANCEL])
 
         # Back with the mouse, and forward again with the box's mnemonic.
         self.click(w, BACK)
@@ -65,6 +80,7 @@ class RealInput(harness.WineTestCase):
         self.assertTrue(s[PROGRESS].visible and s[PANE].visible)
         self.assertFalse(s[CANCEL].enabled or s[NEXT].visible or s[BACK].visible)
         self.shot(w, "wizard-3-installing.png")
+        self.assert_tab_order(w, [PANE])
         # Escape while Cancel is disabled must not end the dialog mid-run.
         xdotool(p, "key", "Escape")
         w.command(CANCEL)
@@ -75,9 +91,11 @@ class RealInput(harness.WineTestCase):
         log_format = w.char_format(0, 4)
         self.assertEqual((log_format["bold"], log_format["face"]), (False, "MS Shell Dlg"))
         self.shot(w, "wizard-4-done.png")
-        self.click(w, LAUNCH, at_box=True)
+        # Finish is the default button, from the launch box too.
+        self.assertEqual(self.assert_tab_order(w, [LAUNCH, CANCEL]), LAUNCH)
+        xdotool(p, "key", "space")
         w.wait_for(lambda s: s[LAUNCH].checked == 0, timeout=15, what="the launch box unchecked")
-        self.click(w, CANCEL)
+        xdotool(p, "key", "Return")
         self.assertEqual(w.finish().code, 0)
 
         target = p.host("C:\\Apps\\Typed")
@@ -105,9 +123,10 @@ class RealInput(harness.WineTestCase):
         self.assertIn("Failed to write file: C:\\Apps\\Typed\\Sample.exe, code: 32\r\n", w.pane())
         self.assertEqual(s.progress["colour"], 0x0000F0)
         self.shot(w, "wizard-5-failed.png")
-        # The focus is on Finish: Return ends the wizard.
+        # The focus is on Finish; Escape, from the pane too, ends the wizard.
         self.assertEqual(s.focus, CANCEL)
-        xdotool(p, "key", "Return")
+        self.assertEqual(self.assert_tab_order(w, [PANE, CANCEL]), PANE)
+        xdotool(p, "key", "Escape")
         self.assertEqual(w.finish().code, 0)
         self.assertEqual(sorted(f.name for f in SCREENSHOTS.glob("wizard-*.png")),
                          ["wizard-1-license.png", "wizard-2-destination.png", "wizard-3-installing.png",
