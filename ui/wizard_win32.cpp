@@ -18,6 +18,7 @@
 #include "install/running_instances.h"
 #include "package/package.h"
 #include "base/system_library_win32.h"
+#include "ui/accessible_name.h"
 #include "ui/dialog_ids.h"
 #include "ui/dir_field.h"
 #include "ui/license_text.h"
@@ -100,12 +101,19 @@ void ShowErrorBar(HWND bar) {
   SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
-  SetControlText(dialog, IDC_TITLE, GetText(titleId));
+// The header also names for screen readers the controls that have no label:
+// the text pane by the page's title (the licence, the log), the directory
+// field by the destination page's question, the bar by the installing
+// page's subtitle.
+void SetHeaderTexts(HWND dialog, int page, int titleId, int subtitleId) {
+  const WChar* title = GetText(titleId);
+  SetControlText(dialog, IDC_TITLE, title);
+  SetAccessibleName(TextPane, WinText(title));
   WChar subtitle[SUBTITLE_TEXT_CAPACITY];
   FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
   FormatText(subtitle, SUBTITLE_TEXT_CAPACITY, GetText(subtitleId), &name, 1);
   SetControlText(dialog, IDC_SUBTITLE, subtitle);
+  SetAccessibleName(GetDlgItem(dialog, page == PAGE_DESTINATION ? IDC_DIR_EDIT : IDC_PROGRESS), WinText(subtitle));
 }
 
 HWND CreateTextPane(HWND dialog, HINSTANCE instance) {
@@ -482,7 +490,7 @@ bool IsWhiteControl(int id) {
 void SetPage(HWND dialog, int page) {
   if (page < PAGE_LICENSE || page > PAGE_FAILED) return;
   const PageLayout& layout = kPages[page - PAGE_LICENSE];
-  SetHeaderTexts(dialog, layout.Title, layout.Subtitle);
+  SetHeaderTexts(dialog, page, layout.Title, layout.Subtitle);
   for (const PageControl& control : layout.Controls)
     if (control.Id) ShowControl(dialog, control.Id, control.Shown);
   switch (page) {

@@ -37,6 +37,9 @@
 //       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips<TAB>pitch_and_family
 //   wizard_probe rect ID               screen rectangle (ID 0: the dialog window):
 //       rect<TAB>l<TAB>t<TAB>r<TAB>b
+//   wizard_probe names                 each visible control's accessible name, as a
+//                                      screen reader asks for it (AccessibleObjectFromWindow):
+//       name<TAB>id<TAB>hwnd<TAB>HRESULT of get_accName<TAB>name
 //   wizard_probe layout                the geometry and fonts of the window, measured
 //                                      in the wizard's process by layout_spy.dll
 //                                      (beside this program); its lines as it writes them
@@ -56,6 +59,7 @@
 //       Finish without launching, as click, install and click 11, 2 print
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <richedit.h>
 #include <shlobj.h>
 #include <stdio.h>
@@ -196,6 +200,26 @@ static int FocusId(HWND dialog) {
   info.cbSize = sizeof info;
   if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus) return 0;
   return GetDlgCtrlID(info.hwndFocus);
+}
+
+static BOOL CALLBACK PrintName(HWND w, LPARAM lp) {
+  if (GetParent(w) != reinterpret_cast<HWND>(lp) || !IsWindowVisible(w)) return TRUE;
+  IAccessible* accessible = nullptr;
+  BSTR name = nullptr;
+  HRESULT hr = AccessibleObjectFromWindow(w, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&accessible));
+  if (SUCCEEDED(hr)) {
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    hr = accessible->get_accName(self, &name);
+    accessible->Release();
+  }
+  Line(L"name\t%d\t%p\t0x%08lx\t", GetDlgCtrlID(w), w, static_cast<unsigned long>(hr));
+  WriteEscaped(name ? name : L"");
+  WriteUtf8(L"\n");
+  SysFreeString(name);
+  return TRUE;
 }
 
 static void PrintProgress(HWND dialog) {
@@ -675,6 +699,11 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!wcscmp(verb, L"layout")) return PrintLayout(dialog);
+  if (!wcscmp(verb, L"names")) {
+    CoInitialize(nullptr);
+    EnumChildWindows(dialog, PrintName, reinterpret_cast<LPARAM>(dialog));
+    return 0;
+  }
   if (!wcsncmp(verb, L"browse-", 7)) return BrowseCommand(dialog, verb, argc > 2 ? argv[2] : nullptr);
   return 2;
 }

@@ -1,8 +1,10 @@
 """The wizard driven by real input (xdotool mouse clicks and keys on the
-window), the order Tab takes on each page, with screenshots of its five pages written under the build folder
+window), the order Tab takes on each page, the names screen readers get
+for the controls without a label, with screenshots of its five pages written under the build folder
 (wizard-screenshots/), and input queued while the files are written. Runs in
 a Wine desktop window, where Wine draws the window frame, so that the
 pictures show the whole window."""
+import re
 import time
 import unittest
 
@@ -34,6 +36,25 @@ class RealInput(harness.WineTestCase):
         self.assertEqual(seen, [stops[(start + i) % len(stops)] for i in range(len(stops) + 1)])
         return seen[-1]
 
+    def assert_names(self, w, expected):
+        """The accessible names of controls ({id: text}): read as a screen
+        reader does where Wine's oleacc answers (it does not across
+        processes); the annotations are checked in the run's trace."""
+        names = w.names()
+        for cid, text in expected.items():
+            hwnd, result, name = names[cid]
+            if result == 0:
+                self.assertEqual(name, text, cid)
+            self.annotations.append((hwnd, text))
+
+    def assert_annotated(self, stderr):
+        """Every name expected was given through the property service."""
+        given = {(int(hwnd, 16), text) for hwnd, text in
+                 re.findall(r'SetHwndPropStr \((\w+) 4294967292 0 \{608d3df8-8128-4aa7-a428-f55e49267291\} L"([^"]*)"\)',
+                            stderr)}
+        self.assertTrue(given)
+        self.assertEqual([a for a in self.annotations if a not in given], [])
+
     def shot(self, w, name):
         time.sleep(0.7)  # let the page finish painting
         path = w.screenshot(name)
@@ -43,14 +64,16 @@ class RealInput(harness.WineTestCase):
         self.p = p = self.prefix()
         use_virtual_desktop(p)
         p.host("C:\\Apps").mkdir()
-        setup = harness.pack(self.tmp, manifest(license="license.rtf", extra_product='configure_args = "--seconds 4"\n'),
+        setup = harness.pack(self.tmp, manifest(license="license.rtf", extra_product='configure_args = "--seconds 6"\n'),
                              {"Data.bin": bytes(200000), "Sample.exe": gui_program(harness.fake_product()),
                               "license.rtf": RTF})
         for old in SCREENSHOTS.glob("wizard-*.png"):
             old.unlink()
 
-        w = Wizard(p, setup)
+        self.annotations = []
+        w = Wizard(p, setup, debug="+oleacc")
         self.shot(w, "wizard-1-license.png")
+        self.assert_names(w, {PANE: "License Agreement"})
         self.assertEqual(w.state().focus, ACCEPT)
         self.assert_tab_order(w, [ACCEPT, CANCEL, PANE])
         self.click(w, ACCEPT, at_box=True)
@@ -58,6 +81,7 @@ class RealInput(harness.WineTestCase):
         self.assertEqual(s[ACCEPT].checked, 1)
         self.shot(w, "wizard-2-destination.png")
         self.assert_tab_order(w, [DIR_EDIT, BROWSE, DESKTOP, BACK, NEXT, CANCEL])
+        self.assert_names(w, {DIR_EDIT: "Where should Sample be installed?"})
 
         # Back with the mouse, and forward again with the box's mnemonic.
         self.click(w, BACK)
@@ -81,6 +105,7 @@ class RealInput(harness.WineTestCase):
         self.assertFalse(s[CANCEL].enabled or s[NEXT].visible or s[BACK].visible)
         self.shot(w, "wizard-3-installing.png")
         self.assert_tab_order(w, [PANE])
+        self.assert_names(w, {PANE: "Installing", PROGRESS: s.subtitle})
         # Escape while Cancel is disabled must not end the dialog mid-run.
         xdotool(p, "key", "Escape")
         w.command(CANCEL)
@@ -96,14 +121,16 @@ class RealInput(harness.WineTestCase):
         xdotool(p, "key", "space")
         w.wait_for(lambda s: s[LAUNCH].checked == 0, timeout=15, what="the launch box unchecked")
         xdotool(p, "key", "Return")
-        self.assertEqual(w.finish().code, 0)
+        r = w.finish()
+        self.assertEqual(r.code, 0)
+        self.assert_annotated(r.stderr)
 
         target = p.host("C:\\Apps\\Typed")
         self.assertTrue((target / "Sample.exe").exists())
         time.sleep(5)
         runs = [line for line in invocations(target) if line.startswith("run ")]
         self.assertEqual(len(runs), 1, runs)  # the configure command, and no launch
-        self.assertIn("--seconds 4", runs[0])
+        self.assertIn("--seconds 6", runs[0])
 
         # The upgrade fails on a file held open by a running copy.
         tools = p.host("C:\\Tools")

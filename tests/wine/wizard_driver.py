@@ -114,9 +114,9 @@ class State:
 class Wizard:
     """A setup started in prefix and the probe that watches its wizard."""
 
-    def __init__(self, prefix, setup, *args, cwd=None):
+    def __init__(self, prefix, setup, *args, cwd=None, debug=None):
         self.prefix = prefix
-        self.proc = prefix.start(setup, *args, cwd=cwd)
+        self.proc = prefix.start(setup, *args, cwd=cwd, debug=debug)
         r = self.probe("find", "60000")
         if r.code != 0:
             self.prefix.kill()
@@ -189,6 +189,16 @@ class Wizard:
             elif fields[0] == "layout" and numbers[0] != -1:
                 found[numbers[0]] = dict(visible=numbers[1] == 1, rect=tuple(numbers[2:6]), cell=numbers[6],
                                          weight=numbers[7], text=tuple(numbers[8:10]))
+        return found
+
+    def names(self):
+        """{id: (hwnd, HRESULT, name)} of the visible controls, as a screen
+        reader asks for their accessible names."""
+        found = {}
+        for line in self.probe("names").stdout.splitlines():
+            fields = line.split("\t")
+            if fields[0] == "name" and fields[1] != "-1":
+                found[int(fields[1])] = (int(fields[2], 16), int(fields[3], 16), unescape(fields[4]))
         return found
 
     def finish(self, timeout=120):
