@@ -84,12 +84,20 @@ bool IsUsable(HWND dialog, int id) {
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
 }
 
+bool HighContrast() {
+  HIGHCONTRASTW contrast = {sizeof contrast, 0, nullptr};
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 // The bar of a failed run: the visual style's red error state, or else the
 // red bar colour. A style without the error state (XP's, Wine's) also
 // ignores the bar colour, so the bar then loses its style and is drawn
-// plainly in red.
+// plainly in red. A high-contrast scheme keeps its own colours; the page's
+// title tells the failure.
 void ShowErrorBar(HWND bar) {
   SendMessageW(bar, kProgressSetState, kProgressStateError, 0);
+  if (HighContrast()) return;
   SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorBarColour);
   if (SendMessageW(bar, kProgressGetState, 0, 0) == static_cast<LRESULT>(kProgressStateError)) return;
   HMODULE uxtheme = LoadSystemLibrary(L"uxtheme.dll");
@@ -480,7 +488,9 @@ void ShowFinishButton(HWND dialog) {
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
 }
 
-bool IsWhiteControl(int id) {
+// The header band is drawn as a window's background is: white, or what a
+// high-contrast scheme makes it.
+bool IsHeaderControl(int id) {
   return id == IDC_HEADER_BAND || id == IDC_TITLE || id == IDC_SUBTITLE || id == IDC_HEADER_ICON ||
          id == IDC_RICHTEXT;
 }
@@ -526,9 +536,11 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       OnCommand(dialog, wParam);
       return TRUE;
     case WM_CTLCOLORSTATIC:
-      if (IsWhiteControl(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      if (IsHeaderControl(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
       }
       return FALSE;
     default:

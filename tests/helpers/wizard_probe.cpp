@@ -40,6 +40,8 @@
 //   wizard_probe names                 each visible control's accessible name, as a
 //                                      screen reader asks for it (AccessibleObjectFromWindow):
 //       name<TAB>id<TAB>hwnd<TAB>HRESULT of get_accName<TAB>name
+//   wizard_probe colours ID            the colours the screen shows of the control, the
+//                                      most frequent first: colour<TAB>0xBBGGRR<TAB>pixels
 //   wizard_probe layout                the geometry and fonts of the window, measured
 //                                      in the wizard's process by layout_spy.dll
 //                                      (beside this program); its lines as it writes them
@@ -285,6 +287,43 @@ static unsigned ScreenHash(HDC screen, HDC memory, HBITMAP bitmap, HWND control,
   unsigned hash = 2166136261u;
   for (int i = 0; i < width * height; ++i) hash = (hash ^ pixels[i]) * 16777619u;
   return hash;
+}
+
+static int PrintColours(HWND control) {
+  RECT r;
+  if (!control || !GetWindowRect(control, &r)) return 1;
+  int width = r.right - r.left, height = r.bottom - r.top;
+  static unsigned pixels[1024 * 1024];
+  if (width * height > 1024 * 1024) height = 1024 * 1024 / width;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB};
+  GetDIBits(memory, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  static unsigned colours[256], counts[256];
+  int distinct = 0;
+  for (int i = 0; i < width * height; ++i) {
+    unsigned rgb = pixels[i] & 0xFFFFFF, colour = (rgb & 0xFF) << 16 | (rgb & 0xFF00) | rgb >> 16;
+    int k = 0;
+    while (k < distinct && colours[k] != colour) ++k;
+    if (k == distinct && distinct < 256) colours[distinct++] = colour;
+    if (k < distinct) ++counts[k];
+  }
+  for (int printed = 0; printed < distinct; ++printed) {
+    int most = 0;
+    for (int k = 1; k < distinct; ++k)
+      if (counts[k] > counts[most]) most = k;
+    if (!counts[most]) break;
+    Line(L"colour\t0x%06x\t%u\n", colours[most], counts[most]);
+    counts[most] = 0;
+  }
+  return 0;
 }
 
 // Neither the screen reads nor IsWindowEnabled wait for the wizard's thread,
@@ -699,6 +738,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!wcscmp(verb, L"layout")) return PrintLayout(dialog);
+  if (!wcscmp(verb, L"colours") && argc > 2) return PrintColours(GetDlgItem(dialog, _wtoi(argv[2])));
   if (!wcscmp(verb, L"names")) {
     CoInitialize(nullptr);
     EnumChildWindows(dialog, PrintName, reinterpret_cast<LPARAM>(dialog));

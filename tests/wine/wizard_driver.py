@@ -173,6 +173,12 @@ class Wizard:
         fields = self.probe("rect", str(cid)).stdout.split()
         return tuple(int(v) for v in fields[1:5])
 
+    def colours(self, cid):
+        """[(COLORREF, pixels)] of what the screen shows of the control, the
+        most frequent first."""
+        return [(int(f[1], 16), int(f[2])) for f in
+                (line.split("\t") for line in self.probe("colours", str(cid)).stdout.splitlines()) if f[0] == "colour"]
+
     def layout(self):
         """The probe's layout lines: {"dpi": n, "client": rect, "inset": rect,
         id: dict(visible, rect, cell, weight, text=(width, height))}."""
@@ -220,6 +226,15 @@ def set_screen_dpi(prefix, dpi):
     stopped for it."""
     subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                     "/d", str(dpi), "/f"], env=prefix.env, check=True, capture_output=True)
+    prefix.kill()
+
+
+def set_system_colours(prefix, **colours):
+    """System colours by their Control Panel names (Window="0 0 0"), which
+    Wine reads as it starts: the prefix is stopped for them."""
+    for name, rgb in colours.items():
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Colors", "/v", name, "/d", rgb, "/f"],
+                       env=prefix.env, check=True, capture_output=True)
     prefix.kill()
 
 
