@@ -42,6 +42,11 @@
 //       name<TAB>id<TAB>hwnd<TAB>HRESULT of get_accName<TAB>name
 //   wizard_probe colours ID            the colours the screen shows of the control, the
 //                                      most frequent first: colour<TAB>0xBBGGRR<TAB>pixels
+//   wizard_probe dpi-change DPI L T R B  WM_DPICHANGED as Windows sends it when the
+//                                      window moves to a screen of DPI, suggesting the
+//                                      window rectangle L T R B: dpichanged<TAB>DPI
+//   wizard_probe panetop [LINES]       scrolls the pane by LINES, then prints its first
+//       visible line and its selection: panetop<TAB>line<TAB>start<TAB>end
 //   wizard_probe layout                the geometry and fonts of the window, measured
 //                                      in the wizard's process by layout_spy.dll
 //                                      (beside this program); its lines as it writes them
@@ -570,6 +575,20 @@ static int PrintLayout(HWND dialog) {
   return 0;
 }
 
+static int ChangeDpi(HWND dialog, wchar_t** args) {
+  RECT suggested = {_wtoi(args[1]), _wtoi(args[2]), _wtoi(args[3]), _wtoi(args[4])};
+  Remote remote;
+  if (!OpenRemote(dialog, sizeof suggested, &remote)) return 1;
+  WriteProcessMemory(remote.process, remote.address, &suggested, sizeof suggested, nullptr);
+  WPARAM dpi = _wtoi(args[0]);
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(dialog, 0x02E0, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.address), SMTO_NORMAL,
+                      30000, &ignored);
+  CloseRemote(&remote);
+  Line(L"dpichanged\t%d\n", static_cast<int>(dpi));
+  return 0;
+}
+
 static HWND Browser(HWND dialog, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
@@ -738,6 +757,16 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!wcscmp(verb, L"layout")) return PrintLayout(dialog);
+  if (!wcscmp(verb, L"dpi-change") && argc > 6) return ChangeDpi(dialog, argv + 2);
+  if (!wcscmp(verb, L"panetop")) {
+    HWND pane = GetDlgItem(dialog, kPaneId);
+    if (argc > 2) SendMessageW(pane, EM_LINESCROLL, 0, _wtoi(argv[2]));
+    // Positions as the return value: pointers would not cross the process.
+    LRESULT selection = SendMessageW(pane, EM_GETSEL, 0, 0);
+    Line(L"panetop\t%d\t%d\t%d\n", static_cast<int>(SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0)),
+         LOWORD(selection), HIWORD(selection));
+    return 0;
+  }
   if (!wcscmp(verb, L"colours") && argc > 2) return PrintColours(GetDlgItem(dialog, _wtoi(argv[2])));
   if (!wcscmp(verb, L"names")) {
     CoInitialize(nullptr);

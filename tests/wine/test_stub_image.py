@@ -93,6 +93,7 @@ SUPPORTED_OS = ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{1f676c76-80e1-4239-9
                 "{e2011457-1546-43c5-a5fe-008deee3d3f0}"]
 
 WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 # Template order: id, class, style, x, y, cx, cy, title.
 DIALOG_CONTROLS = [
@@ -295,10 +296,12 @@ class StubImageTest(unittest.TestCase):
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"})
         ids = [e.get("Id") for e in root.findall(f"{compat}compatibility/{compat}application/{compat}supportedOS")]
         self.assertEqual(ids, SUPPORTED_OS)
-        # System-DPI-aware, so that Windows does not stretch the wizard as a
-        # bitmap; not per-monitor, for the dialog does not handle WM_DPICHANGED.
+        # Aware of each screen's DPI (the wizard handles WM_DPICHANGED) where
+        # Windows knows per-monitor v2, of the system's before, so that
+        # Windows does not stretch the wizard as a bitmap.
         settings = root.findall(f"{v3}application/{v3}windowsSettings/*")
-        self.assertEqual([(e.tag, e.text) for e in settings], [(WINDOWS_SETTINGS_2005 + "dpiAware", "true")])
+        self.assertEqual([(e.tag, e.text) for e in settings], [(WINDOWS_SETTINGS_2005 + "dpiAware", "true"),
+                                                              (WINDOWS_SETTINGS_2016 + "dpiAwareness", "PerMonitorV2")])
         # Only the reader's indentation is left out of the image.
         self.assertNotIn("\n", text)
         self.assertNotIn("> <", text)
