@@ -183,9 +183,9 @@ void FitToDpi(HWND dialog) {
     SendMessageW(dialog, WM_SETICON, i, reinterpret_cast<LPARAM>(Icons[i]));
   }
   SendDlgItemMessageW(dialog, IDC_HEADER_ICON, STM_SETICON, reinterpret_cast<WPARAM>(Icons[ICON_BIG]), 0);
-  for (HICON icon : oldIcons)
-    if (icon) DestroyIcon(icon);
-  if (TextPane) FitPaneToDpi();
+  // Null handles (the first time, a pane that failed) fail harmlessly.
+  for (HICON icon : oldIcons) DestroyIcon(icon);
+  FitPaneToDpi();
 }
 
 // The suggested window rectangle, the controls placed in it as at start-up,
@@ -202,7 +202,7 @@ void OnDpiChanged(HWND dialog, int dpi, const RECT* window) {
   Dpi = dpi;
   HFONT newFont = CreateFontIndirectW(&font);
   RescaleLayout(dialog, window, oldFont, newFont);
-  if (ControlFont) DeleteObject(ControlFont);
+  DeleteObject(ControlFont);
   ControlFont = newFont;
   FitToDpi(dialog);
   SendMessageW(TextPane, EM_LINESCROLL, 0, topLine - SendMessageW(TextPane, EM_GETFIRSTVISIBLELINE, 0, 0));
