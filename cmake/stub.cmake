@@ -94,7 +94,7 @@ foreach(src ${HELPER_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${LZMA_PREFIX}/include)
   target_compile_options(${name} PRIVATE -O2 -DUNICODE -D_UNICODE -DLZMA_API_STATIC -municode)
   target_link_options(${name} PRIVATE -static -municode)
-  target_link_libraries(${name} PRIVATE ${LZMA_PREFIX}/lib/liblzma.a ole32 oleaut32 uuid shell32 shlwapi comctl32 user32 gdi32 advapi32)
+  target_link_libraries(${name} PRIVATE ${LZMA_PREFIX}/lib/liblzma.a oleacc ole32 oleaut32 uuid shell32 shlwapi comctl32 user32 gdi32 advapi32)
 endforeach()
 
 # The sample product's main program, staged into the sample setup file.

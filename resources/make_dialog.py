@@ -17,18 +17,21 @@ BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
 ID = dialog_ids.read()
 
 # id, class (ordinal or name), style, x, y, cx, cy, title (text or ordinal)
+# The order is the tab order: a page's own controls, then the buttons. The
+# text pane, made at run time, comes last, which in the cycle Tab goes round
+# is the same as before the controls below it.
 CONTROLS = [
-    (ID["IDC_BACK"], BUTTON, 0x40010000, 168, 201, 50, 14, ""),
-    (ID["IDC_NEXT"], BUTTON, 0x58010000, 219, 201, 50, 14, ""),
-    (ID["IDC_CANCEL"], BUTTON, 0x50010000, 274, 201, 50, 14, ""),
-    (ID["IDC_ACCEPT"], BUTTON, 0x50010003, 8, 177, 192, 9, ""),
     (ID["IDC_TEXT_FRAME"], STATIC, 0x50000008, 8, 42, 316, 130, ""),
+    (ID["IDC_ACCEPT"], BUTTON, 0x50010003, 8, 177, 192, 9, ""),
     (ID["IDC_DIR_LABEL"], STATIC, 0x40000000, 8, 42, 308, 9, ""),
     (ID["IDC_DIR_EDIT"], EDIT, 0x40810080, 8, 53, 269, 13, ""),
     (ID["IDC_BROWSE"], BUTTON, 0x40010000, 279, 52, 45, 14, ""),
     (ID["IDC_DESKTOP_SHORTCUT"], BUTTON, 0x40010003, 8, 73, 229, 10, ""),
     (ID["IDC_PROGRESS"], "msctls_progress32", 0x40000001, 8, 178, 316, 11, ""),
     (ID["IDC_LAUNCH"], BUTTON, 0x40010003, 8, 42, 229, 10, ""),
+    (ID["IDC_BACK"], BUTTON, 0x40010000, 168, 201, 50, 14, ""),
+    (ID["IDC_NEXT"], BUTTON, 0x58010001, 219, 201, 50, 14, ""),  # the default button
+    (ID["IDC_CANCEL"], BUTTON, 0x50010000, 274, 201, 50, 14, ""),
     (-1, STATIC, 0x50000010, 0, 35, 354, 1, ""),  # upper separator
     (-1, STATIC, 0x50000010, 0, 193, 333, 1, ""),  # lower separator
     (ID["IDC_HEADER_BAND"], STATIC, 0x50000000, 0, 0, 352, 35, ""),

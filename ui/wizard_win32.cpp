@@ -18,8 +18,10 @@
 #include "install/running_instances.h"
 #include "package/package.h"
 #include "base/system_library_win32.h"
+#include "ui/accessible_name.h"
 #include "ui/dialog_ids.h"
 #include "ui/dir_field.h"
+#include "ui/layout_scale.h"
 #include "ui/license_text.h"
 #include "ui/mirrored_layout.h"
 #include "install/log_output.h"
@@ -27,9 +29,10 @@
 
 namespace {
 
-// A read-only, multi-line pane that scrolls down with what is added.
+// A read-only, multi-line pane that scrolls down with what is added. Tabbing
+// into it keeps its caret where the reader left it instead of selecting all.
 const DWORD kTextPaneStyle =
-    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | ES_SAVESEL;
 const COLORREF kErrorBarColour = 0x000000F0;  // red 240
 // Vista's progress-bar state, absent from the XP-level headers.
 const UINT kProgressSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -37,10 +40,17 @@ const UINT kProgressGetState = WM_USER + 17;  // PBM_GETSTATE
 const WPARAM kProgressStateError = 2;       // PBST_ERROR
 typedef HRESULT(WINAPI* SetWindowThemeFn)(HWND, LPCWSTR, LPCWSTR);
 const DWORD kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+// Windows 8.1's, absent from the XP-level headers.
+const UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
 
 // The install path buffer of the wizard's run: InstallDir, then relative names.
 WChar InstallPath[PATH_CAPACITY];
 HFONT PaneFont;
+HFONT TitleFont;
+// The template's font for the controls at the window's DPI, once it changed.
+HFONT ControlFont;
+HICON Icons[2];  // small, large
+HINSTANCE Instance;
 // The rich text pane: the licence, then the installation log.
 HWND TextPane;
 // From Install to the outcome page. The run's waits take in messages (the
@@ -49,16 +59,14 @@ HWND TextPane;
 bool Running;
 
 // Sizes this file gives in pixels are those of a 96-dpi screen. The manifest
-// declares the setup aware of the system's DPI (not per monitor: the dialog
-// does not handle WM_DPICHANGED), so Windows no longer stretches the window
-// as a bitmap where the screen has more; the sizes grow with the screen's DPI
-// instead, as the template's dialog units grow with the dialog font.
-int ScreenPixels(int pixelsAt96Dpi) {
-  HDC screen = GetDC(nullptr);
-  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return MulDiv(pixelsAt96Dpi, dpi, 96);
-}
+// declares the setup aware of each screen's DPI, so Windows no longer
+// stretches the window as a bitmap where the screen has more; the sizes grow
+// with the DPI instead, as the template's dialog units grow with the dialog
+// font. The window starts at the system's DPI and follows it from screen to
+// screen (WM_DPICHANGED).
+int StartDpi, Dpi;
+
+int ScreenPixels(int pixelsAt96Dpi) { return MulDiv(pixelsAt96Dpi, Dpi, 96); }
 
 // Pitch and family FIXED_PITCH, not DEFAULT_PITCH: the face the font mapper
 // then picks is part of how this window looks.
@@ -83,12 +91,20 @@ bool IsUsable(HWND dialog, int id) {
   return control && IsWindowVisible(control) && IsWindowEnabled(control);
 }
 
+bool HighContrast() {
+  HIGHCONTRASTW contrast = {sizeof contrast, 0, nullptr};
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+         (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 // The bar of a failed run: the visual style's red error state, or else the
 // red bar colour. A style without the error state (XP's, Wine's) also
 // ignores the bar colour, so the bar then loses its style and is drawn
-// plainly in red.
+// plainly in red. A high-contrast scheme keeps its own colours; the page's
+// title tells the failure.
 void ShowErrorBar(HWND bar) {
   SendMessageW(bar, kProgressSetState, kProgressStateError, 0);
+  if (HighContrast()) return;
   SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorBarColour);
   if (SendMessageW(bar, kProgressGetState, 0, 0) == static_cast<LRESULT>(kProgressStateError)) return;
   HMODULE uxtheme = LoadSystemLibrary(L"uxtheme.dll");
@@ -100,12 +116,19 @@ void ShowErrorBar(HWND bar) {
   SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void SetHeaderTexts(HWND dialog, int titleId, int subtitleId) {
-  SetControlText(dialog, IDC_TITLE, GetText(titleId));
+// The header also names for screen readers the controls that have no label:
+// the text pane by the page's title (the licence, the log), the directory
+// field by the destination page's question, the bar by the installing
+// page's subtitle.
+void SetHeaderTexts(HWND dialog, int page, int titleId, int subtitleId) {
+  const WChar* title = GetText(titleId);
+  SetControlText(dialog, IDC_TITLE, title);
+  SetAccessibleName(TextPane, WinText(title));
   WChar subtitle[SUBTITLE_TEXT_CAPACITY];
   FormatArg name = TextArg(Config(CFG_PRODUCT_NAME));
   FormatText(subtitle, SUBTITLE_TEXT_CAPACITY, GetText(subtitleId), &name, 1);
   SetControlText(dialog, IDC_SUBTITLE, subtitle);
+  SetAccessibleName(GetDlgItem(dialog, page == PAGE_DESTINATION ? IDC_DIR_EDIT : IDC_PROGRESS), WinText(subtitle));
 }
 
 HWND CreateTextPane(HWND dialog, HINSTANCE instance, DWORD exStyle) {
@@ -131,12 +154,62 @@ HWND CreateTextPane(HWND dialog, HINSTANCE instance, DWORD exStyle) {
   // The default limit of 32767 characters would also stop an RTF licence and
   // a long log (EM_REPLACESEL) short.
   SendMessageW(pane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+  return pane;
+}
+
+// The pane's text keeps its place in points at any DPI: rather than a new
+// font, which would undo an RTF licence's formatting, it is zoomed from the
+// start-up DPI, and its text rectangle set in from the default by the inset.
+void FitPaneToDpi() {
+  SendMessageW(TextPane, EM_SETZOOM, Dpi, StartDpi);
+  SendMessageW(TextPane, EM_SETRECTNP, 0, 0);
   RECT text;
-  SendMessageW(pane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
+  SendMessageW(TextPane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text));
   int inset = ScreenPixels(7);
   InflateRect(&text, -inset, -inset);
-  SendMessageW(pane, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&text));
-  return pane;
+  SendMessageW(TextPane, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&text));
+}
+
+// The title's font, the icons (each at its size for the DPI) and the pane,
+// at start-up and again whenever the window moves to a screen of another DPI.
+void FitToDpi(HWND dialog) {
+  HFONT oldTitleFont = TitleFont;
+  TitleFont = CreateDialogFont(12, FW_BOLD);
+  SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(TitleFont), TRUE);
+  DeleteObject(oldTitleFont);
+  HICON oldIcons[2] = {Icons[0], Icons[1]};
+  for (int i = ICON_SMALL; i <= ICON_BIG; ++i) {
+    int size = ScreenPixels(16 << i);
+    Icons[i] = static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, size, size, 0));
+    SendMessageW(dialog, WM_SETICON, i, reinterpret_cast<LPARAM>(Icons[i]));
+  }
+  SendDlgItemMessageW(dialog, IDC_HEADER_ICON, STM_SETICON, reinterpret_cast<WPARAM>(Icons[ICON_BIG]), 0);
+  // Null handles (the first time, a pane that failed) fail harmlessly.
+  for (HICON icon : oldIcons) DestroyIcon(icon);
+  FitPaneToDpi();
+}
+
+// The suggested window rectangle, the controls placed in it as at start-up,
+// the template's font for the new DPI (its size in points kept), then what
+// FitToDpi makes. The pane keeps its text, and the reader's place in it,
+// which resizing and zooming give up.
+void OnDpiChanged(HWND dialog, int dpi, const RECT* window) {
+  LRESULT topLine = SendMessageW(TextPane, EM_GETFIRSTVISIBLELINE, 0, 0);
+  HFONT oldFont = ControlFont ? ControlFont : reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+  LOGFONTW font;
+  if (!GetObjectW(oldFont, sizeof font, &font)) return;
+  int points = MulDiv(-font.lfHeight, 72, Dpi);
+  font.lfHeight = -MulDiv(points, dpi, 72);
+  Dpi = dpi;
+  HFONT newFont = CreateFontIndirectW(&font);
+  RescaleLayout(dialog, window, oldFont, newFont);
+  DeleteObject(ControlFont);
+  ControlFont = newFont;
+  FitToDpi(dialog);
+  SendMessageW(TextPane, EM_LINESCROLL, 0, topLine - SendMessageW(TextPane, EM_GETFIRSTVISIBLELINE, 0, 0));
+  // The header's controls overlap: painted each as it changed, the band
+  // would cover the texts. All at once they paint as at start-up.
+  InvalidateRect(dialog, nullptr, TRUE);
 }
 
 void ShowLicenseText() {
@@ -147,6 +220,9 @@ void ShowLicenseText() {
     // recognise RTF (shown formatted); other text shows plain in the pane font.
     SETTEXTEX mode = {ST_DEFAULT, CP_ACP};
     SendMessageW(TextPane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&mode), reinterpret_cast<LPARAM>(license.Text));
+    // The caret, left at the end, would show the end first and have a
+    // screen reader start reading there.
+    SendMessageW(TextPane, EM_SETSEL, 0, 0);
   }
   ReleaseLicenseText(&license);
 }
@@ -206,23 +282,20 @@ void FitBrowseButton(HWND dialog) {
 }
 
 void InitWizard(HWND dialog, HINSTANCE instance) {
-  HFONT titleFont = CreateDialogFont(12, FW_BOLD);
+  Instance = instance;
+  HDC screen = GetDC(nullptr);
+  Dpi = StartDpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
   TextPane = CreateTextPane(dialog, instance, KeepPathsLeftToRight(dialog));
   SetLogPane(TextPane);
   ShowLicenseText();
-  SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);
+  FitToDpi(dialog);
   // The only ways out are Cancel/Finish (or Escape), never the close box.
   EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_GRAYED);
 
   HWND dirEdit = GetDlgItem(dialog, IDC_DIR_EDIT);
   SendMessageW(dirEdit, EM_LIMITTEXT, PATH_CAPACITY - 1, 0);
   SHAutoComplete(dirEdit, SHACF_FILESYSTEM);
-
-  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SETUP));
-  if (icon) {
-    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  }
 
   WChar title[TITLE_TEXT_CAPACITY];
   FormatWindowTitle(title);
@@ -237,6 +310,7 @@ void InitWizard(HWND dialog, HINSTANCE instance) {
                                              {IDC_CANCEL, TXT_CANCEL}};
   for (const uint8_t* c : kControlTexts) SetControlText(dialog, c[0], GetText(c[1]));
   FitBrowseButton(dialog);
+  RememberLayout(dialog);
   SetPage(dialog, PAGE_LICENSE);
 
   WChar dir[PATH_CAPACITY];
@@ -467,10 +541,14 @@ void ShowFinishButton(HWND dialog) {
   }
   SetControlText(dialog, IDC_CANCEL, GetText(TXT_FINISH));
   EnableWindow(GetDlgItem(dialog, IDC_CANCEL), TRUE);
+  // Enter means Finish from any control of the page, the launch box too.
+  SendMessageW(dialog, DM_SETDEFID, IDC_CANCEL, 0);
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_CANCEL)), TRUE);
 }
 
-bool IsWhiteControl(int id) {
+// The header band is drawn as a window's background is: white, or what a
+// high-contrast scheme makes it.
+bool IsHeaderControl(int id) {
   return id == IDC_HEADER_BAND || id == IDC_TITLE || id == IDC_SUBTITLE || id == IDC_HEADER_ICON ||
          id == IDC_RICHTEXT;
 }
@@ -480,7 +558,7 @@ bool IsWhiteControl(int id) {
 void SetPage(HWND dialog, int page) {
   if (page < PAGE_LICENSE || page > PAGE_FAILED) return;
   const PageLayout& layout = kPages[page - PAGE_LICENSE];
-  SetHeaderTexts(dialog, layout.Title, layout.Subtitle);
+  SetHeaderTexts(dialog, page, layout.Title, layout.Subtitle);
   for (const PageControl& control : layout.Controls)
     if (control.Id) ShowControl(dialog, control.Id, control.Shown);
   switch (page) {
@@ -515,10 +593,16 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_COMMAND:
       OnCommand(dialog, wParam);
       return TRUE;
+    // Handled here, the dialog manager's own rescaling stays out of the way.
+    case kDpiChanged:
+      OnDpiChanged(dialog, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return TRUE;
     case WM_CTLCOLORSTATIC:
-      if (IsWhiteControl(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      if (IsHeaderControl(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
       }
       return FALSE;
     default:

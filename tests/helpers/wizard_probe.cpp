@@ -39,6 +39,16 @@
 //       charformat<TAB>bold<TAB>italic<TAB>face<TAB>height_twips<TAB>pitch_and_family
 //   wizard_probe rect ID               screen rectangle (ID 0: the dialog window):
 //       rect<TAB>l<TAB>t<TAB>r<TAB>b
+//   wizard_probe names                 each visible control's accessible name, as a
+//                                      screen reader asks for it (AccessibleObjectFromWindow):
+//       name<TAB>id<TAB>hwnd<TAB>HRESULT of get_accName<TAB>name
+//   wizard_probe colours ID            the colours the screen shows of the control, the
+//                                      most frequent first: colour<TAB>0xBBGGRR<TAB>pixels
+//   wizard_probe dpi-change DPI L T R B  WM_DPICHANGED as Windows sends it when the
+//                                      window moves to a screen of DPI, suggesting the
+//                                      window rectangle L T R B: dpichanged<TAB>DPI
+//   wizard_probe panetop [LINES]       scrolls the pane by LINES, then prints its first
+//       visible line and its selection: panetop<TAB>line<TAB>start<TAB>end
 //   wizard_probe layout                the geometry and fonts of the window, measured
 //                                      in the wizard's process by layout_spy.dll
 //                                      (beside this program); its lines as it writes them
@@ -58,6 +68,7 @@
 //       Finish without launching, as click, install and click 11, 2 print
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <richedit.h>
 #include <shlobj.h>
 #include <stdio.h>
@@ -200,6 +211,26 @@ static int FocusId(HWND dialog) {
   return GetDlgCtrlID(info.hwndFocus);
 }
 
+static BOOL CALLBACK PrintName(HWND w, LPARAM lp) {
+  if (GetParent(w) != reinterpret_cast<HWND>(lp) || !IsWindowVisible(w)) return TRUE;
+  IAccessible* accessible = nullptr;
+  BSTR name = nullptr;
+  HRESULT hr = AccessibleObjectFromWindow(w, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&accessible));
+  if (SUCCEEDED(hr)) {
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    hr = accessible->get_accName(self, &name);
+    accessible->Release();
+  }
+  Line(L"name\t%d\t%p\t0x%08lx\t", GetDlgCtrlID(w), w, static_cast<unsigned long>(hr));
+  WriteEscaped(name ? name : L"");
+  WriteUtf8(L"\n");
+  SysFreeString(name);
+  return TRUE;
+}
+
 static void PrintProgress(HWND dialog) {
   HWND bar = GetDlgItem(dialog, kProgressId);
   LRESULT pos = SendMessageW(bar, PBM_GETPOS, 0, 0);
@@ -263,6 +294,43 @@ static unsigned ScreenHash(HDC screen, HDC memory, HBITMAP bitmap, HWND control,
   unsigned hash = 2166136261u;
   for (int i = 0; i < width * height; ++i) hash = (hash ^ pixels[i]) * 16777619u;
   return hash;
+}
+
+static int PrintColours(HWND control) {
+  RECT r;
+  if (!control || !GetWindowRect(control, &r)) return 1;
+  int width = r.right - r.left, height = r.bottom - r.top;
+  static unsigned pixels[1024 * 1024];
+  if (width * height > 1024 * 1024) height = 1024 * 1024 / width;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB};
+  GetDIBits(memory, bitmap, 0, height, pixels, &info, DIB_RGB_COLORS);
+  DeleteDC(memory);
+  DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  static unsigned colours[256], counts[256];
+  int distinct = 0;
+  for (int i = 0; i < width * height; ++i) {
+    unsigned rgb = pixels[i] & 0xFFFFFF, colour = (rgb & 0xFF) << 16 | (rgb & 0xFF00) | rgb >> 16;
+    int k = 0;
+    while (k < distinct && colours[k] != colour) ++k;
+    if (k == distinct && distinct < 256) colours[distinct++] = colour;
+    if (k < distinct) ++counts[k];
+  }
+  for (int printed = 0; printed < distinct; ++printed) {
+    int most = 0;
+    for (int k = 1; k < distinct; ++k)
+      if (counts[k] > counts[most]) most = k;
+    if (!counts[most]) break;
+    Line(L"colour\t0x%06x\t%u\n", colours[most], counts[most]);
+    counts[most] = 0;
+  }
+  return 0;
 }
 
 // Neither the screen reads nor IsWindowEnabled wait for the wizard's thread,
@@ -509,6 +577,20 @@ static int PrintLayout(HWND dialog) {
   return 0;
 }
 
+static int ChangeDpi(HWND dialog, wchar_t** args) {
+  RECT suggested = {_wtoi(args[1]), _wtoi(args[2]), _wtoi(args[3]), _wtoi(args[4])};
+  Remote remote;
+  if (!OpenRemote(dialog, sizeof suggested, &remote)) return 1;
+  WriteProcessMemory(remote.process, remote.address, &suggested, sizeof suggested, nullptr);
+  WPARAM dpi = _wtoi(args[0]);
+  DWORD_PTR ignored;
+  SendMessageTimeoutW(dialog, 0x02E0, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.address), SMTO_NORMAL,
+                      30000, &ignored);
+  CloseRemote(&remote);
+  Line(L"dpichanged\t%d\n", static_cast<int>(dpi));
+  return 0;
+}
+
 static HWND Browser(HWND dialog, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
@@ -677,6 +759,22 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!wcscmp(verb, L"layout")) return PrintLayout(dialog);
+  if (!wcscmp(verb, L"dpi-change") && argc > 6) return ChangeDpi(dialog, argv + 2);
+  if (!wcscmp(verb, L"panetop")) {
+    HWND pane = GetDlgItem(dialog, kPaneId);
+    if (argc > 2) SendMessageW(pane, EM_LINESCROLL, 0, _wtoi(argv[2]));
+    // Positions as the return value: pointers would not cross the process.
+    LRESULT selection = SendMessageW(pane, EM_GETSEL, 0, 0);
+    Line(L"panetop\t%d\t%d\t%d\n", static_cast<int>(SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0)),
+         LOWORD(selection), HIWORD(selection));
+    return 0;
+  }
+  if (!wcscmp(verb, L"colours") && argc > 2) return PrintColours(GetDlgItem(dialog, _wtoi(argv[2])));
+  if (!wcscmp(verb, L"names")) {
+    CoInitialize(nullptr);
+    EnumChildWindows(dialog, PrintName, reinterpret_cast<LPARAM>(dialog));
+    return 0;
+  }
   if (!wcsncmp(verb, L"browse-", 7)) return BrowseCommand(dialog, verb, argc > 2 ? argv[2] : nullptr);
   return 2;
 }

@@ -93,20 +93,21 @@ SUPPORTED_OS = ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{1f676c76-80e1-4239-9
                 "{e2011457-1546-43c5-a5fe-008deee3d3f0}"]
 
 WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 # Template order: id, class, style, x, y, cx, cy, title.
 DIALOG_CONTROLS = [
-    (3, "Button", 0x40010000, 168, 201, 50, 14, ""),
-    (1, "Button", 0x58010000, 219, 201, 50, 14, ""),
-    (2, "Button", 0x50010000, 274, 201, 50, 14, ""),
-    (9, "Button", 0x50010003, 8, 177, 192, 9, ""),
     (24, "Static", 0x50000008, 8, 42, 316, 130, ""),
+    (9, "Button", 0x50010003, 8, 177, 192, 9, ""),
     (7, "Static", 0x40000000, 8, 42, 308, 9, ""),
     (21, "Edit", 0x40810080, 8, 53, 269, 13, ""),
     (8, "Button", 0x40010000, 279, 52, 45, 14, ""),
     (10, "Button", 0x40010003, 8, 73, 229, 10, ""),
     (22, "msctls_progress32", 0x40000001, 8, 178, 316, 11, ""),
     (11, "Button", 0x40010003, 8, 42, 229, 10, ""),
+    (3, "Button", 0x40010000, 168, 201, 50, 14, ""),
+    (1, "Button", 0x58010001, 219, 201, 50, 14, ""),
+    (2, "Button", 0x50010000, 274, 201, 50, 14, ""),
     (-1, "Static", 0x50000010, 0, 35, 354, 1, ""),
     (-1, "Static", 0x50000010, 0, 193, 333, 1, ""),
     (4, "Static", 0x50000000, 0, 0, 352, 35, ""),
@@ -295,10 +296,12 @@ class StubImageTest(unittest.TestCase):
             "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"})
         ids = [e.get("Id") for e in root.findall(f"{compat}compatibility/{compat}application/{compat}supportedOS")]
         self.assertEqual(ids, SUPPORTED_OS)
-        # System-DPI-aware, so that Windows does not stretch the wizard as a
-        # bitmap; not per-monitor, for the dialog does not handle WM_DPICHANGED.
+        # Aware of each screen's DPI (the wizard handles WM_DPICHANGED) where
+        # Windows knows per-monitor v2, of the system's before, so that
+        # Windows does not stretch the wizard as a bitmap.
         settings = root.findall(f"{v3}application/{v3}windowsSettings/*")
-        self.assertEqual([(e.tag, e.text) for e in settings], [(WINDOWS_SETTINGS_2005 + "dpiAware", "true")])
+        self.assertEqual([(e.tag, e.text) for e in settings], [(WINDOWS_SETTINGS_2005 + "dpiAware", "true"),
+                                                              (WINDOWS_SETTINGS_2016 + "dpiAwareness", "PerMonitorV2")])
         # Only the reader's indentation is left out of the image.
         self.assertNotIn("\n", text)
         self.assertNotIn("> <", text)

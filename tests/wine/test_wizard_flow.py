@@ -1,9 +1,10 @@
 """The wizard of a fresh installation, driven control by control: the licence
 and destination pages, the directory rules, the existing-folder question, a
 full installation to the done page, the log and bar of a long file phase, a
-wizard that answers all through a longer one, the folder browser, Cancel, and
-the shipped translations in Japanese and German, and the mirrored wizard of
-Arabic, Hebrew and a language marked rtl (with screenshots under the build folder,
+wizard that answers all through a longer one, the folder browser, Cancel, the
+header in a high-contrast scheme's colours, the shipped translations in
+Japanese and German, and the mirrored wizard of Arabic, Hebrew and a language
+marked rtl (with screenshots under the build folder,
 wizard-screenshots/languages-*.png and right-to-left-*.png)."""
 import json
 import subprocess
@@ -11,9 +12,9 @@ import time
 import unittest
 
 import harness
-from wizard_driver import (ACCEPT, BACK, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, ICON, LAUNCH, NEXT,
-                           PANE, PROGRESS, SCREENSHOTS, UNINSTALL_KEY, Wizard, invocations, manifest,
-                           use_virtual_desktop)
+from wizard_driver import (ACCEPT, BACK, BAND, BROWSE, CANCEL, DESKTOP, DIR_EDIT, FRAME, ICON, LAUNCH, NEXT,
+                           PANE, PROGRESS, SCREENSHOTS, SUBTITLE, TITLE, UNINSTALL_KEY, Wizard, invocations,
+                           manifest, set_system_colours, use_virtual_desktop)
 
 WS_EX_LEFTSCROLLBAR, WS_EX_LAYOUTRTL = 0x4000, 0x400000
 RTF = rb"{\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24 {\b Licence terms} for the Sample product.\par End.}"
@@ -222,6 +223,21 @@ class FreshInstallation(harness.WineTestCase):
                 self.assertEqual((r.code, r.msgboxes), (0, []))
                 self.assertFalse(self.p.host(self.default_dir).exists())
                 self.assertIsNone(self.p.reg_query("32", UNINSTALL_KEY, "DisplayVersion"))
+
+    def test_header_in_the_system_colours(self):
+        """The header band and its texts take the window colours of the
+        scheme, here a high-contrast one's: nothing stays white or black."""
+        set_system_colours(self.p, Window="0 0 0", WindowText="255 255 0")
+        w = Wizard(self.p, self.setup)
+        time.sleep(0.7)  # let the page finish painting
+        band = w.colours(BAND)
+        self.assertEqual(band[0][0], 0x000000, band)
+        for cid in (TITLE, SUBTITLE):
+            colours = dict(w.colours(cid))
+            self.assertGreater(colours.get(0x00FFFF, 0), 20, (cid, colours))
+            self.assertNotIn(0xFFFFFF, colours, cid)
+        self.assertTrue(w.click(CANCEL))
+        self.assertEqual(w.finish().code, 0)
 
     def test_folder_browser(self):
         setup = harness.pack(self.tmp / "browse", manifest(extra_product='default_install_dir = "%SystemDrive%\\\\Elsewhere"\n'),

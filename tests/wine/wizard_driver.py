@@ -114,9 +114,9 @@ class State:
 class Wizard:
     """A setup started in prefix and the probe that watches its wizard."""
 
-    def __init__(self, prefix, setup, *args, cwd=None):
+    def __init__(self, prefix, setup, *args, cwd=None, debug=None):
         self.prefix = prefix
-        self.proc = prefix.start(setup, *args, cwd=cwd)
+        self.proc = prefix.start(setup, *args, cwd=cwd, debug=debug)
         r = self.probe("find", "60000")
         if r.code != 0:
             self.prefix.kill()
@@ -173,6 +173,12 @@ class Wizard:
         fields = self.probe("rect", str(cid)).stdout.split()
         return tuple(int(v) for v in fields[1:5])
 
+    def colours(self, cid):
+        """[(COLORREF, pixels)] of what the screen shows of the control, the
+        most frequent first."""
+        return [(int(f[1], 16), int(f[2])) for f in
+                (line.split("\t") for line in self.probe("colours", str(cid)).stdout.splitlines()) if f[0] == "colour"]
+
     def layout(self):
         """The probe's layout lines: {"dpi": n, "client": rect, "inset": rect,
         id: dict(visible, rect, cell, weight, text=(width, height), exstyle)}."""
@@ -189,6 +195,16 @@ class Wizard:
             elif fields[0] == "layout" and numbers[0] != -1:
                 found[numbers[0]] = dict(visible=numbers[1] == 1, rect=tuple(numbers[2:6]), cell=numbers[6],
                                          weight=numbers[7], text=tuple(numbers[8:10]), exstyle=numbers[10])
+        return found
+
+    def names(self):
+        """{id: (hwnd, HRESULT, name)} of the visible controls, as a screen
+        reader asks for their accessible names."""
+        found = {}
+        for line in self.probe("names").stdout.splitlines():
+            fields = line.split("\t")
+            if fields[0] == "name" and fields[1] != "-1":
+                found[int(fields[1])] = (int(fields[2], 16), int(fields[3], 16), unescape(fields[4]))
         return found
 
     def finish(self, timeout=120):
@@ -210,6 +226,15 @@ def set_screen_dpi(prefix, dpi):
     stopped for it."""
     subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
                     "/d", str(dpi), "/f"], env=prefix.env, check=True, capture_output=True)
+    prefix.kill()
+
+
+def set_system_colours(prefix, **colours):
+    """System colours by their Control Panel names (Window="0 0 0"), which
+    Wine reads as it starts: the prefix is stopped for them."""
+    for name, rgb in colours.items():
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Colors", "/v", name, "/d", rgb, "/f"],
+                       env=prefix.env, check=True, capture_output=True)
     prefix.kill()
 
 
