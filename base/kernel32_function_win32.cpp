@@ -1,7 +1,7 @@
 #include "base/kernel32_function_win32.h"
 
 FARPROC Kernel32Function(const char* name) {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  HMODULE kernel32 = GetModuleHandleA("kernel32");
   return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
 }
 
