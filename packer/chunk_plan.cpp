@@ -91,8 +91,10 @@ std::vector<uint32_t> ChunkedEntryOrder(const PackageContents& c, size_t* incomp
     for (char& ch : name) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
     byName[name].push_back(place);
   }
+  const bool licenceFirst = c.LicenseEntry < count;
   for (auto& [name, places] : byName) {
-    if (places.size() < 2) continue;
+    // The licence keeps the first place: its data must open the block.
+    if (places.size() < 2 || (licenceFirst && places[0] == 0)) continue;
     std::vector<uint32_t> entries;
     for (size_t place : places) entries.push_back(order[place]);
     std::sort(entries.begin(), entries.end());

@@ -19,7 +19,7 @@ bool LooksIncompressible(const PackageFileEntry& file);
 // after its original (stored again: a streaming installer cannot reach back),
 // the files that look incompressible behind all others. Entries whose names
 // differ only in case keep their order among themselves, so that the later
-// one still replaces the earlier. incompressibleFrom: the position in the
+// one still replaces the earlier (but for the licence's, which stays first). incompressibleFrom: the position in the
 // order where the incompressible files start.
 std::vector<uint32_t> ChunkedEntryOrder(const PackageContents& contents, size_t* incompressibleFrom);
 
