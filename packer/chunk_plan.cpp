@@ -71,7 +71,11 @@ std::vector<uint32_t> ChunkedEntryOrder(const PackageContents& c, size_t* incomp
   std::vector<uint32_t> order, incompressible;
   for (uint32_t stored : plan.StoreOrder) {
     bool licence = c.LicenseEntry < count && plan.StoredAs[c.LicenseEntry] == stored && order.empty();
-    std::vector<uint32_t>& into = !licence && LooksIncompressible(c.Files[stored]) ? incompressible : order;
+    // Copies of data that does not compress stay with the rest: beside the
+    // first, the encoder codes each further copy in a few bytes, where a
+    // stored chunk would hold it whole again.
+    const bool store = !licence && copies[stored].empty() && LooksIncompressible(c.Files[stored]);
+    std::vector<uint32_t>& into = store ? incompressible : order;
     into.push_back(stored);
     into.insert(into.end(), copies[stored].begin(), copies[stored].end());
   }

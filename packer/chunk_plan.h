@@ -17,7 +17,7 @@ bool LooksIncompressible(const PackageFileEntry& file);
 // The entry order of a chunked package, as indexes into contents.Files: the
 // licence first, then the data in PlanData's order with each duplicate right
 // after its original (stored again: a streaming installer cannot reach back),
-// the files that look incompressible behind all others. Entries whose names
+// the files that look incompressible and have no duplicate behind all others. Entries whose names
 // differ only in case keep their order among themselves, so that the later
 // one still replaces the earlier (but for the licence's, which stays first). incompressibleFrom: the position in the
 // order where the incompressible files start.
