@@ -62,7 +62,8 @@ const char kBuildHelp[] =
     "  --quiet              no progress line on a terminal\n"
     "  --chunk-size SIZE    cut a larger block into chunks of SIZE bytes (K, M, G:\n"
     "                       binary multiples; default 32M, at most 1G) that the stub\n"
-    "                       decodes on several threads; 0 writes one stream\n"
+    "                       decodes on several threads; 0 writes one stream, as\n"
+    "                       does the default with a stub that reads no chunks\n"
     "  --threads N          compress on N threads (default: one per processor);\n"
     "                       the setup file is the same whatever N is\n"
     "For tests: --extra-size N, --slack N (zero bytes before the prefix record, after\n"
@@ -320,9 +321,9 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   options.Slack = request.Slack;
   options.CorruptChecksum = request.CorruptChecksum;
   options.PrefixRecord = request.PrefixRecord;
-  options.ChunkSize = request.ChunkSize;
-  options.Threads = request.Threads ? request.Threads : std::max(1u, std::thread::hardware_concurrency());
   options.StubReadsChunks = (ReadStubCapabilities(stub) & STUB_CAN_CHUNKS) != 0;
+  options.ChunkSize = request.ChunkSize ? *request.ChunkSize : options.StubReadsChunks ? DEFAULT_CHUNK_SIZE : 0;
+  options.Threads = request.Threads ? request.Threads : std::max(1u, std::thread::hardware_concurrency());
   options.StubName = request.Stub;
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());

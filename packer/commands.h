@@ -23,7 +23,9 @@ struct BuildRequest {
   bool PrefixRecord = true;
   std::optional<uint32_t> Level;
   bool Quiet = false;  // no progress line even on a terminal
-  uint32_t ChunkSize = DEFAULT_CHUNK_SIZE;  // 0: one stream
+  // 0: one stream; unset: DEFAULT_CHUNK_SIZE with a stub that reads chunks,
+  // one stream with an older one.
+  std::optional<uint32_t> ChunkSize;
   uint32_t Threads = 0;  // 0: one per processor
 };
 

@@ -437,9 +437,10 @@ TEST_F(PackerCommands, ChunkedPackagesOnlyWithAStubThatReadsThem) {
                         ": the stub does not read chunked packages; build with a stub of this version "
                         "(build/win/setup-stub.exe) or with --chunk-size 0\n");
   EXPECT_FALSE(std::filesystem::exists(Output()));
-  // One stream, or a block that fits in one chunk, pairs with any stub.
+  // One stream, or a block that fits in one chunk, pairs with any stub; the
+  // default chunk size only with a stub that reads chunks.
   ASSERT_EQ(Build(manifest, &errors, {"--chunk-size", "0"}), 0) << errors;
-  ASSERT_EQ(Build(manifest, &errors), 0) << errors;
+  ASSERT_EQ(Build(manifest, &errors, {"--chunk-size", "1M"}), 0) << errors;
   std::ostringstream out, err;
   ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
   EXPECT_TRUE(nlohmann::json::parse(out.str())["chunks"].is_null());
@@ -460,6 +461,20 @@ TEST_F(PackerCommands, ChunkedPackagesOnlyWithAStubThatReadsThem) {
   ASSERT_EQ(RunPacker({"extract", Output(), (dir_.Path / "out").string()}, out, err), 0) << err.str();
   std::ifstream extracted(dir_.Path / "out" / "big.txt", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(extracted), {}), text);
+
+  // By default a block above 32 MiB is chunked for a stub that reads chunks,
+  // and one stream for an older stub.
+  std::filesystem::resize_file(dir_.Write("product/zeros.bin", ""), 40u << 20);
+  const std::string zeros = std::string(kProduct) + "[[file]]\nsource = \"zeros.bin\"\n";
+  for (bool older : {true, false}) {
+    std::vector<uint8_t> stub = FakePeStubWithCapabilities(older ? STUB_CAN_UTF8_NAMES : STUB_CAN_CHUNKS);
+    dir_.Write("stub.exe", std::string(stub.begin(), stub.end()));
+    ASSERT_EQ(Build(zeros, &errors), 0) << errors;
+    out.str("");
+    ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+    nlohmann::json listed = nlohmann::json::parse(out.str())["chunks"];
+    EXPECT_EQ(listed.is_null() ? 0u : listed.size(), older ? 0u : 3u) << "the prefix, 32 MiB, 8 MiB";
+  }
 
   // Blocks beyond what the trailer's and the entries' 32-bit fields hold are
   // refused before anything is read: 2 GiB in one stream, 4 GiB in chunks.
