@@ -362,6 +362,10 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
 
 PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
                            const SetupOptions& options, const PackProgress& progress) {
+  // Before PlanData reads files of equal sizes to compare them.
+  const uint64_t maxBlockSize = options.ChunkSize ? uint64_t{MAX_CHUNKED_BLOCK_SIZE} : uint64_t{MAX_BLOCK_SIZE};
+  if (PlannedBlockSize(c) > maxBlockSize)
+    throw PackerError("package", "file", "the package would exceed " + BlockLimitText(maxBlockSize));
   DataPlan plan = PlanData(c);
   BlockLayout layout;
   uint64_t blockSize = 0;
@@ -369,7 +373,7 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   // With 100,000 entries the head is megabytes, so it is built once, at its
   // final size, and freed once fed, before the encoder is at its largest.
   std::vector<uint8_t> prefix =
-      BuildHead(c, plan, layout, &blockSize, options.ChunkSize ? uint64_t{MAX_CHUNKED_BLOCK_SIZE} : uint64_t{MAX_BLOCK_SIZE});
+      BuildHead(c, plan, layout, &blockSize, maxBlockSize);
   if (options.ChunkSize && blockSize > options.ChunkSize) {
     std::vector<uint8_t>().swap(prefix);
     return WriteChunkedSetupFile(out, stub, c, options, progress);
