@@ -345,9 +345,10 @@ Manifest ReadManifest(const std::string& manifestPath, const std::string& produc
   // Sizes first, so that an oversized product fails before it is read.
   uint64_t total = PlannedBlockSize(m.Contents);
   for (const PlannedFile& f : planned) total += f.Size;
-  if (total > MAX_BLOCK_SIZE)
+  // In chunks; one stream holds less (see BuildHead).
+  if (total > MAX_CHUNKED_BLOCK_SIZE)
     r.Fail(nullptr, "file", std::to_string(planned.size()) + " files of " + std::to_string(total) +
-                                " bytes: a package holds at most " + FileOffsetLimitText());
+                                " bytes: a package holds at most " + BlockLimitText(MAX_CHUNKED_BLOCK_SIZE));
   // The data is read while packing; the sizes fix the block's layout.
   for (size_t i = 0; i < planned.size(); ++i) {
     m.Contents.Files[i].Source = planned[i].SourcePath;

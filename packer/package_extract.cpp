@@ -8,6 +8,7 @@
 #include "packer/mask_names.h"
 #include "packer/packer_error.h"
 #include "packer/output_folder.h"
+#include "packer/parallel_load.h"
 #include "packer/quoted_text.h"
 #include "packer/setup_file_source.h"
 
@@ -103,7 +104,7 @@ int ExtractSetupFile(const ExtractRequest& request, std::ostream& err) {
                           std::to_string(request.MaxTotal) + "; nothing written");
 
   freed.Load = nullptr;
-  result = FinishStagedLoad(&load, &p);
+  result = FinishStagedLoadInParallel(&load, &p, DecodeThreads());
   if (result != LOAD_OK) {
     err << QuotedText(request.SetupFile) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;

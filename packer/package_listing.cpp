@@ -13,6 +13,7 @@
 #include "package/system_class.h"
 #include "packer/default_texts.h"
 #include "packer/mask_names.h"
+#include "packer/parallel_load.h"
 #include "packer/quoted_text.h"
 #include "packer/setup_file_source.h"
 #include "packer/stub_capabilities.h"
@@ -113,7 +114,7 @@ BoundHashInfo ReadBoundHash(const PackageSource& source, const TrailerLocation& 
 
 // located: the trailer of the package p, which loaded.
 void PrintPackage(const LoadedPackage& p, const PackageSource& source, const TrailerLocation& located,
-                  const BoundHashInfo& bound, std::ostream& out) {
+                  const BoundHashInfo& bound, const std::vector<ChunkRecord>& chunks, std::ostream& out) {
   const PackageTrailer& trailer = located.Trailer;
   out << "trailer: offset " << located.TrailerAt << ", checksum " << Hex(trailer.Checksum, 8) << ", unpacked "
       << trailer.UnpackedSize << ", packed " << trailer.PackedSize << ", extra " << trailer.ExtraSize << ", slack "
@@ -126,6 +127,14 @@ void PrintPackage(const LoadedPackage& p, const PackageSource& source, const Tra
     out << "prefix record: offset " << prefix.Offset << ", prefix " << prefix.Record.PrefixSize << " bytes, crc32 "
         << Hex(prefix.Record.PrefixCrc, 8) << "\n";
   out << "quiet uninstall args: " << (p.QuietUninstallArgs ? QuoteWide(p.QuietUninstallArgs) : "none") << "\n";
+  if (chunks.empty()) out << "chunks: none (one stream)\n";
+  else out << "chunks: " << chunks.size() << "\n";
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    const ChunkRecord& c = chunks[i];
+    out << "  " << i << ": packed " << c.PackedSize << " at " << c.PackedOffset << ", unpacked " << c.UnpackedSize
+        << " at " << c.UnpackedOffset << ", crc32 " << Hex(c.Crc, 8) << ((c.Flags & CHUNK_STORED) ? ", stored" : "")
+        << "\n";
+  }
   if (!bound.Present) out << "bound hash: none\n";
   else
     out << "bound hash: " << HexBytes(bound.Hash, SHA256_SIZE) << " ("
@@ -185,7 +194,7 @@ Json WideJson(const WChar* text) { return text ? Json(Utf16ToUtf8(std::u16string
 
 // The members before the entries.
 Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, const TrailerLocation& located,
-              const BoundHashInfo& bound, const LoadedPackage& p) {
+              const BoundHashInfo& bound, const std::vector<ChunkRecord>& chunks, const LoadedPackage& p) {
   Json doc;
   doc["setup_file"] = {{"path", path}, {"size", source.FileSize}, {"pe_image", isPe}};
   const PackageTrailer& trailer = located.Trailer;
@@ -221,6 +230,17 @@ Json HeadJson(const std::string& path, const PackageSource& source, bool isPe, c
                          {"sha256", HexBytes(bound.Hash, SHA256_SIZE)},
                          {"matches", bound.Matches}};
   doc["quiet_uninstall_args"] = WideJson(p.QuietUninstallArgs);
+  // Offsets from the compressed block's start and in the unpacked block;
+  // null for a package of one stream.
+  Json list = chunks.empty() ? Json(nullptr) : Json::array();
+  for (const ChunkRecord& c : chunks)
+    list.push_back({{"packed_offset", c.PackedOffset},
+                    {"packed_size", c.PackedSize},
+                    {"unpacked_offset", c.UnpackedOffset},
+                    {"unpacked_size", c.UnpackedSize},
+                    {"crc32", c.Crc},
+                    {"stored", (c.Flags & CHUNK_STORED) != 0}});
+  doc["chunks"] = list;
 
   const PackageHeader& h = *p.Header;
   Json header = {{"files", h.FileCount},
@@ -313,10 +333,10 @@ void WriteMembers(const Json& members, bool* first, std::ostream& out) {
 // time: a few hundred bytes of package can list a hundred thousand entries,
 // which as one document in memory took close to a gigabyte.
 void WritePackageJson(const std::string& path, const PackageSource& source, bool isPe,
-                      const TrailerLocation& located, const BoundHashInfo& bound, const LoadedPackage& p,
-                      std::ostream& out) {
+                      const TrailerLocation& located, const BoundHashInfo& bound,
+                      const std::vector<ChunkRecord>& chunks, const LoadedPackage& p, std::ostream& out) {
   bool first = true;
-  WriteMembers(HeadJson(path, source, isPe, located, bound, p), &first, out);
+  WriteMembers(HeadJson(path, source, isPe, located, bound, chunks, p), &first, out);
   out << ",\n  \"entries\": [";
   for (uint32_t i = 0; i < p.Header->FileCount; ++i) out << (i ? ",\n    " : "\n    ") << Nested(EntryJson(p, i), 4);
   out << (p.Header->FileCount ? "\n  ]" : "]");
@@ -361,7 +381,8 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
                    std::ostream& err, bool json) {
   LoadedPackage package;
   // Every class bit set: the loader then counts every entry as applicable.
-  LoadResult result = LoadPackageWithinPackerLimits(&source, OS_EVERY, ARCH_EVERY, &package);
+  std::vector<ChunkRecord> chunks;
+  LoadResult result = LoadPackageInParallel(&source, OS_EVERY, ARCH_EVERY, &package, &chunks);
   if (result != LOAD_OK) {
     err << QuotedText(path) << ": no valid package: " << LoadResultText(result) << "\n";
     return 1;
@@ -371,11 +392,11 @@ int InspectPackage(const std::string& path, const PackageSource& source, bool is
   LocateTrailer(&source, &located);
   BoundHashInfo bound = ReadBoundHash(source, located);
   if (json) {
-    WritePackageJson(path, source, isPe, located, bound, package, out);
+    WritePackageJson(path, source, isPe, located, bound, chunks, package, out);
   } else {
     out << "setup file: " << QuotedText(path) << " (" << source.FileSize << " bytes"
         << (isPe ? ", PE image" : ", not a PE image") << ")\n";
-    PrintPackage(package, source, located, bound, out);
+    PrintPackage(package, source, located, bound, chunks, out);
   }
   FreeLoadedPackage(&package);
   // Listed, but the stub refuses it: a file inspect accepts is one the stub accepts.

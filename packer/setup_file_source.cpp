@@ -22,9 +22,9 @@ SetupFileSource::SetupFileSource(const std::string& path) {
   }
   source_.FileSize = static_cast<uint32_t>(size);
   source_.Read = &SetupFileSource::Read;
-  source_.Context = file_;
+  source_.Context = this;
   uint8_t headers[HEADER_PAGE_SIZE];
-  uint32_t got = Read(file_, 0, headers, sizeof headers);
+  uint32_t got = Read(this, 0, headers, sizeof headers);
   isPe_ = ReadCertificateOffset(headers, got, &source_.CertificateOffset);
   if (!isPe_) source_.CertificateOffset = 0;
 }
@@ -32,9 +32,10 @@ SetupFileSource::SetupFileSource(const std::string& path) {
 SetupFileSource::~SetupFileSource() { fclose(file_); }
 
 uint32_t SetupFileSource::Read(void* context, uint32_t offset, void* buffer, uint32_t size) {
-  FILE* file = static_cast<FILE*>(context);
-  if (fseeko(file, offset, SEEK_SET) != 0) return 0;
-  return static_cast<uint32_t>(fread(buffer, 1, size, file));
+  SetupFileSource* self = static_cast<SetupFileSource*>(context);
+  std::lock_guard<std::mutex> hold(self->reading_);
+  if (fseeko(self->file_, offset, SEEK_SET) != 0) return 0;
+  return static_cast<uint32_t>(fread(buffer, 1, size, self->file_));
 }
 
 namespace {
@@ -44,6 +45,15 @@ namespace {
 bool ExceedsPackerLimits(const PackageSource* source, LoadedPackage* out) {
   TrailerLocation located;
   if (LocateTrailer(source, &located) != LOAD_OK || located.Trailer.UnpackedSize <= MAX_BLOCK_SIZE) return false;
+  // A chunked package's block is never held whole by the stub; its table
+  // lies before the prefix record.
+  PrefixRecord record;
+  ChunkTableRecord table;
+  const uint32_t packedAt = PackedOffset(&located), tail = sizeof record + sizeof table;
+  if (ReadPrefixRecord(source, &located, &record) == PREFIX_PRESENT && located.Trailer.ExtraSize >= tail &&
+      source->Read(source->Context, packedAt - tail, &table, sizeof table) == sizeof table &&
+      table.Magic == CHUNK_TABLE_MAGIC)
+    return false;
   memset(out, 0, sizeof *out);
   return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <stdio.h>
 
+#include <mutex>
 #include <string>
 
 #include "package/package_loader.h"
@@ -22,16 +23,19 @@ class SetupFileSource {
   bool IsPeImage() const { return isPe_; }
 
  private:
+  // Safe from several threads at once: a seek and its read go together.
   static uint32_t Read(void* context, uint32_t offset, void* buffer, uint32_t size);
 
   FILE* file_ = nullptr;
+  std::mutex reading_;
   PackageSource source_ = {};
   bool isPe_ = false;
 };
 
 // LoadWholePackage for the packer's commands, which read setup files that
 // anybody may have made: an UnpackedSize above what the packer itself writes
-// (MAX_BLOCK_SIZE) is LOAD_BAD_TRAILER before anything is allocated for it.
+// in one stream (MAX_BLOCK_SIZE) is LOAD_BAD_TRAILER before anything is
+// allocated for it, unless the package is chunked.
 // The stub loads such a block when it can get the memory.
 LoadResult LoadPackageWithinPackerLimits(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                                          LoadedPackage* out);

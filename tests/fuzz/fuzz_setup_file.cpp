@@ -2,6 +2,7 @@
 // reads everything the stub would read from a package that loaded.
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "package/package_loader.h"
 #include "package/sha256.h"
@@ -36,6 +37,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Alternate the architecture so that the applicability test sees varied
   // inputs.
   uint32_t archClass = size % 2 ? ARCH_X86 : ARCH_X64;
+  // A chunked package bound to its hash also as the stub streams it: the
+  // hash over the rest first, then each chunk on its own.
+  StagedLoad load;
+  if (memory.Source.BoundHash && StartStagedLoad(&memory.Source, OS_WIN10, archClass, &package, &load) == LOAD_OK) {
+    if (load.ChunkCount && CheckPackageHash(&load) == LOAD_OK) {
+      static uint8_t input[INPUT_CHUNK];
+      for (uint32_t i = 1; i < load.ChunkCount; ++i) {
+        uint8_t* out = static_cast<uint8_t*>(malloc(static_cast<uint32_t>(load.Chunks[i].UnpackedSize)));
+        volatile uint32_t progress = 0;
+        DecodeChunk(&load, i, out, input, nullptr, &progress);
+        free(out);
+      }
+    }
+    AbandonStagedLoad(&load);
+    FreeLoadedPackage(&package);
+  }
   if (LoadWholePackage(&memory.Source, OS_WIN10, archClass, &package) != LOAD_OK) return 0;
 
   WalkPackage(package, OS_WIN10, archClass);

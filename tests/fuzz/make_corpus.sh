@@ -20,12 +20,33 @@ struct.pack_into("<I", stub, 0x3C, 0x40)
 stub[0x40:0x44] = b"PE\0\0"
 struct.pack_into("<H", stub, 0x58, 0x10B)
 open(sys.argv[1], "wb").write(stub)
+# The same with a resource section whose RCDATA 1 declares every capability,
+# for chunked seeds: .rsrc at file offset 0x200, RVA 0x1000.
+stub = stub + bytearray(0x100)
+struct.pack_into("<H", stub, 0x40 + 6, 1)
+struct.pack_into("<H", stub, 0x40 + 20, 224)
+struct.pack_into("<II", stub, 0x40 + 24 + 96 + 16, 0x1000, 0x100)
+stub[0x40 + 24 + 224:0x40 + 24 + 224 + 5] = b".rsrc"
+struct.pack_into("<IIII", stub, 0x40 + 24 + 224 + 8, 0x100, 0x1000, 0x100, 0x200)
+root = 0x200
+struct.pack_into("<H", stub, root + 14, 1)
+struct.pack_into("<II", stub, root + 16, 10, 0x80000018)
+struct.pack_into("<H", stub, root + 0x18 + 14, 1)
+struct.pack_into("<II", stub, root + 0x18 + 16, 1, 0x80000030)
+struct.pack_into("<H", stub, root + 0x30 + 14, 1)
+struct.pack_into("<II", stub, root + 0x30 + 16, 0x409, 0x48)
+struct.pack_into("<II", stub, root + 0x48, 0x1058, 4)
+struct.pack_into("<I", stub, root + 0x58, 0xFFFFFFFF)
+open(sys.argv[1].replace("stub.exe", "stub-chunks.exe"), "wb").write(stub)
 PY
 
 mkdir -p "$work/product/sub"
 printf 'MZ tiny' > "$work/product/Tiny.exe"
 printf '{\\rtf1 licence}' > "$work/product/license.rtf"
 printf 'abcabcabc' > "$work/product/sub/data.bin"
+# Text and bytes that do not compress, for chunked seeds.
+seq 1 400 > "$work/product/sub/lines.txt"
+head -c 1500 /dev/urandom > "$work/product/sub/noise.bin"
 : > "$work/product/sub/empty.txt"
 
 cat > "$work/plain.toml" <<'TOML'
@@ -96,6 +117,16 @@ build plain.toml --properties 4 --dictionary 4096
 build plain.toml --properties 180 --dictionary 1
 build plain.toml --properties 224
 build plain.toml --corrupt-checksum
+# Chunked: the chunk table, stored and compressed chunks, a chunk 0 that is
+# the licence's prefix.
+cat "$work/full.toml" - > "$work/chunked.toml" <<'TOML'
+[[file]]
+source = "sub/lines.txt"
+[[file]]
+source = "sub/noise.bin"
+TOML
+build chunked.toml --stub "$work/stub-chunks.exe" --chunk-size 700
+build chunked.toml --stub "$work/stub-chunks.exe" --chunk-size 256 --end-marker
 # A signed shape: 8-byte-aligned certificate table after the package, found
 # through data directory entry 4.
 n=$((n + 1))

@@ -1,8 +1,12 @@
 // Finding, decoding and verifying packages the packer wrote: the trailer
 // window, the certificate table, LZMA properties, the checksum, damaged
-// streams and the two stages of a package with a prefix record.
+// streams, the two stages of a package with a prefix record and the chunks
+// of a chunked package.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "package/package_format.h"
@@ -641,3 +645,243 @@ TEST(LoaderTrailer, QuietUninstallArgsRecordRoundTrip) {
   ASSERT_EQ(loaded.Result, LOAD_OK);
   EXPECT_EQ(loaded.Package.QuietUninstallArgs, nullptr);
 }
+
+namespace {
+
+// Where a chunked image keeps its chunk table: the records' offset, the records.
+struct ChunkTableAt {
+  size_t RecordsAt = 0;
+  std::vector<ChunkRecord> Records;
+  size_t PackedAt = 0;  // the compressed block
+};
+
+ChunkTableAt ReadChunkTableOf(const std::vector<uint8_t>& image) {
+  ChunkTableAt t;
+  PackageTrailer trailer;
+  memcpy(&trailer, &image[image.size() - TRAILER_SIZE], TRAILER_SIZE);
+  t.PackedAt = image.size() - TRAILER_SIZE - trailer.PackedSize;
+  ChunkTableRecord table;
+  memcpy(&table, &image[t.PackedAt - sizeof(PrefixRecord) - sizeof table], sizeof table);
+  if (table.Magic != CHUNK_TABLE_MAGIC) return t;
+  t.Records.resize(table.ChunkCount);
+  t.RecordsAt = t.PackedAt - sizeof(PrefixRecord) - sizeof table - table.ChunkCount * sizeof(ChunkRecord);
+  memcpy(t.Records.data(), &image[t.RecordsAt], table.ChunkCount * sizeof(ChunkRecord));
+  return t;
+}
+
+// image with its chunk records replaced (their count kept) and the table's CRC-32 made to fit.
+std::vector<uint8_t> WithChunkRecords(std::vector<uint8_t> image, const ChunkTableAt& t,
+                                      const std::vector<ChunkRecord>& records, uint32_t count) {
+  memcpy(&image[t.RecordsAt], records.data(), records.size() * sizeof(ChunkRecord));
+  ChunkTableRecord table = {CHUNK_TABLE_MAGIC, count,
+                            Crc32(reinterpret_cast<const uint8_t*>(records.data()), static_cast<uint32_t>(count * sizeof(ChunkRecord)))};
+  memcpy(&image[t.RecordsAt + t.Records.size() * sizeof(ChunkRecord)], &table, sizeof table);
+  return image;
+}
+
+// SmallContents with a text that spans three chunks of 4 KiB, one that spans
+// two, and noise that does not compress (stored chunks).
+PackageContents ChunkedContents() {
+  PackageContents c = SmallContents();
+  std::string text;
+  for (int i = 0; text.size() < 10000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the text\r\n";
+  c.Files.push_back({"three.txt", Bytes(text.substr(0, 10000)), 0, 5, {}, 0});
+  c.Files.push_back({"two.txt", Bytes(text.substr(3, 5000)), 0, 6, {}, 0});
+  std::vector<uint8_t> noise = BigContents().Files.back().Data;
+  noise.resize(9000);
+  c.Files.push_back({"noise.bin", noise, 0, 7, {}, 0});
+  return c;
+}
+
+// Each installed file's bytes, by name, as a loaded package holds them.
+std::map<std::string, std::vector<uint8_t>> FilesOf(const LoadedPackage& p) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (uint32_t i = 0; i < p.Header->FileCount; ++i) {
+    const FileEntry& e = p.Entries[i];
+    files[p.NamesArea + e.NameOffset] = std::vector<uint8_t>(p.Block + e.DataOffset, p.Block + e.DataOffset + e.DataSize);
+  }
+  return files;
+}
+
+TEST(LoaderChunks, ChunkedPackageRoundTrip) {
+  const std::vector<uint8_t> stub = FakePeStubWithHashSlot();
+  const PackageContents c = ChunkedContents();
+  std::map<std::string, std::vector<uint8_t>> expected;
+  for (const PackageFileEntry& f : c.Files) expected[f.Name] = f.Data;
+  SetupOptions options;
+  options.ChunkSize = 4096;
+  options.Threads = 4;
+  const std::vector<uint8_t> image = MakeImageWith(stub, c, options);
+  options.Threads = 1;
+  EXPECT_EQ(MakeImageWith(stub, c, options), image) << "the bytes depend on the threads";
+
+  const ChunkTableAt t = ReadChunkTableOf(image);
+  ASSERT_GE(t.Records.size(), 6u);
+  uint32_t stored = 0;
+  for (const ChunkRecord& r : t.Records) {
+    EXPECT_LE(r.UnpackedSize, 4096u);
+    stored += r.Flags == CHUNK_STORED;
+  }
+  EXPECT_EQ(stored, 3u) << "9000 bytes of noise: 4096 + 4096 + 808, stored";
+  EXPECT_EQ(t.Records.back().Flags, CHUNK_STORED);
+  EXPECT_EQ(t.Records.back().UnpackedSize, 9000u - 2 * 4096u);
+
+  Loaded whole, staged;
+  LoadImage(image, &whole);
+  ASSERT_EQ(whole.Result, LOAD_OK);
+  EXPECT_EQ(FilesOf(whole.Package), expected);
+  EXPECT_EQ(whole.Package.Header->LicenseEntry, 0u) << "the licence's data opens the block, its entry the table";
+  LoadResult first;
+  LoadBound(image, &staged, &first);
+  EXPECT_EQ(staged.Result, LOAD_OK);
+
+  // A block that fits in one chunk is written as one stream, as before.
+  options.ChunkSize = 1 << 20;
+  EXPECT_EQ(MakeImageWith(stub, SmallContents(), options), MakeImageWith(stub, SmallContents()));
+
+  // The last chunk one byte long: the data cut one byte before its end.
+  const uint64_t data = t.Records.back().UnpackedOffset + t.Records.back().UnpackedSize - t.Records[1].UnpackedOffset;
+  PackageContents text = c;
+  text.Files.pop_back();  // no stored chunks
+  options.ChunkSize = static_cast<uint32_t>(data - 9000 - 1);
+  const std::vector<uint8_t> oneByte = MakeImageWith(stub, text, options);
+  const ChunkTableAt u = ReadChunkTableOf(oneByte);
+  ASSERT_EQ(u.Records.size(), 3u);
+  EXPECT_EQ(u.Records[2].UnpackedSize, 1u);
+  Loaded last;
+  LoadBound(oneByte, &last, &first);
+  ASSERT_EQ(last.Result, LOAD_OK);
+  expected.erase("noise.bin");
+  EXPECT_EQ(FilesOf(last.Package), expected);
+}
+
+TEST(LoaderChunks, DamageIsRefusedAtItsChunk) {
+  SetupOptions options;
+  options.ChunkSize = 4096;
+  const std::vector<uint8_t> image = MakeImage(ChunkedContents(), options);
+  const ChunkTableAt t = ReadChunkTableOf(image);
+  ASSERT_GE(t.Records.size(), 6u);
+  for (size_t damaged = 0; damaged < t.Records.size(); ++damaged) {
+    SCOPED_TRACE(damaged);
+    std::vector<uint8_t> bad = image;
+    const ChunkRecord& r = t.Records[damaged];
+    bad[t.PackedAt + r.PackedOffset + r.PackedSize / 2] ^= 0x10;
+    MemorySource memory;
+    OpenMemorySource(&memory, bad.data(), static_cast<uint32_t>(bad.size()));
+    LoadedPackage p;
+    StagedLoad load;
+    LoadResult first = StartStagedLoad(&memory.Source, OS_WIN10, ARCH_X64, &p, &load);
+    if (damaged == 0) {
+      EXPECT_NE(first, LOAD_OK) << "chunk 0 is the prefix";
+      continue;
+    }
+    ASSERT_EQ(first, LOAD_OK);
+    // Every other chunk decodes; the damaged one fails its own CRC-32.
+    std::vector<uint8_t> input(INPUT_CHUNK);
+    for (uint32_t i = 1; i < load.ChunkCount; ++i) {
+      std::vector<uint8_t> out(load.Chunks[i].UnpackedSize);
+      volatile uint32_t progress = 0;
+      EXPECT_EQ(DecodeChunk(&load, i, out.data(), input.data(), nullptr, &progress), i == damaged ? LOAD_BAD_DATA : LOAD_OK) << i;
+    }
+    EXPECT_EQ(FinishStagedLoad(&load, &p), LOAD_BAD_DATA);
+    FreeLoadedPackage(&p);
+  }
+}
+
+TEST(LoaderChunks, TablesThatDoNotCoverTheBlockAreRefused) {
+  SetupOptions options;
+  options.ChunkSize = 4096;
+  const std::vector<uint8_t> image = MakeImage(ChunkedContents(), options);
+  const ChunkTableAt t = ReadChunkTableOf(image);
+  ASSERT_GE(t.Records.size(), 6u);
+  const size_t n = t.Records.size();
+  struct Case {
+    const char* What;
+    std::function<void(std::vector<ChunkRecord>&, uint32_t&)> Change;
+    LoadResult Result;
+  } cases[] = {
+      {"intact", [](auto&, uint32_t&) {}, LOAD_OK},
+      {"no chunks", [](auto&, uint32_t& count) { count = 0; }, LOAD_BAD_TRAILER},
+      {"more chunks than the region holds", [](auto&, uint32_t& count) { count = 1000000; }, LOAD_BAD_TRAILER},
+      {"a gap in the packed bytes", [](auto& r, uint32_t&) { r[2].PackedOffset += 1; }, LOAD_BAD_TRAILER},
+      {"chunks swapped", [](auto& r, uint32_t&) { std::swap(r[1], r[2]); }, LOAD_BAD_TRAILER},
+      {"one short of the block", [n](auto& r, uint32_t&) { r[n - 1].UnpackedSize -= 1; }, LOAD_BAD_TRAILER},
+      {"stored but smaller packed", [n](auto& r, uint32_t&) { r[n - 1].PackedSize -= 1; r[n - 1].UnpackedSize -= 1; }, LOAD_BAD_TRAILER},
+      {"chunk 0 not the prefix", [](auto& r, uint32_t&) { r[0].UnpackedSize += 1; r[1].UnpackedOffset += 1; r[1].UnpackedSize -= 1; }, LOAD_BAD_TRAILER},
+      {"a flag it does not know", [](auto& r, uint32_t&) { r[1].Flags |= 2; }, LOAD_BAD_TRAILER},
+      {"a high half set", [](auto& r, uint32_t&) { r[1].UnpackedSize += uint64_t{1} << 32; }, LOAD_BAD_TRAILER},
+  };
+  for (const Case& k : cases) {
+    std::vector<ChunkRecord> records = t.Records;
+    uint32_t count = static_cast<uint32_t>(n);
+    k.Change(records, count);
+    std::vector<uint8_t> changed = WithChunkRecords(image, t, records, count <= n ? count : static_cast<uint32_t>(n));
+    if (count > n) memcpy(&changed[t.RecordsAt + n * sizeof(ChunkRecord) + 4], &count, 4);
+    Loaded loaded;
+    LoadImage(changed, &loaded);
+    EXPECT_EQ(loaded.Result, k.Result) << k.What;
+  }
+  // A record changed without its CRC-32: damage.
+  std::vector<uint8_t> flipped = image;
+  flipped[t.RecordsAt + 3] ^= 1;
+  Loaded loaded;
+  LoadImage(flipped, &loaded);
+  EXPECT_EQ(loaded.Result, LOAD_BAD_DATA);
+}
+
+
+// The same package with chunk 0 stored, its prefix changed by edit: the
+// table, the prefix record and the trailer made to fit.
+std::vector<uint8_t> WithStoredPrefix(const std::vector<uint8_t>& image,
+                                      const std::function<void(std::vector<uint8_t>&)>& edit) {
+  ChunkTableAt t = ReadChunkTableOf(image);
+  MemorySource memory;
+  OpenMemorySource(&memory, image.data(), static_cast<uint32_t>(image.size()));
+  LoadedPackage p;
+  StagedLoad load;
+  if (StartStagedLoad(&memory.Source, OS_WIN10, ARCH_X64, &p, &load) != LOAD_OK) abort();
+  std::vector<uint8_t> prefix(t.Records[0].UnpackedSize), input(INPUT_CHUNK);
+  volatile uint32_t progress = 0;
+  if (DecodeChunk(&load, 0, prefix.data(), input.data(), nullptr, &progress) != LOAD_OK) abort();
+  AbandonStagedLoad(&load);
+  FreeLoadedPackage(&p);
+  uint32_t sum = PackageChecksum(prefix.data(), static_cast<uint32_t>(prefix.size()));
+  edit(prefix);
+  const uint32_t crc = Crc32(prefix.data(), static_cast<uint32_t>(prefix.size()));
+  const int64_t shift = static_cast<int64_t>(prefix.size()) - static_cast<int64_t>(t.Records[0].PackedSize);
+  std::vector<ChunkRecord> records = t.Records;
+  records[0] = {5, prefix.size(), 0, prefix.size(), crc, CHUNK_STORED};
+  for (size_t i = 1; i < records.size(); ++i) records[i].PackedOffset += shift;
+  std::vector<uint8_t> out = WithChunkRecords(image, t, records, static_cast<uint32_t>(records.size()));
+  PrefixRecord record = {PREFIX_MAGIC, static_cast<uint32_t>(prefix.size()), crc};
+  memcpy(&out[t.PackedAt - sizeof record], &record, sizeof record);
+  out.erase(out.begin() + t.PackedAt + 5, out.begin() + t.PackedAt + 5 + t.Records[0].PackedSize);
+  out.insert(out.begin() + t.PackedAt + 5, prefix.begin(), prefix.end());
+  PackageTrailer trailer;
+  memcpy(&trailer, &out[out.size() - TRAILER_SIZE], TRAILER_SIZE);
+  trailer.PackedSize += static_cast<uint32_t>(shift);
+  trailer.Checksum += PackageChecksum(prefix.data(), static_cast<uint32_t>(prefix.size())) - sum;
+  memcpy(&out[out.size() - TRAILER_SIZE], &trailer, TRAILER_SIZE);
+  return out;
+}
+
+TEST(LoaderChunks, EntriesMustFollowTheDataOrder) {
+  SetupOptions options;
+  options.ChunkSize = 4096;
+  const std::vector<uint8_t> image = MakeImage(ChunkedContents(), options);
+  Loaded stored;
+  LoadImage(WithStoredPrefix(image, [](std::vector<uint8_t>&) {}), &stored);
+  EXPECT_EQ(stored.Result, LOAD_OK) << "a stored prefix";
+  // Two entries' data swapped: the bytes stay the same, the order does not.
+  const size_t dataOffset = offsetof(FileEntry, DataOffset);
+  auto swapData = [&](std::vector<uint8_t>& prefix) {
+    for (size_t k = 0; k < 4; ++k)
+      std::swap(prefix[sizeof(PackageHeader) + 3 * sizeof(FileEntry) + dataOffset + k],
+                prefix[sizeof(PackageHeader) + 4 * sizeof(FileEntry) + dataOffset + k]);
+  };
+  Loaded swapped;
+  LoadImage(WithStoredPrefix(image, swapData), &swapped);
+  EXPECT_EQ(swapped.Result, LOAD_BAD_CONTENT);
+}
+
+}  // namespace

@@ -425,3 +425,65 @@ TEST_F(PackerCommands, QuietUninstallArgsOnlyWithAStubThatReadsThem) {
             2);
   EXPECT_NE(errors.find("product.quiet_uninstall_args"), std::string::npos) << errors;
 }
+
+TEST_F(PackerCommands, ChunkedPackagesOnlyWithAStubThatReadsThem) {
+  std::string text;
+  for (int i = 0; text.size() < 300000; ++i) text += "line " + std::to_string(i) + "\n";
+  dir_.Write("product/big.txt", text);
+  const std::string manifest = std::string(kProduct) + "[[file]]\nsource = \"big.txt\"\n";
+  std::string errors;
+  EXPECT_EQ(Build(manifest, &errors, {"--chunk-size", "64K"}), 2);
+  EXPECT_EQ(errors, "error: " + stub_ +
+                        ": the stub does not read chunked packages; build with a stub of this version "
+                        "(build/win/setup-stub.exe) or with --chunk-size 0\n");
+  EXPECT_FALSE(std::filesystem::exists(Output()));
+  // One stream, or a block that fits in one chunk, pairs with any stub; the
+  // default chunk size only with a stub that reads chunks.
+  ASSERT_EQ(Build(manifest, &errors, {"--chunk-size", "0"}), 0) << errors;
+  ASSERT_EQ(Build(manifest, &errors, {"--chunk-size", "1M"}), 0) << errors;
+  std::ostringstream out, err;
+  ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+  EXPECT_TRUE(nlohmann::json::parse(out.str())["chunks"].is_null());
+
+  std::vector<uint8_t> capable = FakePeStubWithCapabilities(STUB_CAN_UTF8_NAMES | STUB_CAN_CHUNKS);
+  dir_.Write("stub.exe", std::string(capable.begin(), capable.end()));
+  ASSERT_EQ(Build(manifest, &errors, {"--chunk-size", "64K", "--threads", "3"}), 0) << errors;
+  out.str("");
+  ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+  nlohmann::json chunks = nlohmann::json::parse(out.str())["chunks"];
+  ASSERT_EQ(chunks.size(), 1 + (text.size() + 0xFFFF) / 0x10000) << "the prefix, then 64 KiB each";
+  EXPECT_EQ(chunks[1]["unpacked_size"], 0x10000);
+  EXPECT_EQ(chunks[1]["packed_offset"], chunks[0]["packed_offset"].get<uint64_t>() + chunks[0]["packed_size"].get<uint64_t>());
+  EXPECT_EQ(chunks[1]["stored"], false);
+  out.str("");
+  ASSERT_EQ(RunPacker({"inspect", Output()}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("\nchunks: " + std::to_string(chunks.size()) + "\n  0: packed "), std::string::npos) << out.str();
+  ASSERT_EQ(RunPacker({"extract", Output(), (dir_.Path / "out").string()}, out, err), 0) << err.str();
+  std::ifstream extracted(dir_.Path / "out" / "big.txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(extracted), {}), text);
+
+  // By default a block above 32 MiB is chunked for a stub that reads chunks,
+  // and one stream for an older stub.
+  std::filesystem::resize_file(dir_.Write("product/zeros.bin", ""), 40u << 20);
+  const std::string zeros = std::string(kProduct) + "[[file]]\nsource = \"zeros.bin\"\n";
+  for (bool older : {true, false}) {
+    std::vector<uint8_t> stub = FakePeStubWithCapabilities(older ? STUB_CAN_UTF8_NAMES : STUB_CAN_CHUNKS);
+    dir_.Write("stub.exe", std::string(stub.begin(), stub.end()));
+    ASSERT_EQ(Build(zeros, &errors), 0) << errors;
+    out.str("");
+    ASSERT_EQ(RunPacker({"inspect", "--json", Output()}, out, err), 0) << err.str();
+    nlohmann::json listed = nlohmann::json::parse(out.str())["chunks"];
+    EXPECT_EQ(listed.is_null() ? 0u : listed.size(), older ? 0u : 3u) << "the prefix, 32 MiB, 8 MiB";
+  }
+
+  // Blocks beyond what the trailer's and the entries' 32-bit fields hold are
+  // refused before anything is read: 2 GiB in one stream, 4 GiB in chunks.
+  std::filesystem::resize_file(dir_.Write("product/huge.bin", ""), (uint64_t{2} << 30) + 1);
+  const std::string huge = std::string(kProduct) + "[[file]]\nsource = \"huge.bin\"\n";
+  EXPECT_EQ(Build(huge, &errors, {"--chunk-size", "0"}), 2);
+  EXPECT_EQ(errors, "error: package: file: the package would exceed 2 GiB\n");
+  std::filesystem::resize_file(dir_.Path / "product" / "huge.bin", uint64_t{4} << 30);
+  EXPECT_EQ(Build(huge, &errors), 2);
+  EXPECT_NE(errors.find(": file: 1 files of 4294968"), std::string::npos) << errors;
+  EXPECT_NE(errors.find(" bytes: a package holds at most 4 GiB\n"), std::string::npos) << errors;
+}

@@ -335,12 +335,18 @@ TEST_F(ManifestTest, MoreThan255LanguagesAreRefused) {
 }
 
 TEST_F(ManifestTest, ProductsOf2GiBAreRefusedBeforeReading) {
-  // Sparse, and with the texts and the table just over the limit: the size
-  // is checked before a byte is read.
+  // Sparse, and with the texts and the table just over the limit of one
+  // stream (a stub without chunks gets one): the size is checked before a
+  // byte is read, and twice the size is refused by the manifest's reader.
   std::filesystem::resize_file(dir_.Write("product/huge.bin", ""), 0x7FFFFFFFull - 1000);
+  dir_.Write("product/same-size-a.bin", "a");
+  dir_.Write("product/same-size-b.bin", "b");
   std::string errors;
   EXPECT_EQ(Build(kProduct, &errors), 2);
-  EXPECT_EQ(errors.rfind("error: " + (dir_.Path / "m.toml").string() + ": file: 4 files of ", 0), 0u) << errors;
+  EXPECT_EQ(errors, "error: package: file: the package would exceed 2 GiB\n");
+  std::filesystem::resize_file(dir_.Path / "product" / "huge.bin", 0xFFFFFFFFull - 1000);
+  EXPECT_EQ(Build(kProduct, &errors), 2);
+  EXPECT_EQ(errors.rfind("error: " + (dir_.Path / "m.toml").string() + ": file: 6 files of ", 0), 0u) << errors;
   EXPECT_FALSE(std::filesystem::exists(Output()));
 }
 

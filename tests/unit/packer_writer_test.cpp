@@ -6,6 +6,7 @@
 #include "packer/content_rules.h"
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
+#include "packer/chunk_plan.h"
 #include "packer/package_writer.h"
 #include "packer_test_support.h"
 
@@ -158,6 +159,31 @@ TEST(PackerWriter, StoresIdenticalContentsOnceAndGroupsByKind) {
               c.Files[i].Data)
         << i;
   }
+}
+
+TEST(PackerWriter, ChunkedOrderPutsIncompressibleDataLastAndKeepsCaseTwinsInOrder) {
+  PackageContents c = SmallContents();
+  std::vector<uint8_t> noise = BigContents().Files.back().Data;
+  noise.resize(20000);
+  std::string text;
+  while (text.size() < 20000) text += "some text that compresses, ";
+  // Entry 3 does not compress and goes last, but its case twin 6, later in
+  // the manifest, must still come after it; the duplicate 5 follows entry 4.
+  c.Files.push_back({"data\\x.bin", noise, 0, 0, {}, 0});
+  c.Files.push_back({"text.txt", Bytes(text), 0, 0, {}, 0});
+  c.Files.push_back({"copy.txt", Bytes(text), 0, 0, {}, 0});
+  c.Files.push_back({"DATA\\X.BIN", Bytes(text + "!"), 0, 0, {}, 0});
+  EXPECT_FALSE(LooksIncompressible(c.Files[4]));
+  EXPECT_TRUE(LooksIncompressible(c.Files[3]));
+  size_t incompressibleFrom = 0;
+  std::vector<uint32_t> order = ChunkedEntryOrder(c, &incompressibleFrom);
+  ASSERT_EQ(order.size(), c.Files.size());
+  EXPECT_EQ(order[0], 1u) << "the licence first";
+  auto at = [&](uint32_t entry) { return std::find(order.begin(), order.end(), entry) - order.begin(); };
+  EXPECT_EQ(at(5), at(4) + 1) << "a duplicate right after its original";
+  EXPECT_LT(at(3), at(6)) << "case twins in manifest order";
+  EXPECT_EQ(incompressibleFrom, order.size() - 1);
+  EXPECT_EQ(order.back(), 6u) << "the twins' places swapped: the last one is now the text";
 }
 
 TEST(PackerWriter, WritesStubExtraBlockTrailerAndSlackInOrder) {

@@ -300,6 +300,34 @@ def pack(workdir, manifest, files=None, extra_args=(), stub=None, output="setup.
     return out
 
 
+def stub_with_capabilities(capabilities, path):
+    """A copy of the stub at path whose RCDATA 1 declares capabilities (the
+    STUB_CAN_* bits): a stub older or newer than the one built. PE32 or PE32+."""
+    import struct
+    data = bytearray(Path(STUB).read_bytes())
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    resource_rva = struct.unpack_from("<I", data, pe + 24 + (96 if magic == 0x10B else 112) + 16)[0]
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8)
+            if address <= rva < address + size:
+                return raw + rva - address
+        raise RuntimeError("no section holds the resource")
+
+    base = offset(resource_rva)
+    at = 0
+    for want in (10, 1, None):  # RT_RCDATA, id 1, the first language
+        named, ids = struct.unpack_from("<HH", data, base + at + 12)
+        entries = [struct.unpack_from("<II", data, base + at + 16 + 8 * i) for i in range(named + ids)]
+        at = next(target for name, target in entries if want is None or name == want) & 0x7FFFFFFF
+    struct.pack_into("<I", data, offset(struct.unpack_from("<I", data, base + at)[0]), capabilities)
+    Path(path).write_bytes(data)
+    return Path(path)
+
+
 def inspect(setup, refused=False):
     """The packer's JSON listing of a setup file (trailer offsets and sizes,
     certificate table, header, entries); raises when it finds no package,

@@ -320,6 +320,28 @@ configure_args = "/configure %d"
         self.assertEqual(sorted(path.name for path in root.iterdir()),
                          sorted(["\u00dcbersicht.txt", "\u041f\u0440\u0438\u0432\u0435\u0442", "\u65e5\u672c\u8a9e.txt"]))
 
+    def test_chunked_package_and_the_stub_it_needs(self):
+        files = product_files()
+        files["text.txt"] = b"".join(b"line %d of a text that compresses\r\n" % i for i in range(40000))
+        files["noise.bin"] = os.urandom(300000)
+        manifest = MANIFEST.format(registry_64="true", fraction=T_FRACTION, extra="") + \
+            '[[file]]\nsource = "text.txt"\n[[file]]\nsource = "noise.bin"\n'
+        older = harness.stub_with_capabilities(0x3, self.tmp / "older-stub.exe")
+        with self.assertRaisesRegex(RuntimeError, "the stub does not read chunked packages"):
+            harness.pack(self.tmp, manifest, files, ["--chunk-size", "256K"], stub=older)
+        capable = harness.stub_with_capabilities(0x7, self.tmp / "stub.exe")
+        setup = harness.pack(self.tmp, manifest, files, ["--chunk-size", "256K"], stub=capable)
+        chunks = harness.inspect(setup)["chunks"]
+        self.assertGreater(len(chunks), 4)
+        self.assertTrue(chunks[-1]["stored"])
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        r = p.run(setup, "/S")
+        self.assertEqual((r.code, r.msgboxes), (0, []))
+        root = p.host("C:\\Program Files\\Sample\\")
+        self.assert_files(root, "x64")
+        for name in ("text.txt", "noise.bin"):
+            self.assertEqual((root / name).read_bytes(), files[name], name)
+
     def test_package_of_one_and_a_half_gib(self):
         # More than a 32-bit process without large-address awareness finds in
         # one piece; zeros pack small, so only the unpacked size matters.
