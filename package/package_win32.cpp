@@ -32,13 +32,13 @@ DWORD WINAPI DecodeRest(void*) {
   return 0;
 }
 
+// A positioned read: the decoding threads share the handle, and an offset
+// of 2 GiB or more is not taken for a negative distance.
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
-  HANDLE file = static_cast<HANDLE>(context);
-  if (offset > MAX_FILE_OFFSET) return 0;
-  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return 0;
+  OVERLAPPED at = {};
+  at.Offset = offset;
   DWORD got = 0;
-  if (!ReadFile(file, buffer, size, &got, nullptr)) return 0;
+  if (!ReadFile(static_cast<HANDLE>(context), buffer, size, &got, &at)) return 0;
   return got;
 }
 
@@ -71,7 +71,11 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
-  Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile, BoundPackageHash()};
+  // A file of 4 GiB or more holds no package the packer wrote (nor one a
+  // signature could cover): its size reads as 0.
+  DWORD sizeHigh = 0;
+  DWORD size = GetFileSize(SetupFile, &sizeHigh);
+  Source = {certificateOffset, sizeHigh ? 0 : size, ReadSetupFile, SetupFile, BoundPackageHash()};
   LoadResult result = StartStagedLoad(&Source, osClass, archClass, &Package, &Load);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
