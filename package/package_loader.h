@@ -31,8 +31,11 @@ struct LanguageEntry {
 enum : uint32_t { DEFAULT_MAIN_PROGRAM_CAPACITY = MAX_PRODUCT_NAME + sizeof ".exe" };
 
 struct LoadedPackage {
+  // The unpacked block. Of a chunked package, until its rest is decoded
+  // whole, only the prefix, in Prefix; Block then moves to the whole block.
   uint8_t* Block;
   uint32_t BlockSize;
+  uint8_t* Prefix;
   PackageHeader* Header;
   FileEntry* Entries;
   LanguageEntry* Languages;
@@ -125,30 +128,58 @@ struct StagedLoad {
   // Bytes of the block decoded so far; the second stage's progress, read by
   // other threads while it runs.
   volatile uint32_t Decoded;
-  lzma_stream Stream;
-  lzma_allocator Allocator;
+  lzma_stream Stream;   // the single stream's decoder; unused when chunked
+  lzma_options_lzma Options;  // the package's properties, as the decoders take them
   Sha256 Hash;  // of the package region read so far, when Source->BoundHash
+  // A chunked package: its table, checked against the trailer and the
+  // prefix record (see StartStagedLoad); ChunkCount 0 for one stream.
+  uint32_t ChunkCount;
+  ChunkRecord* Chunks;
+  ChunkTableRecord Table;
 };
 
 enum : uint32_t { INPUT_CHUNK = 256 * 1024 };
 
-// First stage: locates the trailer, reads the prefix record and the quiet
-// uninstall arguments' record (LOAD_BAD_DATA when it is cut short or fails
-// its CRC-32), decodes the
-// prefix, verifies it (the record's CRC-32, or without a record the whole
+// First stage: locates the trailer, reads the prefix record, the chunk table
+// when the extra region holds one before it (LOAD_BAD_DATA when it fails its
+// CRC-32, LOAD_BAD_TRAILER when its chunks do not cover the compressed and
+// the unpacked block in order, chunk 0 the prefix) and the quiet uninstall
+// arguments' record (LOAD_BAD_DATA when it is cut short or fails its CRC-32),
+// decodes the prefix (of a chunked package: chunk 0, into out->Prefix), verifies it (the record's CRC-32, or without a record the whole
 // block's checksum, as the prefix is then the whole block) and indexes it
 // with every bounds check against the prefix. osClass and archClass decide
-// applicability. On LOAD_OK, out holds the package, of whose block only the
-// first load->PrefixSize bytes are decoded yet; load keeps the decoder for
-// the second stage. On failure, out and load are freed.
+// applicability; in a chunked package each entry's data must start at or
+// after the previous entry's data end, so that files can be written as their
+// chunks arrive (LOAD_BAD_CONTENT). On LOAD_OK, out holds the package, of
+// whose block only the first load->PrefixSize bytes are decoded yet; load
+// keeps the decoder for the second stage. On failure, out and load are freed.
 LoadResult StartStagedLoad(const PackageSource* source, uint32_t osClass, uint32_t archClass,
                            LoadedPackage* out, StagedLoad* load);
-// Second stage: decodes the rest of the block and tests the trailer's
-// checksum over all of it, and with a bound hash the package region's
+// Second stage: decodes the rest of the block (of a chunked package: into a
+// whole block, chunk by chunk, each tested against its CRC-32; out->Block
+// moves to it at the end) and tests the trailer's checksum over all of it, and with a bound hash the package region's
 // SHA-256 (LOAD_BAD_DATA when it differs); frees load's decoder either way. It writes only
 // the block beyond the prefix, so another thread may read out meanwhile. On
 // failure, out stays as it is (the caller frees it once nothing reads it).
 LoadResult FinishStagedLoad(StagedLoad* load, LoadedPackage* out);
+
+// Decodes chunk index of the chunked package of load into out, the chunk's
+// UnpackedSize bytes: its own raw LZMA1 stream, or a copy of a stored chunk,
+// read through input (INPUT_CHUNK bytes). LOAD_BAD_DATA when the stream
+// fails or ends short, or the bytes fail the chunk's CRC-32; LOAD_NO_MEMORY
+// when its decoder cannot get its memory. Adds the chunk's packed bytes, all
+// of them and as read, to hash unless it is null, and the bytes decoded to
+// progress as they come. Each call has a decoder of its own, and liblzma's
+// raw decoder keeps no state between streams: calls with their own out,
+// input and hash may run on several threads at once when Source->Read may.
+LoadResult DecodeChunk(const StagedLoad* load, uint32_t index, uint8_t* out, uint8_t* input, Sha256* hash,
+                       volatile uint32_t* progress);
+
+// With a bound hash, after the first stage of a chunked package: adds the
+// compressed bytes after the prefix's and the trailer to the package
+// region's hash, as read, and compares it (LOAD_BAD_DATA when it differs),
+// so that the chunks may then be decoded and written in any order.
+LoadResult CheckPackageHash(StagedLoad* load);
 
 // Ends a load after its first stage without decoding the rest (out is left
 // to the caller to free).
