@@ -21,5 +21,12 @@ uint32_t PackageDecodedShare();
 // LOAD_OK.
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context);
 
+// The block's bytes at offset, decoded and verified, and in *available how
+// many follow there (at least one); null when the chunk that holds them
+// failed its check. After AwaitPackage's LOAD_OK, on one thread, with
+// offsets that never go back: a chunked package's chunks pass through a
+// window, and each one passed gives its place to a later one.
+const uint8_t* PackageBytes(uint32_t offset, uint32_t* available);
+
 // ConfigString i of the package, or null when absent.
 inline const WChar* Config(int index) { return Package.Config[index]; }

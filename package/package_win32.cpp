@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "package/package.h"
+#include "package/parallel_decode_win32.h"
 #include "package/pe_layout.h"
 
 #include "base/message_pump_win32.h"
@@ -20,15 +21,17 @@ HANDLE RestWorker;
 LoadResult RestResult = LOAD_BAD_DATA;
 
 // The stub's liblzma is built without threads, and needs none: the stream is
-// used by the main thread during the first stage and by this one alone after.
-// The second stage allocates nothing (the decoder's state, its dictionary
-// and the input buffer come from the first), but it frees them at its end.
+// used by the main thread during the first stage and by this one alone after
+// (a chunked package's decoders have a stream each). The second stage of a
+// single stream allocates nothing (the decoder's state, its dictionary and
+// the input buffer come from the first), but it frees them at its end; a
+// chunked package's decoders allocate and free theirs for each chunk.
 // Ending the process just then (Cancel while it decodes) can orphan the
 // heap's lock: during the exit the heap then fails calls with
 // ERROR_POSSIBLE_DEADLOCK rather than wait, and the stub frees nothing on
 // its way out.
 DWORD WINAPI DecodeRest(void*) {
-  RestResult = FinishStagedLoad(&Load, &Package);
+  RestResult = Load.ChunkCount ? FinishChunkedLoad(&Load, &Package) : FinishStagedLoad(&Load, &Package);
   return 0;
 }
 
@@ -92,7 +95,10 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
 
 bool IsPackageComplete() { return !RestWorker || WaitForSingleObject(RestWorker, 0) == WAIT_OBJECT_0; }
 
-uint32_t PackageDecodedShare() { return static_cast<uint32_t>(MulDiv(Load.Decoded, 10000, Package.BlockSize)); }
+// Halved, so that a block of 2 GiB or more stays in MulDiv's range.
+uint32_t PackageDecodedShare() {
+  return static_cast<uint32_t>(MulDiv((Load.Decoded + ChunkBytesDecoded()) >> 1, 10000, Package.BlockSize >> 1 | 1));
+}
 
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context) {
   if (!RestWorker) return RestResult;
