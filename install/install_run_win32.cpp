@@ -53,16 +53,14 @@ void LogFailure(const WChar* path, DWORD code) {
 
 // Writes straight from the decoded block in pieces of 64 KiB at most, as
 // its chunks are decoded. A failed or short write ends it with the error,
-// so that a truncated file is never taken for a written one; a chunk that
-// failed its CRC-32 ends it as a data error.
+// so that a truncated file is never taken for a written one; so does a
+// chunk that failed.
 bool WriteFileData(ProgressState* state, uint32_t offset, uint32_t size, HANDLE file, DWORD* error) {
   while (size > 0) {
+    const uint8_t* data;
     uint32_t available;
-    const uint8_t* data = PackageBytes(offset, &available);
-    if (!data) {
-      *error = ERROR_CRC;
-      return false;
-    }
+    *error = PackageBytes(offset, &data, &available);
+    if (*error) return false;
     uint32_t chunk = NextChunk(size < available ? size : available);
     DWORD count = 0;
     BOOL ok = WriteFile(file, data, chunk, &count, nullptr);

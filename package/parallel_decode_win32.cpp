@@ -119,7 +119,7 @@ LoadResult FinishChunkedLoad(StagedLoad* load, LoadedPackage* out) {
 
 // A chunked block lies below 4 GiB, as every other: its chunks' 64-bit
 // offsets and sizes are taken in 32 bits.
-const uint8_t* PackageBytes(uint32_t offset, uint32_t* available) {
+DWORD PackageBytes(uint32_t offset, const uint8_t** data, uint32_t* available) {
   const uint8_t* base = Package.Block;
   uint32_t start = 0, end = Package.BlockSize;
   if (Window) {
@@ -128,18 +128,20 @@ const uint8_t* PackageBytes(uint32_t offset, uint32_t* available) {
       start = static_cast<uint32_t>(chunk.UnpackedOffset);
       end = start + static_cast<uint32_t>(chunk.UnpackedSize);
       if (offset < end) break;
-      if (Reading + 1 >= Load->ChunkCount) return nullptr;
+      if (Reading + 1 >= Load->ChunkCount) return ERROR_CRC;
       // Chunk 0 is the prefix, which holds no place in the window.
       if (Reading) ReleaseSemaphore(FreeSlots, 1, nullptr);
       ++Reading;
     }
-    if (offset < start) return nullptr;
+    if (offset < start) return ERROR_CRC;
     while (!ChunkStates[Reading]) WaitForSingleObject(ChunkDecoded, INFINITE);
-    if (ChunkStates[Reading] != (CHUNK_DONE | LOAD_OK)) return nullptr;
+    uint8_t state = ChunkStates[Reading];
+    if (state != (CHUNK_DONE | LOAD_OK)) return state == (CHUNK_DONE | LOAD_NO_MEMORY) ? ERROR_NOT_ENOUGH_MEMORY : ERROR_CRC;
     if (Reading) base = ChunkOutput(Reading) - start;
   }
+  *data = base + offset;
   *available = end - offset;
-  return base + offset;
+  return 0;
 }
 
 uint32_t ChunkBytesDecoded() {
