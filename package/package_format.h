@@ -123,6 +123,9 @@ struct ChunkTableRecord {
 // The chunk's packed bytes are its unpacked bytes (data that does not compress).
 enum : uint32_t { CHUNK_STORED = 0x1u };
 enum : uint32_t { CHUNK_TABLE_MAGIC = 0x4B4E4843u };  // "CHNK"
+// A chunked package's block and setup file stay below 4 GiB: FileEntry's
+// offsets and the trailer's sizes are 32-bit, and a signature covers no more.
+enum : uint32_t { MAX_CHUNKED_BLOCK_SIZE = 0xFFFFFFFFu, MAX_CHUNKED_FILE_SIZE = 0xFFFFFFFFu };
 static_assert(sizeof(ChunkRecord) == 40, "chunk record layout");
 static_assert(sizeof(ChunkTableRecord) == 12, "chunk table record layout");
 

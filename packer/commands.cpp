@@ -1,5 +1,6 @@
 #include "packer/commands.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -36,6 +38,7 @@ const char kUsage[] =
     "usage: packer build --manifest M.toml --product-dir DIR --stub STUB.exe --output SETUP.exe\n"
     "                    [--end-marker] [--properties N] [--dictionary N] [--extra-size N]\n"
     "                    [--slack N] [--corrupt-checksum] [--no-prefix-record] [--level N] [--quiet]\n"
+    "                    [--chunk-size SIZE] [--threads N]\n"
     "       packer inspect [--json] SETUP.exe\n"
     "       packer extract SETUP.exe DIR [--os NAME] [--arch NAME] [--max-total BYTES]\n"
     "       packer languages [--json]\n"
@@ -57,6 +60,11 @@ const char kBuildHelp[] =
     "  --dictionary N       dictionary size, instead of [compression] dictionary\n"
     "  --level N            0 (fastest) to 9 (smallest), instead of [compression] level\n"
     "  --quiet              no progress line on a terminal\n"
+    "  --chunk-size SIZE    cut a larger block into chunks of SIZE bytes (K, M, G:\n"
+    "                       binary multiples; default 32M, at most 1G) that the stub\n"
+    "                       decodes on several threads; 0 writes one stream\n"
+    "  --threads N          compress on N threads (default: one per processor);\n"
+    "                       the setup file is the same whatever N is\n"
     "For tests: --extra-size N, --slack N (zero bytes before the prefix record, after\n"
     "the trailer), --corrupt-checksum, --no-prefix-record (a package as older packers\n"
     "wrote it). Numbers are decimal or 0x hex.\n"
@@ -141,6 +149,17 @@ uint32_t ParseSystemName(const std::string& option, const std::string& text, con
     if (text == n.Name) return n.Bit;
   }
   throw PackerError("command line", option, "unknown name \"" + text + "\"; known names: " + NameList(names));
+}
+
+uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max);
+
+// A number with an optional K, M or G (binary multiples).
+uint64_t ParseSize(const std::string& option, const std::string& text, uint64_t max) {
+  const std::string units = "KMG";
+  size_t unit = text.empty() ? std::string::npos : units.find(static_cast<char>(toupper(static_cast<unsigned char>(text.back()))));
+  if (unit == std::string::npos) return ParseNumber(option, text, max);
+  uint64_t value = ParseNumber(option, text.substr(0, text.size() - 1), max >> (10 * (unit + 1)));
+  return value << (10 * (unit + 1));
 }
 
 uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
@@ -241,6 +260,8 @@ BuildRequest ParseBuildArguments(const std::vector<std::string>& args) {
     else if (option == "--slack") request.Slack = ParseNumber(option, value(), MAX_FILE_OFFSET);
     else if (option == "--level") request.Level = ParseNumber(option, value(), MAX_LEVEL);
     else if (option == "--quiet") request.Quiet = true;
+    else if (option == "--chunk-size") request.ChunkSize = ParseSize(option, value(), MAX_CHUNK_SIZE);
+    else if (option == "--threads") request.Threads = ParseNumber(option, value(), MAX_THREADS);
     else throw PackerError("command line", option, "unknown option");
   }
   const std::pair<const char*, const std::string*> required[] = {
@@ -299,9 +320,14 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
   options.Slack = request.Slack;
   options.CorruptChecksum = request.CorruptChecksum;
   options.PrefixRecord = request.PrefixRecord;
+  options.ChunkSize = request.ChunkSize;
+  options.Threads = request.Threads ? request.Threads : std::max(1u, std::thread::hardware_concurrency());
+  options.StubReadsChunks = (ReadStubCapabilities(stub) & STUB_CAN_CHUNKS) != 0;
+  options.StubName = request.Stub;
 
   std::string temporary = request.Output + ".tmp" + std::to_string(getpid());
-  FILE* file = OpenUtf8File(temporary, "wb");
+  // Read back at the end: a chunked package is hashed once it is complete.
+  FILE* file = OpenUtf8File(temporary, "w+b");
   if (!file) throw PackerError(temporary, "", std::string("cannot create: ") + strerror(errno));
   PackedSizes sizes;
   try {
@@ -325,7 +351,9 @@ void RunBuild(const BuildRequest& request, std::ostream& err) {
     std::filesystem::remove(PathFromUtf8(temporary), ignored);
     throw;
   }
-  WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);
+  // A chunked package is never held whole.
+  if (!options.ChunkSize || sizes.Unpacked <= options.ChunkSize)
+    WarnAboutLargeSetupFile(request.Output, sizes, options.Lzma.Dictionary, err);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// A block larger than this is cut into chunks that decode on separate threads.
+enum : uint32_t { DEFAULT_CHUNK_SIZE = 32u << 20, MAX_CHUNK_SIZE = 1u << 30, MAX_THREADS = 256 };
+
 struct BuildRequest {
   std::string Manifest, ProductDir, Stub, Output;
   // Command-line values override the manifest's [compression].
@@ -20,6 +23,8 @@ struct BuildRequest {
   bool PrefixRecord = true;
   std::optional<uint32_t> Level;
   bool Quiet = false;  // no progress line even on a terminal
+  uint32_t ChunkSize = DEFAULT_CHUNK_SIZE;  // 0: one stream
+  uint32_t Threads = 0;  // 0: one per processor
 };
 
 // Parses the arguments after "build"; throws PackerError on a bad option.

@@ -77,9 +77,10 @@ bool IsEncodableProperties(uint8_t properties) {
          pb <= LZMA_PB_MAX;
 }
 
-BlockEncoder::BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink)
+BlockEncoder::BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink, bool propertyBytes)
     : sink_(std::move(sink)), out_(1 << 16) {
   StartEncoder(&stream_, settings, totalSize);
+  if (!propertyBytes) return;
   uint8_t properties[5];
   PutPropertyBytes(settings, properties);
   sink_(properties, sizeof properties);

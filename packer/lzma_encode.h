@@ -21,7 +21,8 @@ struct LzmaSettings {
 // Compresses the block fed piece by piece, so that it need not be held in
 // memory. totalSize must be the exact number of bytes that Add will get:
 // the encoder sizes its dictionary by it and stops the stream there. Output
-// goes to sink as it is produced, the five property bytes first.
+// goes to sink as it is produced, the five property bytes first unless
+// propertyBytes is false (a chunk's stream, which the block's bytes precede).
 // Properties the encoder cannot produce (above 224, or lc + lp above 4) are
 // still written as given, in front of a stream made with 0x5D, so that
 // tests can build packages a reader must refuse. Throws PackerError when
@@ -29,7 +30,7 @@ struct LzmaSettings {
 class BlockEncoder {
  public:
   using Sink = std::function<void(const uint8_t* bytes, size_t size)>;
-  BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink);
+  BlockEncoder(const LzmaSettings& settings, uint64_t totalSize, Sink sink, bool propertyBytes = true);
   ~BlockEncoder();
   BlockEncoder(const BlockEncoder&) = delete;
   BlockEncoder& operator=(const BlockEncoder&) = delete;

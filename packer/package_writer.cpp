@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <map>
 
+#include "packer/chunked_writer.h"
+#include "packer/content_reader.h"
 #include "packer/default_texts.h"
 #include "packer/packer_error.h"
 #include "package/sha256.h"
@@ -64,44 +66,6 @@ PackageLanguage EnglishLanguage() {
 }
 
 namespace {
-
-// An entry's contents, read in pieces whether they are in memory or in a
-// file. Reading past the planned size, or ending before it, is an error:
-// the block's layout was fixed by that size.
-class ContentReader {
- public:
-  explicit ContentReader(const PackageFileEntry& file) : file_(file), left_(DataSizeOf(file)) {
-    if (file.Source.empty()) return;
-    stream_ = OpenUtf8File(file.Source, "rb");
-    if (!stream_) throw PackerError(file.Source, "", std::string("cannot open: ") + strerror(errno));
-  }
-  ~ContentReader() {
-    if (stream_) fclose(stream_);
-  }
-  ContentReader(const ContentReader&) = delete;
-  ContentReader& operator=(const ContentReader&) = delete;
-
-  // Up to size bytes into buffer; 0 at the end.
-  size_t Read(uint8_t* buffer, size_t size) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(size, left_));
-    if (!stream_) {
-      if (n) memcpy(buffer, file_.Data.data() + (file_.Data.size() - left_), n);
-    } else if (n == 0) {
-      if (fgetc(stream_) != EOF) Changed();
-    } else if (fread(buffer, 1, n, stream_) != n) {
-      if (ferror(stream_)) throw PackerError(file_.Source, "", "cannot read");
-      Changed();
-    }
-    left_ -= n;
-    return n;
-  }
-
- private:
-  [[noreturn]] void Changed() { throw PackerError(file_.Source, "", "the file changed size while it was packed"); }
-  const PackageFileEntry& file_;
-  FILE* stream_ = nullptr;
-  uint64_t left_;
-};
 
 enum : size_t { READ_CHUNK = 1 << 20 };
 // Smaller on the reading thread: its pieces are queued, not its buffer.
@@ -242,14 +206,14 @@ std::vector<uint32_t> PutNames(std::vector<uint8_t>& block, const std::vector<Pa
   return offsets;
 }
 
-// Everything of the block before the data, with the entries' data offsets
-// filled in from plan. Sets blockSize to the whole block's size.
+}  // namespace
+
 std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, BlockLayout& at,
-                               uint64_t* blockSize) {
+                               uint64_t* blockSize, uint64_t maxBlockSize) {
   if (c.Languages.size() > 255)
     throw PackerError("package", "language", "more than 255 languages");
-  if (PlannedBlockSize(c) > MAX_BLOCK_SIZE)
-    throw PackerError("package", "file", "the package would exceed " + FileOffsetLimitText());
+  if (PlannedBlockSize(c) > maxBlockSize)
+    throw PackerError("package", "file", "the package would exceed " + BlockLimitText(maxBlockSize));
 
   at = BlockLayout();
   std::vector<uint8_t> block;
@@ -300,6 +264,12 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
   }
   return block;
 }
+
+std::string BlockLimitText(uint64_t limit) {
+  return limit == MAX_BLOCK_SIZE ? FileOffsetLimitText() : std::to_string((limit + 1) >> 30) + " GiB";
+}
+
+namespace {
 
 void PutTrailer(std::vector<uint8_t>& out, uint32_t checksum, uint32_t unpacked, uint32_t packed,
                 uint32_t extraSize, const SetupOptions& options) {
@@ -398,7 +368,12 @@ PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const Pa
   // The prefix: the head and the licence's data, which PlanData stores first.
   // With 100,000 entries the head is megabytes, so it is built once, at its
   // final size, and freed once fed, before the encoder is at its largest.
-  std::vector<uint8_t> prefix = BuildHead(c, plan, layout, &blockSize);
+  std::vector<uint8_t> prefix =
+      BuildHead(c, plan, layout, &blockSize, options.ChunkSize ? uint64_t{MAX_CHUNKED_BLOCK_SIZE} : uint64_t{MAX_BLOCK_SIZE});
+  if (options.ChunkSize && blockSize > options.ChunkSize) {
+    std::vector<uint8_t>().swap(prefix);
+    return WriteChunkedSetupFile(out, stub, c, options, progress);
+  }
   const uint32_t licenseStored = c.LicenseEntry < c.Files.size() ? plan.StoredAs[c.LicenseEntry] : UINT32_MAX;
   if (licenseStored != UINT32_MAX) {
     ContentReader reader(c.Files[licenseStored]);

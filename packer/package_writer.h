@@ -74,6 +74,13 @@ struct BlockLayout {
 // reader does.
 std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* layout = nullptr);
 
+// Everything of the block before the data, with the entries' data offsets
+// as plan lays the data out; blockSize gets the whole block's size. Throws
+// PackerError when the contents cannot be represented (too many languages,
+// a block that could exceed maxBlockSize).
+std::vector<uint8_t> BuildHead(const PackageContents& contents, const DataPlan& plan, BlockLayout& at,
+                               uint64_t* blockSize, uint64_t maxBlockSize = MAX_BLOCK_SIZE);
+
 // An upper bound of the block's size (every entry's data stored), computed
 // without reading anything, so that an oversized package fails early.
 uint64_t PlannedBlockSize(const PackageContents& contents);
@@ -87,7 +94,17 @@ struct SetupOptions {
   // make a package as older packers wrote it. WritePackage writes the record
   // it is given.
   bool PrefixRecord = true;
+  // A block larger than ChunkSize is written in chunks (0: one stream),
+  // compressed on Threads threads; the bytes do not depend on Threads.
+  uint32_t ChunkSize = 0;
+  uint32_t Threads = 1;
+  // Whether the stub reads chunked packages; named in the refusal when not.
+  bool StubReadsChunks = true;
+  std::string StubName = "stub";
 };
+
+// A block of more than ChunkSize bytes: too large for one stream.
+std::string BlockLimitText(uint64_t limit);
 
 // Called while packing with the unpacked bytes fed to the encoder so far,
 // their total, and the bytes written to the output.

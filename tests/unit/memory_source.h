@@ -38,24 +38,24 @@ inline void OpenMemorySource(MemorySource* memory, const uint8_t* data, uint32_t
     memory->Source.CertificateOffset = 0;
 }
 
-// The bytes write puts into the stream it is given; an exception from it
+// The bytes write puts into the stream it is given (a temporary file, which
+// can be read back and seeked as an output file); an exception from it
 // passes through.
 template <typename Write>
 std::vector<uint8_t> WrittenToMemory(const Write& write) {
-  char* data = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&data, &size);
+  FILE* out = tmpfile();
   if (!out) abort();
   try {
     write(out);
   } catch (...) {
     fclose(out);
-    free(data);
     throw;
   }
+  if (fflush(out) != 0 || fseeko(out, 0, SEEK_END) != 0) abort();
+  std::vector<uint8_t> bytes(static_cast<size_t>(ftello(out)));
+  rewind(out);
+  if (fread(bytes.data(), 1, bytes.size(), out) != bytes.size()) abort();
   fclose(out);
-  std::vector<uint8_t> bytes(data, data + size);
-  free(data);
   return bytes;
 }
 
