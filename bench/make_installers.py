@@ -37,6 +37,7 @@ import argparse
 import hashlib
 import json
 import os
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -48,6 +49,7 @@ PRODUCT = "BenchPayload"
 TARGET = "C:\\bench\\target"
 PROPERTIES = 0x5D
 DICTIONARY = 8 << 20
+CHUNK_TABLE_MAGIC = 0x4B4E4843  # "CHNK", before the 12-byte prefix record
 
 
 def toml_string(text):
@@ -135,6 +137,20 @@ def pack(work, packer, stub, manifest, product_dir, output, cache_key, options=(
     return json.loads(run([packer, "inspect", "--json", output]).stdout)
 
 
+def chunk_table(setup, trailer):
+    """The chunk records (packed offset, packed size, unpacked offset,
+    unpacked size, CRC-32, flags) that end before the prefix record; none
+    for a single stream."""
+    with open(setup, "rb") as f:
+        f.seek(trailer["packed_offset"] - 24)
+        magic, count, _ = struct.unpack("<III", f.read(12))
+        if magic != CHUNK_TABLE_MAGIC:
+            return []
+        f.seek(trailer["packed_offset"] - 24 - 40 * count)
+        table = f.read(40 * count)
+    return [struct.unpack_from("<QQQQII", table, 40 * i) for i in range(count)]
+
+
 def makensis(script_path, text, output, cache_key):
     key_file = output.with_suffix(".key")
     if output.exists() and key_file.exists() and key_file.read_text() == cache_key:
@@ -204,9 +220,9 @@ def main():
             trailer = listing["trailer"]
             info[name].update({"packed": trailer["packed_size"], "unpacked": trailer["unpacked_size"],
                                "extra": trailer["extra_size"]})
-    chunks = chunked.get("chunks") or []
-    info["ours_chunked"].update({"chunks": len(chunks), "stored_chunks": sum(1 for c in chunks if c["stored"]),
-                                 "largest_chunk": max((c["unpacked_size"] for c in chunks), default=0)})
+    chunks = chunk_table(work / "setup-ours-chunked.exe", chunked["trailer"])
+    info["ours_chunked"].update({"chunks": len(chunks), "stored_chunks": sum(1 for c in chunks if c[5] & 1),
+                                 "largest_chunk": max((c[3] for c in chunks), default=0)})
     if not args.no_nsis:
         info.update(nsis_installers(work, tree, payload))
     (work / "installers.json").write_text(json.dumps(info, indent=1) + "\n")
