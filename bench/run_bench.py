@@ -709,7 +709,7 @@ def chunked_report(bench, timed, memory, decode):
         per_thread = rates[top]["mb_per_s_per_thread"] * 1e6
         write = statistics.median(r["probe"]["write_ms"] for r in timed["limit"]) / 1000 if timed.get("limit") else 0
         here = rates[top]["bytes"] / (per_thread * min(decoders, top))
-        eight = rates[top]["bytes"] / (per_thread * min(MAX_DECODERS, c["chunks"] - 1))
+        eight = rates[top]["bytes"] / (per_thread * max(1, min(MAX_DECODERS, c["chunks"] - 1)))
         rep["model_8_cores"] = {"silent_s": seconds["chunked"]["median"] - max(here, write) + max(eight, write),
                                 "decode_s_here": here, "decode_s_8": eight, "write_s": write}
     rep["goals"] = goals
