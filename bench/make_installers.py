@@ -5,6 +5,9 @@
 
 Writes into WORK:
   setup-ours.exe    the stub with the payload package (packer, 0x5D, 8 MiB)
+  setup-ours-chunked.exe  the same payload in chunks (the packer's default
+                    chunk size and threads); setup-ours.exe is one stream
+                    (--chunk-size 0), as before chunks
   setup-ours-norecord.exe  the same packed with --no-prefix-record: the stub
                     decodes everything before its wizard shows (as before the
                     prefix record)
@@ -19,6 +22,11 @@ Writes into WORK:
 
     make_installers.py ... --level 1 --no-nsis   for the 1 GiB payload: a fast
                     encoder level, and ours only (no NSIS installers)
+    make_installers.py ... --no-norecord   without setup-ours-norecord.exe (the
+                    400 MiB random payload, whose single stream packs slowly)
+    make_installers.py ... --chunked-only   the chunked setup file and the
+                    one-file package alone (the 3 GiB payload, which one
+                    stream would take hours to pack)
 
 Packing 150 MB takes minutes, so the package (everything after the stub) is
 kept in package.bin and reused while the payload and the manifest stay the
@@ -29,6 +37,7 @@ import argparse
 import hashlib
 import json
 import os
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -40,6 +49,7 @@ PRODUCT = "BenchPayload"
 TARGET = "C:\\bench\\target"
 PROPERTIES = 0x5D
 DICTIONARY = 8 << 20
+CHUNK_TABLE_MAGIC = 0x4B4E4843  # "CHNK", before the 12-byte prefix record
 
 
 def toml_string(text):
@@ -127,6 +137,20 @@ def pack(work, packer, stub, manifest, product_dir, output, cache_key, options=(
     return json.loads(run([packer, "inspect", "--json", output]).stdout)
 
 
+def chunk_table(setup, trailer):
+    """The chunk records (packed offset, packed size, unpacked offset,
+    unpacked size, CRC-32, flags) that end before the prefix record; none
+    for a single stream."""
+    with open(setup, "rb") as f:
+        f.seek(trailer["packed_offset"] - 24)
+        magic, count, _ = struct.unpack("<III", f.read(12))
+        if magic != CHUNK_TABLE_MAGIC:
+            return []
+        f.seek(trailer["packed_offset"] - 24 - 40 * count)
+        table = f.read(40 * count)
+    return [struct.unpack_from("<QQQQII", table, 40 * i) for i in range(count)]
+
+
 def makensis(script_path, text, output, cache_key):
     key_file = output.with_suffix(".key")
     if output.exists() and key_file.exists() and key_file.read_text() == cache_key:
@@ -143,6 +167,8 @@ def main():
     ap.add_argument("--stub", required=True, type=Path)
     ap.add_argument("--level", type=int, help="the packer's encoder level instead of the default")
     ap.add_argument("--no-nsis", action="store_true", help="only our setup files")
+    ap.add_argument("--chunked-only", action="store_true", help="only the chunked setup file (and the tiny one)")
+    ap.add_argument("--no-norecord", action="store_true", help="no setup file without the prefix record")
     args = ap.parse_args()
     level = ["--level", str(args.level)] if args.level is not None else []
     work = args.work.resolve()
@@ -156,9 +182,13 @@ def main():
     packer_hash = bench_lib.file_sha256(args.packer)
     key = json.dumps({"payload": payload["digest"], "manifest": sha256_bytes(manifest_body.encode()),
                       "packer": packer_hash})
-    ours = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key, level)
-    pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours-norecord.exe", key,
-         ["--no-prefix-record", *level])
+    single = ["--chunk-size", "0", *level]
+    if not args.chunked_only:
+        ours = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours.exe", key, single)
+        if not args.no_norecord:
+            pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours-norecord.exe", key,
+                 ["--no-prefix-record", *single])
+    chunked = pack(work, args.packer, args.stub, manifest, tree, work / "setup-ours-chunked.exe", key, level)
 
     tiny_dir = work / "tiny"
     tiny_dir.mkdir(exist_ok=True)
@@ -172,18 +202,27 @@ def main():
 
     info = {
         "stub": {"path": str(args.stub), "bytes": args.stub.stat().st_size},
-        "ours": {"bytes": (work / "setup-ours.exe").stat().st_size},
-        "ours_norecord": {"bytes": (work / "setup-ours-norecord.exe").stat().st_size},
         "target": TARGET,
         "product": PRODUCT,
         "properties": PROPERTIES,
         "dictionary": DICTIONARY,
         "level": args.level,
     }
-    # The trailer's sizes, for the memory bound.
-    trailer = ours["trailer"]
-    info["ours"].update({"packed": trailer["packed_size"], "unpacked": trailer["unpacked_size"],
-                         "extra": trailer["extra_size"]})
+    # The trailer's sizes, for the memory bound; the chunks, for the chunked one's.
+    kinds = [("ours_chunked", "setup-ours-chunked.exe", chunked)]
+    if not args.chunked_only:
+        kinds += [("ours", "setup-ours.exe", ours)]
+    if not args.chunked_only and not args.no_norecord:
+        kinds += [("ours_norecord", "setup-ours-norecord.exe", None)]
+    for name, file_name, listing in kinds:
+        info[name] = {"bytes": (work / file_name).stat().st_size}
+        if listing:
+            trailer = listing["trailer"]
+            info[name].update({"packed": trailer["packed_size"], "unpacked": trailer["unpacked_size"],
+                               "extra": trailer["extra_size"]})
+    chunks = chunk_table(work / "setup-ours-chunked.exe", chunked["trailer"])
+    info["ours_chunked"].update({"chunks": len(chunks), "stored_chunks": sum(1 for c in chunks if c[5] & 1),
+                                 "largest_chunk": max((c[3] for c in chunks), default=0)})
     if not args.no_nsis:
         info.update(nsis_installers(work, tree, payload))
     (work / "installers.json").write_text(json.dumps(info, indent=1) + "\n")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds a benchmark payload.
 
-    make_payload.py OUT_DIR [--kind system|docs|many-small|big]
+    make_payload.py OUT_DIR [--kind system|docs|many-small|big|random|huge]
 
 system (the default): a folder of about 150 MB in a few thousand files
 copied from places every Debian system has, chosen deterministically (sorted
@@ -10,6 +10,11 @@ docs: the first 3,000 files of /usr/share/doc in that walk, a documentation
 set of text, HTML and compressed change logs.
 big: 1 GiB of /usr/lib and /usr/share in the same kind of walk, for the
 time to the first window of a large package.
+random: 400 MiB of random bytes in 20 files, which do not compress: what a
+chunked package stores as it is.
+huge: 3 GiB generated, half random bytes and half text, in files of 1 KB to
+200 MB, for the memory of a chunked package's installation; about 3 GiB on
+the disk (run.sh deletes it after its run).
 many-small: 100,000 generated text files of 50 to 700 bytes in 500 folders
 (about 39 MB), the shape of an SDK or a documentation set; the same bytes,
 names and times on every machine.
@@ -159,6 +164,58 @@ def write_many_small(out, tree, record):
                                      "sizes": list(MANY_SMALL_SIZES)})
 
 
+GENERATED_EPOCH = 1700000000
+
+
+def generated_files(kind):
+    """[(payload path, size, kind of bytes)], the same on every machine."""
+    if kind == "random":
+        return [(f"media/clip{i:02d}.bin", 20 << 20, "random") for i in range(20)]
+    rng = random.Random(3 << 30)
+    files = []
+    for half in ("random", "text"):
+        left = 3 << 29
+        while left > 0:
+            # Sizes spread evenly over the orders of magnitude, 1 KB to 200 MB.
+            size = min(left, int(10 ** rng.uniform(3, 8.3)))
+            files.append((f"{half}/{len(files) // 100:02d}/f{len(files):04d}.{'bin' if half == 'random' else 'txt'}",
+                          size, half))
+            left -= size
+    return files
+
+
+def write_generated(kind, tree, record):
+    """Random bytes come from a seeded generator, text from a generated word
+    list in lines of skewed word frequency, written a piece at a time."""
+    files = generated_files(kind)
+    selection = [[dest, what, size, GENERATED_EPOCH * 10**9] for dest, size, what in files]
+    if reusable(tree, record, selection):
+        return
+    shutil.rmtree(tree, ignore_errors=True)
+    rng = random.Random(kind)
+    words = word_list(rng)
+    weights = [1 / (rank + 1) ** 1.5 for rank in range(len(words))]
+    # Text from a pool of pieces, drawn anew for each 64 KiB, so that no
+    # long stretch repeats within an encoder's dictionary.
+    pieces = [(" ".join(rng.choices(words, weights, k=12000)) + "\n").encode()[:65536] for _ in range(256)]
+    assert min(map(len, pieces)) == 65536
+    for dest, size, what in files:
+        target = tree / dest
+        target.parent.mkdir(parents=True, exist_ok=True)
+        with open(target, "wb") as f:
+            left = size
+            while left > 0:
+                n = min(left, 1 << 20)
+                if what == "random":
+                    f.write(rng.randbytes(n))
+                else:
+                    block = b"".join(rng.choice(pieces) for _ in range((n >> 16) + 1))
+                    f.write(block[:n])
+                left -= n
+        os.utime(target, ns=(GENERATED_EPOCH * 10**9, GENERATED_EPOCH * 10**9))
+    finish(tree, record, selection, {"kind": kind})
+
+
 def reusable(tree, record, selection):
     if record.exists() and tree.exists():
         old = json.loads(record.read_text())
@@ -181,13 +238,16 @@ def finish(tree, record, selection, description):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out", type=Path)
-    ap.add_argument("--kind", choices=["system", "docs", "many-small", "big"], default="system")
+    ap.add_argument("--kind", choices=["system", "docs", "many-small", "big", "random", "huge"], default="system")
     args = ap.parse_args()
     out = args.out.resolve()
     tree = out / "tree"
     record = out / "payload.json"
     if args.kind == "many-small":
         write_many_small(out, tree, record)
+        return
+    if args.kind in ("random", "huge"):
+        write_generated(args.kind, tree, record)
         return
     sources = {"docs": DOCS_SOURCES, "big": BIG_SOURCES}.get(args.kind, SOURCES)
     chosen = select(sources, DOCS_FILES if args.kind == "docs" else None)

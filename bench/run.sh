@@ -4,13 +4,16 @@
 # the payload and both installers, then times the installations under Wine
 # and writes build/bench/report.md and build/bench/report.json.
 #
-#   bench/run.sh [--payload system|docs|many-small|big] [--runs N] [--storage disk|tmpfs] [--profile]
+#   bench/run.sh [--payload system|docs|many-small|big|random|huge] [--runs N] [--storage disk|tmpfs] [--profile]
 #                [--variant NAME=STUB.exe]...
 # --payload docs (3,000 files of /usr/share/doc) or many-small (100,000
 # generated small text files) instead of the system files; the work folder is
 # then build/bench-docs or build/bench-many-small. --payload big (1 GiB of
 # /usr/lib and /usr/share) packs ours only, at encoder level 1, and times
-# only the first window, with and without the prefix record.
+# only the first window, with and without the prefix record. --payload random
+# (400 MiB of random bytes) times the chunked setup file against the single
+# stream, both packed at level 1; --payload huge (3 GiB generated, deleted
+# after the run) installs the chunked one alone, for its peak memory.
 # Environment: BENCH_WIN_BUILD, BENCH_NATIVE_BUILD (build folders, default
 # build/bench-win and build/bench-native), BENCH_WORK (default build/bench),
 # BENCH_LZMA_PREFIX (the liblzma the stub and the probe link, default
@@ -53,6 +56,13 @@ python3 bench/make_payload.py "$work/payload" --kind "$payload"
 options=()
 [[ $payload == big ]] && options=(--level 1 --no-nsis)
 [[ ${#x64[@]} -gt 0 && $payload != big ]] && options=(--no-nsis)
+[[ $payload == random ]] && options=(--level 1 --no-nsis --no-norecord)
+[[ $payload == huge ]] && options=(--level 1 --no-nsis --chunked-only)
 python3 bench/make_installers.py --work "$work" --packer "$native/packer" --stub "$win/setup-stub.exe" "${options[@]}"
 [[ $payload == big ]] && set -- --first-window-only "$@"
-python3 bench/run_bench.py --work "$work" --win-build "$win" "${x64[@]}" "$@"
+[[ $payload == random || $payload == huge ]] && set -- --chunked-only "$@"
+status=0
+python3 bench/run_bench.py --work "$work" --win-build "$win" "${x64[@]}" "$@" || status=$?
+# 3 GiB of generated files and their setup file are not kept.
+[[ $payload == huge ]] && rm -rf "$work/payload/tree" "$work"/setup-ours-chunked.*
+exit $status

@@ -52,9 +52,20 @@ GOALS = {"system": (0.60, 1.03, 1.0, 4 * MIB), "docs": (0.60, 1.03, 1.0, 4 * MIB
 # First-window kinds: the setup file each starts, and whether the probe
 # clicks through (else it cancels once the window shows).
 FIRST_WINDOW = {"fw_ours": ("ours", False), "fw_norecord": ("ours_norecord", False), "fw_tiny": ("tiny", False),
+                "fw_chunked": ("chunked", False),
                 "fw_nsis": ("nsis_licence", False), "through_ours": ("ours", True),
                 "through_norecord": ("ours_norecord", True)}
 FIRST_WINDOW_GOAL_SLACK = 0.10  # seconds over the one-file package
+
+# The chunked setup file against the single stream, per payload: silent
+# install time ratio, setup file size ratio (random: the setup file against
+# the payload). The memory bound: (decoders + 2) chunks + CHUNKED_ALLOWANCE.
+CHUNKED_GOALS = {"random": (0.25, None), "huge": (None, None)}
+CHUNKED_DEFAULT_GOALS = (0.70, 1.01)
+RANDOM_SETUP_VS_PAYLOAD = 1.001
+CHUNKED_ALLOWANCE = 64 * MIB
+MAX_DECODERS = 8
+DECODE_THREADS = (1, 2)
 
 
 def summary(values):
@@ -75,10 +86,12 @@ class Bench:
         self.setup = {"ours": self.work / "setup-ours.exe", "nsis": self.work / "setup-nsis.exe",
                       "nsis_gui": self.work / "setup-nsis-gui.exe", "tiny": self.work / "setup-tiny.exe",
                       "ours_norecord": self.work / "setup-ours-norecord.exe",
-                      "nsis_licence": self.work / "setup-nsis-licence.exe"}
-        package = (self.work / "setup-ours.package.bin").read_bytes()
+                      "nsis_licence": self.work / "setup-nsis-licence.exe",
+                      "chunked": self.work / "setup-ours-chunked.exe"}
+        self.chunked_only = args.chunked_only
         self.variants = []
         for given in args.variant:
+            package = (self.work / "setup-ours.package.bin").read_bytes()
             name, stub = given.split("=", 1)
             path = self.work / f"setup-{name}.exe"
             path.write_bytes(Path(stub).read_bytes() + package)
@@ -229,6 +242,15 @@ class Bench:
         r["verified"] = ok and ("--no-write" in options or self.verify("limit " + " ".join(options)))
         return r
 
+    def run_decode_chunks(self, threads):
+        """The chunked setup file's chunks after the prefix decoded on threads
+        threads into one block, in-process (the limit probe)."""
+        r = self.wine.run([self.probe, "--decode-chunks", self.wine.win(self.setup["chunked"]), str(threads)])
+        try:
+            return json.loads(r["stdout"].strip().splitlines()[-1])
+        except (ValueError, IndexError):
+            return {"error": r["stdout"] + r["stderr"]}
+
     def run_tiny(self, memory=False):
         self.clean()
         r = self.wine.run([self.setup["tiny"], "/S"], memory_of="setup-tiny.exe" if memory else None)
@@ -249,11 +271,14 @@ class Bench:
             # for earlier deletions.
             os.sync()
             self.run_limit()
-            first = ["fw_ours", "fw_norecord", "fw_tiny", "through_ours", "through_norecord"]
-            kinds = ["ours", "limit", "wizard"] + [v["name"] for v in self.variants] + first
+            first = ["fw_ours", "fw_norecord", "fw_tiny", "fw_chunked", "through_ours", "through_norecord"]
+            kinds = ["ours", "chunked", "limit", "wizard"] + [v["name"] for v in self.variants] + first
             nsis_kinds = [] if self.x64 else ["fw_nsis", "nsis", "nsis_gui"]
             if first_window_only:
                 kinds, nsis_kinds = ["fw_ours", "fw_norecord", "fw_tiny"], []
+            if self.chunked_only:
+                kinds = [k for k in ("ours", "chunked") if self.setup[k].exists()]
+                nsis_kinds = []
             timed = {k: [] for k in kinds + nsis_kinds + ["noop", "tiny"]}
             for i in range(runs):
                 # Alternate, and reverse every other round so that drift in
@@ -294,12 +319,22 @@ class Bench:
             if first_window_only:
                 self.clean()
                 return timed, {}, {}
-            memory = {"ours": self.run_setup("ours", memory=True), "tiny": self.run_tiny(memory=True)}
+            memory = {k: self.run_setup(k, memory=True) for k in ("ours", "chunked") if self.setup[k].exists()}
+            memory["tiny"] = self.run_tiny(memory=True)
+            decode = {n: [] for n in DECODE_THREADS}
+            for _ in range(3):
+                for n in DECODE_THREADS:
+                    decode[n].append(self.run_decode_chunks(n))
+            print("decode-chunks " + ", ".join(f"{n} threads {r.get('decode_ms', float('nan')):.0f} ms"
+                                               for n, rs in decode.items() for r in rs), flush=True)
+            profiles = {"decode_chunks": decode}
+            if self.chunked_only:
+                self.clean()
+                return timed, memory, profiles
             if not self.x64:
                 memory["nsis"] = self.run_setup("nsis", memory=True)
             for v in self.variants:
                 memory[v["name"]] = self.run_setup(v["name"], memory=True)
-            profiles = {}
             if profile:
                 for name, options in PROBE_VARIANTS:
                     rs = [self.run_limit(*options) for _ in range(3)]
@@ -479,6 +514,9 @@ def first_window_report(timed):
                       "target": "<= 0.000 s"})
     goals.append({"goal": "first window: ours - our one-file package", "value": gap("fw_ours", "fw_tiny"),
                   "target": f"<= {FIRST_WINDOW_GOAL_SLACK:.3f} s"})
+    if "fw_chunked" in rows:
+        goals.append({"goal": "first window: ours chunked - our one-file package",
+                      "value": gap("fw_chunked", "fw_tiny"), "target": f"<= {FIRST_WINDOW_GOAL_SLACK:.3f} s"})
     if "through_ours_done" in rows:
         goals.append({"goal": "wizard clicked through, spawn to done page: ours - ours without the record",
                       "value": gap("through_ours_done", "through_norecord_done"), "target": "<= 0.000 s"})
@@ -492,6 +530,7 @@ FIRST_WINDOW_ROWS = [
     ("fw_norecord", "ours without the prefix record: spawn to the wizard's window"),
     ("fw_nsis", "NSIS with a licence page: spawn to its window"),
     ("fw_tiny", "ours with a one-file package: spawn to the wizard's window"),
+    ("fw_chunked", "ours chunked: spawn to the wizard's window"),
     ("through_ours", "ours clicked through at once: spawn to the window"),
     ("through_ours_done", "ours clicked through at once: spawn to the done page"),
     ("through_ours_exit", "ours clicked through at once: spawn to its exit"),
@@ -608,11 +647,122 @@ def markdown(rep):
         f"| NSIS, payload | {figure(m['nsis_peak'], '{:,}')} |",
     ]
     lines += first_window_markdown(rep["first_window"])
+    lines += chunked_markdown(rep["chunked"])
     if rep["profiles"]:
         lines += ["", "| Limit probe variant (3 runs) | decode median ms | write median ms |", "|---|---:|---:|"]
         for name, p in rep["profiles"].items():
             lines.append(f"| {name} | {p['decode_ms']['median']:.0f} | {p['write_ms']['median']:.0f} |")
     return "\n".join(lines) + "\n"
+
+
+def chunked_report(bench, timed, memory, decode):
+    """The chunked setup file against the single stream of the same payload
+    and stub: silent install ratio, size ratio, peak memory against (decoders
+    + 2) chunks + 64 MiB, decode rate per thread and a model for 8 cores."""
+    inst = bench.installers
+    c = inst["ours_chunked"]
+    kind = bench.payload.get("kind", "system")
+    time_goal, size_goal = CHUNKED_GOALS.get(kind, CHUNKED_DEFAULT_GOALS)
+    seconds = {k: summary([r["seconds"] for r in timed[k]]) for k in ("ours", "chunked") if timed.get(k)}
+    cores = os.cpu_count()
+    decoders = max(1, min(cores, c["chunks"] - 1, MAX_DECODERS))
+    bound = (decoders + 2) * c["largest_chunk"] + CHUNKED_ALLOWANCE
+    baseline = (memory["tiny"].get("peak_kib") or 0) * 1024
+    net = (memory["chunked"].get("peak_kib") or 0) * 1024 - baseline
+    rep = {"decoders": decoders, "chunks": c["chunks"], "stored_chunks": c["stored_chunks"],
+           "largest_chunk": c["largest_chunk"], "seconds": seconds,
+           "memory": {"peak": (memory["chunked"].get("peak_kib") or 0) * 1024, "baseline": baseline, "net": net,
+                      "bound": bound, "verified": memory["chunked"]["verified"]},
+           "sizes": {"chunked": c["bytes"], "single": inst.get("ours", {}).get("bytes"),
+                     "payload": bench.payload["bytes"]}}
+    goals = []
+    if "ours" in seconds:
+        ratio = statistics.median(a / b for a, b in zip(seconds["chunked"]["all"], seconds["ours"]["all"]))
+        rep["silent_vs_single_paired"] = ratio
+        if time_goal:
+            goals.append({"goal": "silent install: chunked / single stream (median of per-round ratios)",
+                          "value": ratio, "target": f"<= {time_goal:.2f}", "met": ratio <= time_goal})
+        size = c["bytes"] / inst["ours"]["bytes"]
+        rep["size_vs_single"] = size
+        if size_goal:
+            goals.append({"goal": "setup file: chunked / single stream", "value": size,
+                          "target": f"<= {size_goal:.3f}", "met": size <= size_goal})
+    if kind == "random":
+        size = c["bytes"] / bench.payload["bytes"]
+        goals.append({"goal": "setup file / payload", "value": size, "target": f"<= {RANDOM_SETUP_VS_PAYLOAD}",
+                      "met": size <= RANDOM_SETUP_VS_PAYLOAD})
+    goals.append({"goal": "peak memory above baseline, installed tree matching", "value": net,
+                  "target": f"<= {bound:,} B", "met": 0 < net <= bound and memory["chunked"]["verified"]})
+    rates = {}
+    for n, runs in decode.items():
+        ms = [r["decode_ms"] for r in runs if "decode_ms" in r]
+        if ms:
+            best = min(ms)
+            rates[n] = {"decode_ms": summary(ms), "mb_per_s_per_thread": runs[0]["bytes"] / best / 1e3 / n,
+                        "bytes": runs[0]["bytes"]}
+    rep["decode"] = rates
+    top = max(rates) if rates else None
+    if top and "chunked" in seconds:
+        # Model: the silent run less its decoding on this machine's decoders
+        # plus the decoding on 8, each at the per-thread rate measured with
+        # the most threads here; writing (the limit probe's) overlaps both.
+        per_thread = rates[top]["mb_per_s_per_thread"] * 1e6
+        write = statistics.median(r["probe"]["write_ms"] for r in timed["limit"]) / 1000 if timed.get("limit") else 0
+        here = rates[top]["bytes"] / (per_thread * min(decoders, top))
+        eight = rates[top]["bytes"] / (per_thread * max(1, min(MAX_DECODERS, c["chunks"] - 1)))
+        rep["model_8_cores"] = {"silent_s": seconds["chunked"]["median"] - max(here, write) + max(eight, write),
+                                "decode_s_here": here, "decode_s_8": eight, "write_s": write}
+    rep["goals"] = goals
+    return rep
+
+
+def chunked_markdown(ch):
+    lines = ["", f"Chunked: {ch['chunks']} chunks ({ch['stored_chunks']} stored), the largest "
+                 f"{ch['largest_chunk']:,} bytes; {ch['decoders']} decoders here.",
+             "", "| Chunked against single stream | best s | median s | all runs s |", "|---|---:|---:|---|"]
+    for key, label in (("ours", "single stream: `wine setup.exe /S`"), ("chunked", "chunked: `wine setup.exe /S`")):
+        if key in ch["seconds"]:
+            v = ch["seconds"][key]
+            lines.append(f"| {label} | {v['best']:.3f} | {v['median']:.3f} | "
+                         + ", ".join(f"{x:.2f}" for x in v["all"]) + " |")
+    lines += ["", "| Decode of the chunks after the prefix (in-process, 3 runs) | best ms | MB/s per thread |",
+              "|---|---:|---:|"]
+    for n, r in ch["decode"].items():
+        lines.append(f"| {n} thread{'s' if n != 1 else ''} | {r['decode_ms']['best']:.0f} | "
+                     f"{r['mb_per_s_per_thread']:.1f} |")
+    if "model_8_cores" in ch:
+        mo = ch["model_8_cores"]
+        lines.append(f"| model, 8 cores: decode {mo['decode_s_8']:.2f} s (here {mo['decode_s_here']:.2f} s), "
+                     f"writes {mo['write_s']:.2f} s, silent install | {mo['silent_s'] * 1000:.0f} | |")
+    m = ch["memory"]
+    sz = ch["sizes"]
+    lines += ["", "| Chunked: size and memory | bytes |", "|---|---:|",
+              f"| setup file, chunked | {sz['chunked']:,} |",
+              f"| setup file, single stream | {figure(sz['single'], '{:,}')} |",
+              f"| payload | {sz['payload']:,} |",
+              f"| peak (VmHWM), chunked | {m['peak']:,} |",
+              f"| peak minus baseline | {m['net']:,} |",
+              f"| (decoders + 2) x largest chunk + 64 MiB | {m['bound']:,} |",
+              "", "| Chunked goal | measured | target | met |", "|---|---:|---|---|"]
+    for g in ch["goals"]:
+        value = figure(g["value"]) if not isinstance(g["value"], int) else f"{g['value']:,} B"
+        lines.append(f"| {g['goal']} | {value} | {g['target']} | {'yes' if g['met'] else 'NO'} |")
+    return lines
+
+
+def chunked_only_report(bench, timed, memory, decode, started):
+    ch = chunked_report(bench, timed, memory, decode)
+    verified = all(r["verified"] for rs in timed.values() for r in rs) and \
+        all(m["verified"] for m in memory.values())
+    text = ["# Chunked packages", "",
+            f"Payload ({bench.payload.get('kind')}): {bench.payload['files']} files, {bench.payload['bytes']:,} "
+            f"bytes, digest {bench.payload['digest'][:16]}; packed at level "
+            f"{bench.installers.get('level') if bench.installers.get('level') is not None else 'default'}; "
+            f"{len(timed['chunked'])} runs, target on {bench.storage}, load {STARTED_LOAD[0]:.2f} before / "
+            f"{os.getloadavg()[0]:.2f} after; every installed tree verified: {'yes' if verified else 'NO'}."]
+    text += chunked_markdown(ch)
+    return {"started": started, "payload": {k: bench.payload[k] for k in ("files", "bytes", "digest")},
+            "all_verified": verified, "chunked": ch, "text": text}
 
 
 def first_window_only_report(bench, timed, started):
@@ -647,12 +797,23 @@ def main():
     ap.add_argument("--x64", action="store_true",
                     help="the 64-bit builds of the stub and the probes, under wine64, and no NSIS (for machines "
                          "that cannot run 32-bit code)")
+    ap.add_argument("--chunked-only", action="store_true",
+                    help="only the chunked setup file against the single stream (when packed): silent runs, "
+                         "memory and decode rates (the random and huge payloads)")
     ap.add_argument("--first-window-only", action="store_true",
                     help="only the first window of ours with and without the record and of the one-file package")
     args = ap.parse_args()
     started = time.strftime("%Y-%m-%dT%H:%M:%S")
     bench = Bench(args)
     timed, memory, profiles = bench.measure(args.runs, args.profile, args.first_window_only)
+    decode = profiles.pop("decode_chunks", {})
+    if args.chunked_only:
+        report = chunked_only_report(bench, timed, memory, decode, started)
+        (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")
+        text = "\n".join(report.pop("text")) + "\n"
+        (bench.work / "report.md").write_text(text)
+        print(text)
+        return 0 if report["all_verified"] else 1
     if args.first_window_only:
         report = first_window_only_report(bench, timed, started)
         (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")
@@ -662,6 +823,7 @@ def main():
         return 0 if report["all_verified"] else 1
     report = build_report(bench, timed, memory, profiles, started)
     report["first_window"] = first_window_report(timed)
+    report["chunked"] = chunked_report(bench, timed, memory, decode)
     (bench.work / "report.json").write_text(json.dumps(report, indent=1) + "\n")
     text = markdown(report)
     (bench.work / "report.md").write_text(text)

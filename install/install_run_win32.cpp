@@ -51,12 +51,17 @@ void LogFailure(const WChar* path, DWORD code) {
   AppendLog(u"Failed to write file: %s, code: %d\r\n", args, 2);
 }
 
-// Writes straight from the unpacked block in chunks of 64 KiB. A failed or
-// short write ends it with the error, so that a truncated file is never
-// taken for a written one.
-bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HANDLE file, DWORD* error) {
+// Writes straight from the decoded block in pieces of 64 KiB at most, as
+// its chunks are decoded. A failed or short write ends it with the error,
+// so that a truncated file is never taken for a written one; so does a
+// chunk that failed.
+bool WriteFileData(ProgressState* state, uint32_t offset, uint32_t size, HANDLE file, DWORD* error) {
   while (size > 0) {
-    uint32_t chunk = NextChunk(size);
+    const uint8_t* data;
+    uint32_t available;
+    *error = PackageBytes(offset, &data, &available);
+    if (*error) return false;
+    uint32_t chunk = NextChunk(size < available ? size : available);
     DWORD count = 0;
     BOOL ok = WriteFile(file, data, chunk, &count, nullptr);
     DWORD lastError = ok ? 0 : GetLastError();
@@ -66,7 +71,7 @@ bool WriteFileData(ProgressState* state, const uint8_t* data, uint32_t size, HAN
       *error = ok || lastError == 0 ? ERROR_DISK_FULL : lastError;
       return false;
     }
-    data += chunk;
+    offset += chunk;
     size -= chunk;
   }
   return true;
@@ -176,7 +181,7 @@ DWORD InstallEntry(const FileEntry* entry, WChar* path, uint32_t namePosition) {
   TargetFile file;
   error = OpenEntryFile(path, namePosition, entry->Flags, &file);
   if (error) return error;
-  if (!WriteFileData(&Progress, Package.Block + entry->DataOffset, entry->DataSize, file.Handle, &error)) {
+  if (!WriteFileData(&Progress, entry->DataOffset, entry->DataSize, file.Handle, &error)) {
     // A failed run leaves what it wrote; a file it was replacing stays whole.
     if (file.Replacing) DiscardTargetFile(&file);
     else CloseHandle(file.Handle);

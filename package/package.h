@@ -21,5 +21,14 @@ uint32_t PackageDecodedShare();
 // LOAD_OK.
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context);
 
+// The block's bytes at offset, decoded and verified, into *data, and how
+// many follow there (at least one) into *available: 0, or the Win32 error
+// of the chunk that holds them (ERROR_CRC when it failed its check,
+// ERROR_NOT_ENOUGH_MEMORY when its decoder got no memory). After
+// AwaitPackage's LOAD_OK, on one thread, with offsets that never go back: a
+// chunked package's chunks pass through a window, and each one passed gives
+// its place to a later one.
+unsigned long PackageBytes(uint32_t offset, const uint8_t** data, uint32_t* available);
+
 // ConfigString i of the package, or null when absent.
 inline const WChar* Config(int index) { return Package.Config[index]; }

@@ -40,10 +40,11 @@ enum : uint8_t { PH_REGISTRY_64 = 0x01, PH_UTF8_NAMES = 0x02 };
 
 enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
 
-// File offsets are 32-bit signed (the stub's SetFilePointer): a setup file
-// ends below 2 GiB. The largest block they allow: the packer writes none
-// larger and the loader accepts none larger.
-enum : uint32_t { MAX_FILE_OFFSET = 0x7FFFFFFFu, MAX_BLOCK_SIZE = MAX_FILE_OFFSET, FILE_OFFSET_LIMIT_GIB = 2 };
+// File offsets are 32-bit unsigned: a setup file ends below 4 GiB, as an
+// Authenticode signature cannot cover more. The largest block they allow
+// (FileEntry's offsets are 32-bit too): the packer writes none larger and
+// the loader accepts none larger.
+enum : uint32_t { MAX_FILE_OFFSET = 0xFFFFFFFFu, MAX_BLOCK_SIZE = MAX_FILE_OFFSET, FILE_OFFSET_LIMIT_GIB = 4 };
 static_assert(uint64_t{MAX_FILE_OFFSET} + 1 == uint64_t{FILE_OFFSET_LIMIT_GIB} << 30, "the limit in GiB");
 
 #pragma pack(push, 1)

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "package/package.h"
+#include "package/parallel_decode_win32.h"
 #include "package/pe_layout.h"
 
 #include "base/message_pump_win32.h"
@@ -20,25 +21,27 @@ HANDLE RestWorker;
 LoadResult RestResult = LOAD_BAD_DATA;
 
 // The stub's liblzma is built without threads, and needs none: the stream is
-// used by the main thread during the first stage and by this one alone after.
-// The second stage allocates nothing (the decoder's state, its dictionary
-// and the input buffer come from the first), but it frees them at its end.
+// used by the main thread during the first stage and by this one alone after
+// (a chunked package's decoders have a stream each). The second stage of a
+// single stream allocates nothing (the decoder's state, its dictionary and
+// the input buffer come from the first), but it frees them at its end; a
+// chunked package's decoders allocate and free theirs for each chunk.
 // Ending the process just then (Cancel while it decodes) can orphan the
 // heap's lock: during the exit the heap then fails calls with
 // ERROR_POSSIBLE_DEADLOCK rather than wait, and the stub frees nothing on
 // its way out.
 DWORD WINAPI DecodeRest(void*) {
-  RestResult = FinishStagedLoad(&Load, &Package);
+  RestResult = Load.ChunkCount ? FinishChunkedLoad(&Load, &Package) : FinishStagedLoad(&Load, &Package);
   return 0;
 }
 
+// A positioned read: the decoding threads share the handle, and an offset
+// of 2 GiB or more is not taken for a negative distance.
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
-  HANDLE file = static_cast<HANDLE>(context);
-  if (offset > MAX_FILE_OFFSET) return 0;
-  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return 0;
+  OVERLAPPED at = {};
+  at.Offset = offset;
   DWORD got = 0;
-  if (!ReadFile(file, buffer, size, &got, nullptr)) return 0;
+  if (!ReadFile(static_cast<HANDLE>(context), buffer, size, &got, &at)) return 0;
   return got;
 }
 
@@ -71,7 +74,11 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   SetupFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (SetupFile == INVALID_HANDLE_VALUE) return LOAD_NO_TRAILER;
-  Source = {certificateOffset, GetFileSize(SetupFile, nullptr), ReadSetupFile, SetupFile, BoundPackageHash()};
+  // A file of 4 GiB or more holds no package the packer wrote (nor one a
+  // signature could cover): its size reads as 0.
+  DWORD sizeHigh = 0;
+  DWORD size = GetFileSize(SetupFile, &sizeHigh);
+  Source = {certificateOffset, sizeHigh ? 0 : size, ReadSetupFile, SetupFile, BoundPackageHash()};
   LoadResult result = StartStagedLoad(&Source, osClass, archClass, &Package, &Load);
   if (result == LOAD_NO_TRAILER) {
     CloseHandle(SetupFile);
@@ -88,7 +95,10 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
 
 bool IsPackageComplete() { return !RestWorker || WaitForSingleObject(RestWorker, 0) == WAIT_OBJECT_0; }
 
-uint32_t PackageDecodedShare() { return static_cast<uint32_t>(MulDiv(Load.Decoded, 10000, Package.BlockSize)); }
+// Halved, so that a block of 2 GiB or more stays in MulDiv's range.
+uint32_t PackageDecodedShare() {
+  return static_cast<uint32_t>(MulDiv((Load.Decoded + ChunkBytesDecoded()) >> 1, 10000, Package.BlockSize >> 1 | 1));
+}
 
 LoadResult AwaitPackage(void (*onWait)(void* context), void* context) {
   if (!RestWorker) return RestResult;

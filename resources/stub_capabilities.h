@@ -16,7 +16,7 @@
 // Reads chunked packages: the chunk table before the prefix record.
 #define STUB_CAN_CHUNKS 0x4
 
-#define STUB_CAPABILITIES (STUB_CAN_UTF8_NAMES | STUB_CAN_QUIET_UNINSTALL)
+#define STUB_CAPABILITIES (STUB_CAN_UTF8_NAMES | STUB_CAN_QUIET_UNINSTALL | STUB_CAN_CHUNKS)
 
 // The package hash slot: an RCDATA resource of 32 zero bytes, into which the
 // packer writes the SHA-256 of the package region it appends (docs/packer.md),

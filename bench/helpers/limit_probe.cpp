@@ -4,6 +4,10 @@
 //
 //   limit_probe.exe SETUP.exe TARGET_DIR [options]
 //   limit_probe.exe --noop                 start and exit (Wine process cost)
+//   limit_probe.exe --decode-chunks SETUP.exe THREADS
+//                   decodes a chunked package's chunks after the prefix on
+//                   THREADS threads into one block, as the stub's decoders do
+//                   (DecodeChunk), and times that alone
 // Options:
 //   --no-write      stop after decoding and the checksum
 //   --stub-dirs     create parent directories as the install run does: probe
@@ -38,11 +42,12 @@ int Fail(const char* what) {
   return 1;
 }
 
+// A positioned read, as the stub's: the chunk decoders share the handle.
 bool ReadAt(HANDLE file, uint32_t offset, void* buffer, uint32_t size) {
-  if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return false;
+  OVERLAPPED at = {};
+  at.Offset = offset;
   DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, nullptr) && got == size;
+  return ReadFile(file, buffer, size, &got, &at) && got == size;
 }
 
 uint32_t ReadSetupFile(void* context, uint32_t offset, void* buffer, uint32_t size) {
@@ -135,6 +140,50 @@ void MakeDirsLikeStub(WCHAR* path, uint32_t namePos) {
   }
 }
 
+StagedLoad Staged;
+LoadedPackage Loaded;
+uint8_t* WholeBlock;
+volatile LONG NextChunk;
+volatile LONG FailedChunks;
+
+DWORD WINAPI DecodeChunksWorker(void*) {
+  uint8_t* input = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, INPUT_CHUNK));
+  volatile uint32_t progress = 0;
+  for (;;) {
+    uint32_t i = static_cast<uint32_t>(InterlockedIncrement(&NextChunk));
+    if (i >= Staged.ChunkCount) return 0;
+    uint8_t* out = WholeBlock + Staged.Chunks[i].UnpackedOffset;
+    if (DecodeChunk(&Staged, i, out, input, nullptr, &progress) != LOAD_OK) InterlockedIncrement(&FailedChunks);
+  }
+}
+
+int DecodeChunksOnThreads(const wchar_t* setupPath, uint32_t threads) {
+  HANDLE setup = CreateFileW(setupPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (setup == INVALID_HANDLE_VALUE) return Fail("open setup file");
+  static uint8_t headers[HEADER_PAGE_SIZE];
+  uint32_t certificate = 0;
+  if (!ReadAt(setup, 0, headers, sizeof headers) || !ReadCertificateOffset(headers, sizeof headers, &certificate))
+    return Fail("not a PE image");
+  static PackageSource source = {certificate, GetFileSize(setup, nullptr), ReadSetupFile, setup, nullptr};
+  if (StartStagedLoad(&source, 0xFFFF, 0xF, &Loaded, &Staged) != LOAD_OK) return Fail("load");
+  if (Staged.ChunkCount < 2) return Fail("not chunked");
+  WholeBlock = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, Loaded.BlockSize));
+  if (!WholeBlock || threads < 1 || threads > 64) return Fail("threads or memory");
+  HANDLE workers[64];
+  double t0 = Now();
+  for (uint32_t i = 0; i < threads; ++i) workers[i] = CreateThread(nullptr, 0, DecodeChunksWorker, nullptr, 0, nullptr);
+  WaitForMultipleObjects(threads, workers, TRUE, INFINITE);
+  double t1 = Now();
+  if (FailedChunks) return Fail("decode");
+  uint64_t rest = Loaded.BlockSize - Staged.PrefixSize;
+  printf("{\"threads\": %lu, \"chunks\": %lu, \"decode_ms\": %.2f, \"bytes\": %llu}\n",
+         static_cast<unsigned long>(threads), static_cast<unsigned long>(Staged.ChunkCount), t1 - t0,
+         static_cast<unsigned long long>(rest));
+  fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -143,6 +192,8 @@ int wmain(int argc, wchar_t** argv) {
     printf("{\"noop\": true}\n");
     return 0;
   }
+  if (argc == 4 && !wcscmp(argv[1], L"--decode-chunks"))
+    return DecodeChunksOnThreads(argv[2], wcstoul(argv[3], nullptr, 0));
   if (argc < 3) {
     fprintf(stderr, "usage: limit_probe SETUP.exe TARGET_DIR [--no-write] [--stub-dirs] [--one-write] "
                     "[--no-time] [--chunk N]\n");

@@ -258,9 +258,9 @@ struct RefuseOneAllocation {
   ~RefuseOneAllocation() { PlatformAllocRefused = nullptr; }
 };
 
-TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocating) {
-  // The packer's commands refuse a block the packer could not have written;
-  // the stub asks for it and answers "not enough memory" where it is refused.
+TEST(LoaderTrailer, UnpackedSizeTooLargeForMemoryIsNoMemoryOnBothPaths) {
+  // Every size the trailer's field holds is one the packer may write: both
+  // paths ask for the block and answer "not enough memory" where it is refused.
   std::vector<uint8_t> image = MakeImage(SmallContents());
   size_t trailer = image.size() - TRAILER_SIZE;
   struct Case {
@@ -268,9 +268,9 @@ TEST(LoaderTrailer, UnpackedSizeAboveWhatThePackerWritesIsRefusedBeforeAllocatin
     LoadResult Packer;
     bool PackerAsked;  // the packer's path asked for a block of UnpackedSize bytes
   } cases[] = {
-      {0xFFFFFFFFu, LOAD_BAD_TRAILER, false},
-      {MAX_BLOCK_SIZE + 1u, LOAD_BAD_TRAILER, false},
-      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},  // the largest the packer writes
+      // The largest the packer writes is the largest the field holds.
+      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},
+      {0x80000000u, LOAD_NO_MEMORY, true},  // above the former 2 GiB limit
   };
   static uint32_t largest;
   for (const Case& k : cases) {

@@ -3,7 +3,10 @@ registry view the package selects, the shortcuts and the configure command,
 on a fresh installation and on an upgrade, names outside every ANSI code page,
 and a package of 1.5 GiB."""
 import calendar
+import hashlib
 import os
+import shutil
+import struct
 import time
 import unittest
 
@@ -13,6 +16,11 @@ from harness import FILETIME_EPOCH, UNINSTALL_KEY, filetime_ns
 T2020 = FILETIME_EPOCH + calendar.timegm((2020, 1, 2, 3, 4, 5)) * 10**7  # 2020-01-02T03:04:05Z
 T_FRACTION = T2020 + 1234567  # the same second and 0.1234567 s
 
+DAMAGED = "This setup package is damaged!"
+TRAILER_SIZE = 20
+PREFIX_RECORD_SIZE = CHUNK_TABLE_RECORD_SIZE = 12
+CHUNK_RECORD_SIZE = 40
+CHUNK_TABLE_MAGIC = 0x4B4E4843  # "CHNK"
 VARIANTS = {"x86": b"variant for x86\n", "x64": b"variant for x64, longer\n", "arm64": b"arm64\n"}
 
 
@@ -341,6 +349,61 @@ configure_args = "/configure %d"
         self.assert_files(root, "x64")
         for name in ("text.txt", "noise.bin"):
             self.assertEqual((root / name).read_bytes(), files[name], name)
+
+    def test_chunked_package(self):
+        """Chunks of 64 KiB, more than the decoders' window holds: installed
+        with the bound hash (the chunks stream to the files as they are
+        decoded) and without it (decoded whole, then written). Damage in the
+        last chunk writes nothing, whether the bound hash or the chunk's
+        CRC-32 finds it; a chunk that fails only its CRC-32 once the hash has
+        passed ends the run as a failed installation."""
+        manifest = MANIFEST.format(registry_64="false", fraction=T_FRACTION, extra="")
+        setup = harness.pack(self.tmp, manifest, product_files(), extra_args=["--chunk-size", "65536"])
+        listing = harness.inspect(setup)
+        trailer = listing["trailer"]
+        bound = setup.read_bytes()
+        # The chunk table ends just before the prefix record: count, then
+        # (packed offset, packed size, ...) per chunk.
+        table_at = trailer["packed_offset"] - PREFIX_RECORD_SIZE - CHUNK_TABLE_RECORD_SIZE
+        magic, count = struct.unpack_from("<II", bound, table_at)
+        self.assertEqual(magic, CHUNK_TABLE_MAGIC)
+        self.assertGreater(count, 6)
+        last_offset, last_size = struct.unpack_from("<QQ", bound, table_at - CHUNK_RECORD_SIZE)
+        slot = listing["bound_hash"]["offset"]
+
+        def with_hash(data, digest):
+            return data[:slot] + digest + data[slot + 32:]
+
+        unbound = with_hash(bound, bytes(32))
+        last = trailer["packed_offset"] + last_offset + last_size // 2
+
+        def damaged(data):
+            return data[:last] + bytes([data[last] ^ 0x55]) + data[last + 1:]
+
+        region = slice(trailer["packed_offset"] - trailer["extra_size"],
+                       trailer["packed_offset"] + trailer["packed_size"] + TRAILER_SIZE)
+        rehashed = damaged(bound)
+        rehashed = with_hash(rehashed, hashlib.sha256(rehashed[region]).digest())
+        p = harness.isolate_shell_folders(self.prefix("win64"))
+        target = "C:\\Chunked"
+        root = p.host(target)
+        # ERROR_CRC (23) ends the write of the file whose data the chunk holds.
+        for name, data, code, logged in (("bound", bound, 0, "\r\nEnd"), ("unbound", unbound, 0, "\r\nEnd"),
+                                         ("bound-damaged", damaged(bound), 1, DAMAGED),
+                                         ("unbound-damaged", damaged(unbound), 1, DAMAGED),
+                                         ("rehashed", rehashed, 1, ", code: 23\r\n")):
+            with self.subTest(name=name):
+                exe = self.tmp / f"{name}.exe"
+                exe.write_bytes(data)
+                r = p.run(exe, "/S", "/SUPPRESSMSGBOXES", f"/LOG=C:\\{name}.log", f"/D={target}")
+                self.assertEqual((r.code, r.msgboxes), (code, []))
+                self.assertIn(logged, (p.drive_c / f"{name}.log").read_bytes().decode("utf-8"))
+                if code == 0:
+                    self.assert_files(root, "x64")
+                elif name != "rehashed":
+                    self.assertFalse(root.exists())
+                shutil.rmtree(root, ignore_errors=True)
+                harness.reg_delete(p, "32", UNINSTALL_KEY + "Sample")
 
     def test_package_of_one_and_a_half_gib(self):
         # More than a 32-bit process without large-address awareness finds in

@@ -149,8 +149,10 @@ class FreshInstallation(harness.WineTestCase):
         self.assertEqual(invocations(self.p.host(self.default_dir)), [])
 
     def test_long_file_phase_log_and_bar(self):
-        """Many files: the pane ends up with exactly the lines appended one by
-        one would give, and the pane or the bar visibly moves all along."""
+        """Many files in a package of 1 MiB chunks, written as the decoders
+        deliver them: the pane ends up with exactly the lines appended one by
+        one would give, the pane or the bar visibly moves all along, and every
+        file is whole."""
         target = "C:\\L"
         # A path of 250 characters: its line is cut at 255 and loses its line break.
         deep = "\\".join(["d" * 60] * 3) + "\\" + "n" * 62
@@ -165,7 +167,7 @@ class FreshInstallation(harness.WineTestCase):
         entries = [(name.replace("\\", "/"), f'name = "{name.replace(chr(92), chr(92) * 2)}"\n') for name in names]
         entries.append(("Sample.exe", ""))
         files["Sample.exe"] = harness.fake_product()
-        setup = harness.pack(self.tmp / "long", manifest(files=entries), files)
+        setup = harness.pack(self.tmp / "long", manifest(files=entries), files, extra_args=["--chunk-size", "1M"])
         w = Wizard(self.p, setup)
         self.assertTrue(w.click(ACCEPT))
         w.type(DIR_EDIT, target)
@@ -174,7 +176,10 @@ class FreshInstallation(harness.WineTestCase):
         changes, longest_gap_ms = int(fields[4]), float(fields[5])
         self.assertEqual(w.state().title, "Installation completed successfully")
 
-        copies = "".join(f"Copy {target}\\{name}\r\n"[:255] for name in names + ["Sample.exe"])
+        # In the package's table order, which a chunked package's data order sets.
+        order = [e["name"] for e in harness.inspect(setup)["entries"]]
+        self.assertEqual(sorted(order), sorted(names + ["Sample.exe"]))
+        copies = "".join(f"Copy {target}\\{name}\r\n"[:255] for name in order)
         self.assertEqual(len(f"{target}\\{deep}"), 250)
         log = w.pane()
         self.assertEqual(log[:len(copies)], copies)
@@ -183,6 +188,9 @@ class FreshInstallation(harness.WineTestCase):
         # come often. Generous against a loaded machine: the aim is 250 ms.
         self.assertGreater(changes, 5)
         self.assertLess(longest_gap_ms, 500)
+        root = self.p.host(target)
+        for name, data in files.items():
+            self.assertEqual((root / name).read_bytes(), data, name)
         self.assertTrue(w.click(LAUNCH))
         self.assertTrue(w.click(CANCEL))
         self.assertEqual(w.finish().code, 0)
