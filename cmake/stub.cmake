@@ -22,7 +22,10 @@ else()
     -Wl,-Map=${CMAKE_BINARY_DIR}/setup-stub.map)
   set(STUB_LOAD_CONFIG_SYMBOL _load_config_used)  # as the map shows it
 endif()
-set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+# Without frame pointers, as the C runtime and Windows' own images are
+# built: 300 bytes of prologues and epilogues fewer. Without jump tables:
+# a switch's table costs a pointer and a relocation per case.
+set(STUB_COMPILE_OPTIONS ${STUB_OPTIMIZE} -fomit-frame-pointer -fno-jump-tables -ffunction-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -fno-threadsafe-statics -fno-stack-protector ${STUB_MARCH} -mtune=generic -Wall -Wextra -Wmissing-declarations -Wno-cast-function-type
   -DWIN32_LEAN_AND_MEAN -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -DLZMA_API_STATIC)
 

@@ -17,8 +17,10 @@ StagedLoad Load;
 // Decodes the rest of the block while the start-up and the wizard run; null
 // once it has been waited for, or when there was nothing left to decode.
 HANDLE RestWorker;
-// Damage until the second stage has run to its end and said otherwise.
-LoadResult RestResult = LOAD_BAD_DATA;
+// Damage until the second stage has run to its end and said otherwise (set
+// so in code, not by an initialiser: a section of its own would cost 512
+// bytes of the stub).
+LoadResult RestResult;
 
 // The stub's liblzma is built without threads, and needs none: the stream is
 // used by the main thread during the first stage and by this one alone after
@@ -87,6 +89,7 @@ LoadResult LoadPackage(uint32_t osClass, uint32_t archClass) {
   if (result != LOAD_OK) return result;
   // Below the dialog's priority: on one core the wizard stays responsive,
   // and an idle user leaves the decoder the whole processor.
+  RestResult = LOAD_BAD_DATA;
   RestWorker = Load.HasRecord ? CreateThread(nullptr, 0, DecodeRest, nullptr, 0, nullptr) : nullptr;
   if (RestWorker) SetThreadPriority(RestWorker, THREAD_PRIORITY_BELOW_NORMAL);
   else DecodeRest(nullptr);

@@ -55,7 +55,7 @@ DWORD WINAPI DecodeChunks(void* progress) {
 
 uint32_t DecoderCount(uint32_t chunks) {
   SYSTEM_INFO system;
-  GetSystemInfo(&system);
+  GetNativeSystemInfo(&system);
   uint32_t count = system.dwNumberOfProcessors;
   if (count > chunks) count = chunks;
   return count < MAX_DECODERS ? count : MAX_DECODERS;
@@ -107,7 +107,8 @@ LoadResult FinishChunkedLoad(StagedLoad* load, LoadedPackage* out) {
   // hashed, as no one can write to the file while the stub holds it open
   // without sharing writes; each chunk's CRC-32 is tested still.
   if (!Whole) return CheckPackageHash(load);
-  WaitForMultipleObjects(started, threads, TRUE, INFINITE);
+  // One by one: the stub imports no call that waits for several.
+  for (uint32_t i = 0; i < started; ++i) WaitForSingleObject(threads[i], INFINITE);
   for (uint32_t i = 1; i < load->ChunkCount; ++i) {
     LoadResult result = static_cast<LoadResult>(ChunkStates[i] & ~CHUNK_DONE);
     if (result != LOAD_OK) return result;

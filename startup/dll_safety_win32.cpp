@@ -2,6 +2,8 @@
 
 #include "base/kernel32_function_win32.h"
 #include "base/system_library_win32.h"
+#include "base/wide_text.h"
+#include "base/win_text_win32.h"
 #include "base/windows_version_win32.h"
 
 namespace {
@@ -30,9 +32,16 @@ void RestrictDllSearch() {
   // them by bare name, the DLLs that system code loads late.
   SetDllDirectoryFn setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(Kernel32Function("SetDllDirectoryW"));
   if (setDllDirectory) setDllDirectory(L"");
-  static const wchar_t* const kPreload[] = {
-      L"uxtheme.dll", L"userenv.dll", L"setupapi.dll", L"apphelp.dll", L"propsys.dll",
-      L"dwmapi.dll",  L"cryptbase.dll", L"oleacc.dll", L"clbcatq.dll", L"ntmarta.dll",
-      L"version.dll", L"profapi.dll", L"sspicli.dll", L"windowscodecs.dll"};
-  for (const wchar_t* name : kPreload) LoadSystemLibrary(name);
+  // One run of 8-bit names rather than a table of wide ones: half the bytes,
+  // and no relocation per name.
+  static const char kPreload[] =
+      "uxtheme.dll\0userenv.dll\0setupapi.dll\0apphelp.dll\0propsys.dll\0dwmapi.dll\0cryptbase.dll\0"
+      "oleacc.dll\0clbcatq.dll\0ntmarta.dll\0version.dll\0profapi.dll\0sspicli.dll\0windowscodecs.dll\0";
+  WChar name[24];
+  for (const char* next = kPreload; *next;) {
+    WideCopyAscii(name, 24, next);
+    LoadSystemLibrary(WinText(name));
+    while (*next++) {
+    }
+  }
 }
