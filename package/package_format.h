@@ -46,6 +46,10 @@ enum : uint16_t { NO_LICENSE_ENTRY = 0xFFFF };
 // the loader accepts none larger.
 enum : uint32_t { MAX_FILE_OFFSET = 0xFFFFFFFFu, MAX_BLOCK_SIZE = MAX_FILE_OFFSET, FILE_OFFSET_LIMIT_GIB = 4 };
 static_assert(uint64_t{MAX_FILE_OFFSET} + 1 == uint64_t{FILE_OFFSET_LIMIT_GIB} << 30, "the limit in GiB");
+// A single stream, and the setup file that holds it, stay below 2 GiB: the
+// packer pairs one with any stub, and stubs built before the chunks read
+// their setup file with signed 32-bit offsets.
+enum : uint32_t { MAX_STREAM_BLOCK_SIZE = 0x7FFFFFFFu, MAX_STREAM_FILE_OFFSET = 0x7FFFFFFFu };
 
 #pragma pack(push, 1)
 struct PackageTrailer {

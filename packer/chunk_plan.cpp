@@ -68,8 +68,23 @@ std::vector<uint32_t> ChunkedEntryOrder(const PackageContents& c, size_t* incomp
   for (uint32_t i = 0; i < count; ++i) {
     if (plan.StoredAs[i] != i) copies[plan.StoredAs[i]].push_back(i);
   }
+  // The stub checks each folder level as its run enters the folder: the
+  // entries of a folder stay together, folders in the order the manifest
+  // first names them, and the kinds side by side only within a folder.
+  std::map<std::string, uint32_t> folders;
+  std::vector<uint32_t> folderRank(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string& name = c.Files[i].Name;
+    size_t slash = name.find_last_of("\\/");
+    auto placed = folders.emplace(slash == std::string::npos ? std::string() : name.substr(0, slash),
+                                  static_cast<uint32_t>(folders.size()));
+    folderRank[i] = placed.first->second;
+  }
+  std::vector<uint32_t> storeOrder = plan.StoreOrder;
+  std::stable_sort(storeOrder.begin(), storeOrder.end(),
+                   [&](uint32_t a, uint32_t b) { return folderRank[a] < folderRank[b]; });
   std::vector<uint32_t> order, incompressible;
-  for (uint32_t stored : plan.StoreOrder) {
+  for (uint32_t stored : storeOrder) {
     bool licence = c.LicenseEntry < count && plan.StoredAs[c.LicenseEntry] == stored && order.empty();
     // Copies of data that does not compress stay with the rest: beside the
     // first, the encoder codes each further copy in a few bytes, where a

@@ -266,7 +266,7 @@ std::vector<uint8_t> BuildHead(const PackageContents& c, const DataPlan& plan, B
 }
 
 std::string BlockLimitText(uint64_t limit) {
-  return limit == MAX_BLOCK_SIZE ? FileOffsetLimitText() : std::to_string((limit + 1) >> 30) + " GiB";
+  return std::to_string((limit + 1) >> 30) + " GiB";
 }
 
 namespace {
@@ -284,8 +284,8 @@ void PutTrailer(std::vector<uint8_t>& out, uint32_t checksum, uint32_t unpacked,
 }
 
 void CheckImageSize(uint64_t stub, uint64_t extra, uint64_t packed, const SetupOptions& options) {
-  if (stub + extra + packed + TRAILER_SIZE + options.Slack > MAX_FILE_OFFSET)
-    throw PackerError("package", "file", "the setup file would reach " + FileOffsetLimitText());
+  if (stub + extra + packed + TRAILER_SIZE + options.Slack > MAX_STREAM_FILE_OFFSET)
+    throw PackerError("package", "file", "the setup file would reach " + BlockLimitText(MAX_STREAM_FILE_OFFSET));
 }
 
 }  // namespace
@@ -306,8 +306,6 @@ std::vector<uint8_t> BuildBlock(const PackageContents& c, BlockLayout* layout) {
   }
   return block;
 }
-
-std::string FileOffsetLimitText() { return std::to_string(FILE_OFFSET_LIMIT_GIB) + " GiB"; }
 
 PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std::vector<uint8_t>& record,
                          uint64_t blockSize, const SetupOptions& options, const PackProgress& progress,
@@ -363,7 +361,7 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
 PackedSizes WriteSetupFile(FILE* out, const std::vector<uint8_t>& stub, const PackageContents& c,
                            const SetupOptions& options, const PackProgress& progress) {
   // Before PlanData reads files of equal sizes to compare them.
-  const uint64_t maxBlockSize = options.ChunkSize ? uint64_t{MAX_CHUNKED_BLOCK_SIZE} : uint64_t{MAX_BLOCK_SIZE};
+  const uint64_t maxBlockSize = options.ChunkSize ? uint64_t{MAX_CHUNKED_BLOCK_SIZE} : uint64_t{MAX_STREAM_BLOCK_SIZE};
   if (PlannedBlockSize(c) > maxBlockSize)
     throw PackerError("package", "file", "the package would exceed " + BlockLimitText(maxBlockSize));
   DataPlan plan = PlanData(c);

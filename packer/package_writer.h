@@ -79,7 +79,7 @@ std::vector<uint8_t> BuildBlock(const PackageContents& contents, BlockLayout* la
 // PackerError when the contents cannot be represented (too many languages,
 // a block that could exceed maxBlockSize).
 std::vector<uint8_t> BuildHead(const PackageContents& contents, const DataPlan& plan, BlockLayout& at,
-                               uint64_t* blockSize, uint64_t maxBlockSize = MAX_BLOCK_SIZE);
+                               uint64_t* blockSize, uint64_t maxBlockSize = MAX_STREAM_BLOCK_SIZE);
 
 // An upper bound of the block's size (every entry's data stored), computed
 // without reading anything, so that an oversized package fails early.
@@ -138,6 +138,3 @@ PackedSizes WritePackage(FILE* out, const std::vector<uint8_t>& stub, const std:
 
 // The quiet uninstall arguments' record with its arguments; empty for none.
 std::vector<uint8_t> QuietArgsRecordBytes(const std::u16string& arguments);
-
-// MAX_FILE_OFFSET's limit as the packer's messages give it.
-std::string FileOffsetLimitText();
