@@ -12,7 +12,9 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(STUB_ENTRY ProcessEntry)
   set(STUB_ARCH_LINK_OPTIONS)
 else()
-  set(STUB_MARCH -march=i686)
+  # Windows keeps the 32-bit stack to 4 bytes; GCC's 16 costs every
+  # function that aligns its frame (400 bytes in all).
+  set(STUB_MARCH -march=i686 -mpreferred-stack-boundary=2)
   set(DLLTOOL i686-w64-mingw32-dlltool -k)
   set(STUB_ENTRY _ProcessEntry@0)
   # Under WOW64 the whole package lives in memory: take 4 GiB of address space.

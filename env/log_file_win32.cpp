@@ -28,7 +28,11 @@ void LogMessageBox(const WChar* text, int answer) {
   WChar line[MESSAGE_TEXT_CAPACITY + 16];
   uint32_t n = 0;
   for (; text[n] && n < MESSAGE_TEXT_CAPACITY; ++n) line[n] = text[n] < 0x20 ? u' ' : text[n];
-  static const char* const kAnswers[] = {"\r\n", " -> OK\r\n", " -> Cancel\r\n", "\r\n", "\r\n", "\r\n", " -> Yes\r\n", " -> No\r\n"};
-  WideCopyAscii(line + n, 16, kAnswers[answer > 0 && answer < 8 ? answer : 0]);
+  // The line's end after each answer a box can give (IDOK 1, IDCANCEL 2,
+  // IDYES 6, IDNO 7; any other: none), as offsets into one run of texts
+  // rather than a table of pointers, each of which the loader relocates.
+  static const char kAnswers[] = " -> OK\r\n\0 -> Cancel\r\n\0 -> Yes\r\n\0 -> No\r\n";
+  static const uint8_t kAnswerAt[8] = {6, 0, 9, 6, 6, 6, 22, 32};
+  WideCopyAscii(line + n, 16, kAnswers + kAnswerAt[answer > 0 && answer < 8 ? answer : 0]);
   WriteLogFile(line);
 }

@@ -35,6 +35,7 @@ struct ChunkJob {
 class ChunkEncoders {
  public:
   ChunkEncoders(const LzmaSettings& settings, uint32_t threads) : settings_(settings) {
+    Crc32(nullptr, 0);  // its table filled before the threads share it
     for (uint32_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~ChunkEncoders() {
