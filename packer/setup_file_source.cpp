@@ -44,7 +44,7 @@ namespace {
 // allocated for it.
 bool ExceedsPackerLimits(const PackageSource* source, LoadedPackage* out) {
   TrailerLocation located;
-  if (LocateTrailer(source, &located) != LOAD_OK || located.Trailer.UnpackedSize <= MAX_BLOCK_SIZE) return false;
+  if (LocateTrailer(source, &located) != LOAD_OK || located.Trailer.UnpackedSize <= MAX_STREAM_BLOCK_SIZE) return false;
   // A chunked package's block is never held whole by the stub; its table
   // lies before the prefix record.
   PrefixRecord record;
