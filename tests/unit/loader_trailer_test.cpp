@@ -259,8 +259,9 @@ struct RefuseOneAllocation {
 };
 
 TEST(LoaderTrailer, UnpackedSizeTooLargeForMemoryIsNoMemoryOnBothPaths) {
-  // Every size the trailer's field holds is one the packer may write: both
-  // paths ask for the block and answer "not enough memory" where it is refused.
+  // The stub asks for any block the trailer's field holds and answers "not
+  // enough memory" where it is refused; the packer asks only for a single
+  // stream it may write (below 2 GiB) and refuses a larger one unasked.
   std::vector<uint8_t> image = MakeImage(SmallContents());
   size_t trailer = image.size() - TRAILER_SIZE;
   struct Case {
@@ -268,9 +269,9 @@ TEST(LoaderTrailer, UnpackedSizeTooLargeForMemoryIsNoMemoryOnBothPaths) {
     LoadResult Packer;
     bool PackerAsked;  // the packer's path asked for a block of UnpackedSize bytes
   } cases[] = {
-      // The largest the packer writes is the largest the field holds.
-      {MAX_BLOCK_SIZE, LOAD_NO_MEMORY, true},
-      {0x80000000u, LOAD_NO_MEMORY, true},  // above the former 2 GiB limit
+      {MAX_STREAM_BLOCK_SIZE, LOAD_NO_MEMORY, true},
+      {MAX_STREAM_BLOCK_SIZE + 1u, LOAD_BAD_TRAILER, false},
+      {MAX_BLOCK_SIZE, LOAD_BAD_TRAILER, false},
   };
   static uint32_t largest;
   for (const Case& k : cases) {
