@@ -328,38 +328,26 @@ configure_args = "/configure %d"
         self.assertEqual(sorted(path.name for path in root.iterdir()),
                          sorted(["\u00dcbersicht.txt", "\u041f\u0440\u0438\u0432\u0435\u0442", "\u65e5\u672c\u8a9e.txt"]))
 
-    def test_chunked_package_and_the_stub_it_needs(self):
-        files = product_files()
-        files["text.txt"] = b"".join(b"line %d of a text that compresses\r\n" % i for i in range(40000))
-        files["noise.bin"] = os.urandom(300000)
-        manifest = MANIFEST.format(registry_64="true", fraction=T_FRACTION, extra="") + \
-            '[[file]]\nsource = "text.txt"\n[[file]]\nsource = "noise.bin"\n'
-        older = harness.stub_with_capabilities(0x3, self.tmp / "older-stub.exe")
-        with self.assertRaisesRegex(RuntimeError, "the stub does not read chunked packages"):
-            harness.pack(self.tmp, manifest, files, ["--chunk-size", "256K"], stub=older)
-        capable = harness.stub_with_capabilities(0x7, self.tmp / "stub.exe")
-        setup = harness.pack(self.tmp, manifest, files, ["--chunk-size", "256K"], stub=capable)
-        chunks = harness.inspect(setup)["chunks"]
-        self.assertGreater(len(chunks), 4)
-        self.assertTrue(chunks[-1]["stored"])
-        p = harness.isolate_shell_folders(self.prefix("win64"))
-        r = p.run(setup, "/S")
-        self.assertEqual((r.code, r.msgboxes), (0, []))
-        root = p.host("C:\\Program Files\\Sample\\")
-        self.assert_files(root, "x64")
-        for name in ("text.txt", "noise.bin"):
-            self.assertEqual((root / name).read_bytes(), files[name], name)
-
     def test_chunked_package(self):
         """Chunks of 64 KiB, more than the decoders' window holds: installed
         with the bound hash (the chunks stream to the files as they are
         decoded) and without it (decoded whole, then written). Damage in the
         last chunk writes nothing, whether the bound hash or the chunk's
         CRC-32 finds it; a chunk that fails only its CRC-32 once the hash has
-        passed ends the run as a failed installation."""
-        manifest = MANIFEST.format(registry_64="false", fraction=T_FRACTION, extra="")
-        setup = harness.pack(self.tmp, manifest, product_files(), extra_args=["--chunk-size", "65536"])
+        passed ends the run as a failed installation. Data that does not
+        compress goes last, into stored chunks; a stub that does not declare
+        chunks is refused by the packer."""
+        files = product_files()
+        files["text.txt"] = b"".join(b"line %d of a text that compresses\r\n" % i for i in range(40000))
+        files["noise.bin"] = os.urandom(300000)
+        manifest = MANIFEST.format(registry_64="false", fraction=T_FRACTION, extra="") + \
+            '[[file]]\nsource = "text.txt"\n[[file]]\nsource = "noise.bin"\n'
+        older = harness.stub_with_capabilities(0x3, self.tmp / "older-stub.exe")
+        with self.assertRaisesRegex(RuntimeError, "the stub does not read chunked packages"):
+            harness.pack(self.tmp, manifest, files, ["--chunk-size", "65536"], stub=older)
+        setup = harness.pack(self.tmp, manifest, files, extra_args=["--chunk-size", "65536"])
         listing = harness.inspect(setup)
+        self.assertTrue(listing["chunks"][-1]["stored"])
         trailer = listing["trailer"]
         bound = setup.read_bytes()
         # The chunk table ends just before the prefix record: count, then
@@ -400,6 +388,8 @@ configure_args = "/configure %d"
                 self.assertIn(logged, (p.drive_c / f"{name}.log").read_bytes().decode("utf-8"))
                 if code == 0:
                     self.assert_files(root, "x64")
+                    for added in ("text.txt", "noise.bin"):
+                        self.assertEqual((root / added).read_bytes(), files[added], added)
                 elif name != "rehashed":
                     self.assertFalse(root.exists())
                 shutil.rmtree(root, ignore_errors=True)
